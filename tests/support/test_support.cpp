@@ -1,0 +1,169 @@
+#include "test_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace zubtest {
+
+CountingAllocator::CountingAllocator() : record_{this, &allocThunk, &releaseThunk} {}
+
+CountingAllocator::~CountingAllocator()
+{
+    for (auto &block : live_) {
+        std::free(const_cast<void *>(block.first));
+    }
+}
+
+void *CountingAllocator::allocThunk(void *context, size_t size, uintptr_t zero)
+{
+    auto *self = static_cast<CountingAllocator *>(context);
+    std::lock_guard<std::mutex> lock(self->mutex_);
+    if (zero != 0) {
+        std::fprintf(stderr, "allocator called with a non-zero third argument\n");
+        std::abort();
+    }
+    self->lastSize_ = size;
+    self->sizes_.push_back(size);
+    if (self->failAfter == 0 || size > self->failAbove) {
+        return nullptr;
+    }
+    if (self->failAfter > 0) {
+        self->failAfter--;
+    }
+    void *block = std::malloc(size == 0 ? 1 : size);
+    if (block == nullptr) {
+        return nullptr;
+    }
+    std::memset(block, self->fill, size);
+    self->live_[block] = size;
+    self->allocations_++;
+    return block;
+}
+
+void CountingAllocator::releaseThunk(void *context, void *block)
+{
+    auto *self = static_cast<CountingAllocator *>(context);
+    std::lock_guard<std::mutex> lock(self->mutex_);
+    if (block == nullptr) {
+        return;
+    }
+    auto it = self->live_.find(block);
+    if (it == self->live_.end()) {
+        std::fprintf(stderr, "release of a block this allocator did not hand out: %p\n", block);
+        std::abort();
+    }
+    self->live_.erase(it);
+    self->releases_++;
+    std::free(block);
+}
+
+size_t CountingAllocator::liveBlocks() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return live_.size();
+}
+
+size_t CountingAllocator::liveBytes() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t total = 0;
+    for (auto &block : live_) {
+        total += block.second;
+    }
+    return total;
+}
+
+size_t CountingAllocator::blockSize(const void *block) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = live_.find(block);
+    return it == live_.end() ? 0 : it->second;
+}
+
+DebugCapture::DebugCapture(bool enableAll)
+{
+    zubDebugTestClear();
+    if (enableAll) {
+        zubDebugTestEnableAll();
+    } else {
+        zubDebugTestDisableAll();
+    }
+    zubDebugTestCapture(1);
+}
+
+DebugCapture::~DebugCapture()
+{
+    zubDebugTestCapture(0);
+    zubDebugTestClear();
+    zubDebugTestReset();
+}
+
+std::vector<std::string> DebugCapture::messages() const
+{
+    std::vector<std::string> out;
+    for (size_t i = 0; i < zubDebugTestCount(); i++) {
+        const char *text = zubDebugTestMessage(i);
+        out.emplace_back(text ? text : "");
+    }
+    return out;
+}
+
+std::vector<uint32_t> DebugCapture::site(size_t i) const
+{
+    uint32_t words[3] = {0, 0, 0};
+    zubDebugTestSite(i, words);
+    return {words[0], words[1], words[2]};
+}
+
+std::string hex(const void *data, size_t length)
+{
+    std::string out;
+    const auto *p = static_cast<const uint8_t *>(data);
+    char item[4];
+    for (size_t i = 0; i < length; i++) {
+        std::snprintf(item, sizeof item, i ? " %02x" : "%02x", p[i]);
+        out += item;
+    }
+    return out;
+}
+
+std::vector<uint8_t> bytes(const std::string &hexText)
+{
+    std::vector<uint8_t> out;
+    unsigned value = 0;
+    int digits = 0;
+    for (char c : hexText) {
+        int d = (c >= '0' && c <= '9') ? c - '0'
+                : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                         : -1;
+        if (d < 0) {
+            continue;
+        }
+        value = value * 16 + static_cast<unsigned>(d);
+        if (++digits == 2) {
+            out.push_back(static_cast<uint8_t>(value));
+            value = 0;
+            digits = 0;
+        }
+    }
+    return out;
+}
+
+GuardedBuffer::GuardedBuffer(size_t size, uint8_t guard, size_t guardSize)
+    : storage_(size + 2 * guardSize, guard), size_(size), guardSize_(guardSize), guard_(guard)
+{
+}
+
+bool GuardedBuffer::guardsIntact() const
+{
+    for (size_t i = 0; i < guardSize_; i++) {
+        if (storage_[i] != guard_ || storage_[guardSize_ + size_ + i] != guard_) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace zubtest

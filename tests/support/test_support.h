@@ -1,0 +1,91 @@
+// Helpers shared by the family tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "zub/types.h"
+#include "zub_debug_test.h"
+
+namespace zubtest {
+
+// Allocator record that counts blocks and bytes, fills fresh blocks with a
+// pattern, and can be told to fail: after `failAfter` more successful
+// allocations (negative: never), or every allocation above `failAbove` bytes.
+class CountingAllocator {
+public:
+    CountingAllocator();
+    ~CountingAllocator();
+    CountingAllocator(const CountingAllocator &) = delete;
+    CountingAllocator &operator=(const CountingAllocator &) = delete;
+
+    zubAllocator_t *record() { return &record_; }
+
+    size_t liveBlocks() const;
+    size_t liveBytes() const;
+    size_t allocations() const { return allocations_; }
+    size_t releases() const { return releases_; }
+    size_t lastSize() const { return lastSize_; }
+    std::vector<size_t> sizes() const { return sizes_; }
+    // Size of a live block, 0 when unknown.
+    size_t blockSize(const void *block) const;
+
+    long failAfter = -1;
+    size_t failAbove = SIZE_MAX;
+    uint8_t fill = 0xA5;
+
+private:
+    static void *allocThunk(void *context, size_t size, uintptr_t zero);
+    static void releaseThunk(void *context, void *block);
+
+    zubAllocator_t record_;
+    mutable std::mutex mutex_;
+    std::map<const void *, size_t> live_;
+    size_t allocations_ = 0;
+    size_t releases_ = 0;
+    size_t lastSize_ = 0;
+    std::vector<size_t> sizes_;
+};
+
+// Captures the diagnostics stand-in's messages for the life of the object,
+// with the given sites enabled (all of them by default).
+class DebugCapture {
+public:
+    explicit DebugCapture(bool enableAll = true);
+    ~DebugCapture();
+    DebugCapture(const DebugCapture &) = delete;
+    DebugCapture &operator=(const DebugCapture &) = delete;
+
+    void enable(uint16_t level, uint16_t messageClass) { zubDebugTestEnable(level, messageClass, 1); }
+    void disableAll() { zubDebugTestDisableAll(); }
+    std::vector<std::string> messages() const;
+    // Site words (level << 16 | class, frame, chunk) of message i.
+    std::vector<uint32_t> site(size_t i) const;
+    void clear() { zubDebugTestClear(); }
+};
+
+// Hex dump "00 01 ff" of a byte range, for readable failure messages.
+std::string hex(const void *data, size_t length);
+// Bytes from a hex text such as "00 00 00 02 01 02".
+std::vector<uint8_t> bytes(const std::string &hexText);
+
+// A buffer with guard bytes on both sides, to catch writes past the ends.
+class GuardedBuffer {
+public:
+    explicit GuardedBuffer(size_t size, uint8_t guard = 0xA5, size_t guardSize = 64);
+    uint8_t *data() { return storage_.data() + guardSize_; }
+    size_t size() const { return size_; }
+    bool guardsIntact() const;
+
+private:
+    std::vector<uint8_t> storage_;
+    size_t size_;
+    size_t guardSize_;
+    uint8_t guard_;
+};
+
+} // namespace zubtest
