@@ -7,6 +7,12 @@ set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev
           libbenchmark-dev crossbuild-essential-armhf qemu-user binutils-arm-linux-gnueabihf)
+for list in "$(dirname "$0")"/deps.d/*.txt; do
+  [ -f "$list" ] || continue
+  while read -r package; do
+    [ -n "$package" ] && [ "${package:0:1}" != "#" ] && packages+=("$package")
+  done < "$list"
+done
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
