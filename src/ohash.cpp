@@ -21,6 +21,9 @@
 #include <cstring>
 
 #include "internal/alloc.h"
+#include "internal/ohash_probe.h"
+
+using namespace zub::detail::ohash_probe;
 
 namespace {
 
@@ -28,21 +31,6 @@ constexpr uint32_t kMinExponent = 4;  // 16 slots: odd steps below size - 2 stay
 constexpr uint32_t kMaxExponent = 31; // the largest power of two a 32-bit size holds
 constexpr uint32_t kMinSize = 1u << kMinExponent;
 constexpr uint32_t kMaxSize = 1u << kMaxExponent;
-
-inline bool is_live(const ohash *table, const void *entry)
-{
-    return entry != nullptr && entry != table;
-}
-
-inline uint32_t probe_step(uint32_t hash, uint32_t size)
-{
-    return (hash % (size - 2u)) | 1u;
-}
-
-inline const char *key_of(const ohash *table, const void *entry)
-{
-    return static_cast<const char *>(entry) + table->setup.keyOffset;
-}
 
 // Slot-array bytes for `size` slots; false when they do not fit size_t.
 inline bool slot_bytes(uint32_t size, size_t *bytes)
@@ -69,53 +57,6 @@ void release_slots(const ohash *table)
     size_t bytes = 0;
     slot_bytes(table->size, &bytes); // the array exists, so its size fitted
     table->setup.tableRelease(table->slots, bytes, table->setup.userData);
-}
-
-// The shared probe loop. `matches(entry)` compares the key; it is called
-// only for live slots whose hash equals `hash`.
-template <typename Matches> uint32_t lookup(ohash *table, uint32_t hash, Matches matches)
-{
-    const uint32_t size = table->size;
-    if (size == 0) {
-        return 0;
-    }
-    ohash_slot *slots = table->slots;
-    uint32_t index = hash & (size - 1u);
-    uint32_t step = 0;
-    uint32_t tombstone = size;
-    for (uint32_t probes = 0; probes < size; ++probes) {
-        ohash_slot &slot = slots[index];
-        if (slot.entry == nullptr) {
-            const uint32_t result = tombstone != size ? tombstone : index;
-            slots[result].hash = hash;
-            return result;
-        }
-        if (slot.entry == table) {
-            if (tombstone == size) {
-                tombstone = index;
-            }
-        } else if (slot.hash == hash && matches(slot.entry)) {
-            if (tombstone == size) {
-                return index;
-            }
-            slots[tombstone].hash = hash;
-            slots[tombstone].entry = slot.entry;
-            slot.entry = table;
-            return tombstone;
-        }
-        if (step == 0) {
-            step = probe_step(hash, size);
-        }
-        index += step; // index and step are below size <= 2^31: no wrap
-        if (index >= size) {
-            index -= size;
-        }
-    }
-    // Every slot probed and none empty: only a table whose growth failed.
-    if (tombstone != size) {
-        slots[tombstone].hash = hash;
-    }
-    return tombstone;
 }
 
 // Rebuilds the table at the size its counters call for. A failed
@@ -187,18 +128,6 @@ const char *resolve_end(const char *start, const char **end)
     return stop;
 }
 
-inline uint32_t hash_bytes(const unsigned char *p, size_t length)
-{
-    if (length == 0) {
-        return 0;
-    }
-    uint32_t k = p[0];
-    for (size_t i = 1; i < length; ++i) {
-        k = ((k << 2) | (k >> 30)) ^ p[i];
-    }
-    return k;
-}
-
 } // namespace
 
 extern "C" {
@@ -257,9 +186,7 @@ uint32_t ohash_lookup_interval(ohash *table, const char *start, const char *end,
 
 uint32_t ohash_lookup_memory(ohash *table, const void *key, uint32_t length, uint32_t hash)
 {
-    return lookup(table, hash, [table, key, length](const void *entry) {
-        return length == 0 || std::memcmp(key_of(table, entry), key, length) == 0;
-    });
+    return lookup_memory(table, key, length, hash);
 }
 
 uint32_t ohash_qlookupi(ohash *table, const char *string, const char **end)
@@ -277,11 +204,7 @@ uint32_t ohash_qlookup(ohash *table, const char *string)
 
 void *ohash_find(const ohash *table, uint32_t index)
 {
-    if (index >= table->size) {
-        return nullptr;
-    }
-    void *entry = table->slots[index].entry;
-    return is_live(table, entry) ? entry : nullptr;
+    return find_at(table, index);
 }
 
 void *ohash_insert(ohash *table, uint32_t index, void *entry)

@@ -4,7 +4,10 @@
 #include <cstdlib>
 
 #include "internal/diag.h"
+#include "internal/ohash_probe.h"
 #include "zub/ohash.h"
+
+using namespace zub::detail::ohash_probe;
 
 namespace {
 
@@ -27,9 +30,8 @@ uint32_t slot_of(ohash *table, const void *key, uint32_t length)
     if (key == nullptr && length != 0) {
         return table->size;
     }
-    const char *start = static_cast<const char *>(key);
-    const char *end = start + length;
-    return ohash_lookup_memory(table, key, length, ohash_interval(start, &end));
+    const uint32_t hash = hash_bytes(static_cast<const unsigned char *>(key), length);
+    return lookup_memory(table, key, length, hash);
 }
 
 } // namespace
@@ -48,7 +50,7 @@ int32_t zubOHashInit(ohash *table, int32_t sizeExponent)
 
 void *zubOHashFind(ohash *table, const void *key, uint32_t length)
 {
-    return ohash_find(table, slot_of(table, key, length));
+    return find_at(table, slot_of(table, key, length));
 }
 
 int32_t zubOHashInsert(ohash *table, const void *key, uint32_t length, void *entry)
@@ -58,7 +60,7 @@ int32_t zubOHashInsert(ohash *table, const void *key, uint32_t length, void *ent
         return ZUB_EINVAL;
     }
     const uint32_t index = slot_of(table, key, length);
-    if (ohash_find(table, index) != nullptr) {
+    if (find_at(table, index) != nullptr) {
         ZUB_DIAG(1, 3000, 0, "%s: collision in open hash!\n", "zubOHashInsert");
         return ZUB_EBUSY;
     }

@@ -16,7 +16,7 @@ namespace {
 
 // A caller entry: the key bytes first, then the caller's data.
 struct Entry {
-    unsigned char key[6];
+    unsigned char key[8];
     int value;
 };
 
@@ -24,6 +24,8 @@ Entry makeEntry(const char (&key)[7], int value)
 {
     Entry e{};
     std::memcpy(e.key, key, 6);
+    e.key[6] = 0xEE; // bytes past a 6-byte key never take part
+    e.key[7] = static_cast<unsigned char>(value);
     e.value = value;
     return e;
 }
@@ -183,18 +185,53 @@ TEST(ZubOHash, IterationVisitsEveryEntryOnceInSlotOrder)
     ohash_delete(&table);
 }
 
-TEST(ZubOHash, RandomMemoryKeysAgreeWithUnorderedMap)
+TEST(ZubOHash, KeysOfEveryLengthCompareExactlyTheirBytes)
 {
+    DebugCapture quiet(false);
+    for (uint32_t length = 1; length <= 12; ++length) {
+        unsigned char first[16], second[16], sameKey[16], keyBuffer[17];
+        for (int i = 0; i < 16; ++i) {
+            first[i] = static_cast<unsigned char>(0x30 + i);
+        }
+        std::memcpy(second, first, 16);
+        second[length - 1] ^= 0x80;
+        std::memcpy(sameKey, first, 16);
+        sameKey[length] ^= 0x01; // differs only past the key
+        ohash table;
+        ASSERT_EQ(zubOHashInit(&table, 4), 0);
+        ASSERT_EQ(zubOHashInsert(&table, first, length, first), 0) << length;
+        ASSERT_EQ(zubOHashInsert(&table, second, length, second), 0) << length;
+        EXPECT_EQ(zubOHashInsert(&table, sameKey, length, sameKey), -16) << length;
+        // Keys looked up from an odd address with different bytes after them.
+        std::memset(keyBuffer, 0xCC, sizeof keyBuffer);
+        std::memcpy(keyBuffer + 1, first, length);
+        EXPECT_EQ(zubOHashFind(&table, keyBuffer + 1, length), first) << length;
+        std::memcpy(keyBuffer + 1, second, length);
+        EXPECT_EQ(zubOHashRemove(&table, keyBuffer + 1, length), second) << length;
+        EXPECT_EQ(zubOHashFind(&table, second, length), nullptr) << length;
+        ohash_delete(&table);
+    }
+}
+
+class ZubOHashRandom : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(ZubOHashRandom, MemoryKeysAgreeWithUnorderedMap)
+{
+    const uint32_t length = GetParam();
     const uint32_t seed = std::random_device{}();
     std::mt19937 random(seed);
-    SCOPED_TRACE("seed " + std::to_string(seed));
+    SCOPED_TRACE("seed " + std::to_string(seed) + ", key length " + std::to_string(length));
 
-    // Keys that differ in few bytes, so that equal hashes are common.
+    // Keys that differ in few bytes, so that equal hashes are common; the
+    // bytes past the key length differ between equal keys.
     std::vector<Entry> pool(400);
     for (Entry &e : pool) {
-        std::memset(e.key, 0, 6);
-        e.key[random() % 6] = static_cast<unsigned char>(random());
-        e.key[random() % 6] = static_cast<unsigned char>(random() % 4);
+        std::memset(e.key, 0, sizeof e.key);
+        e.key[random() % length] = static_cast<unsigned char>(random());
+        e.key[random() % length] = static_cast<unsigned char>(random() % 4);
+        for (uint32_t i = length; i < sizeof e.key; ++i) {
+            e.key[i] = static_cast<unsigned char>(random());
+        }
     }
 
     DebugCapture quiet(false); // duplicates are frequent here
@@ -204,20 +241,20 @@ TEST(ZubOHash, RandomMemoryKeysAgreeWithUnorderedMap)
     std::unordered_map<std::string, Entry *> model;
     for (int op = 0; op < 100000; ++op) {
         Entry &candidate = pool[random() % pool.size()];
-        const std::string key(reinterpret_cast<const char *>(candidate.key), 6);
+        const std::string key(reinterpret_cast<const char *>(candidate.key), length);
         auto it = model.find(key);
         Entry *present = it == model.end() ? nullptr : it->second;
         switch (random() % 3) {
         case 0:
-            ASSERT_EQ(zubOHashFind(&table, key.data(), 6), present) << "op " << op;
+            ASSERT_EQ(zubOHashFind(&table, key.data(), length), present) << "op " << op;
             break;
         case 1: {
             // Whether the insert fills a tombstone decides the counters.
-            const char *end = key.data() + 6;
-            const uint32_t index =
-                ohash_lookup_memory(&table, key.data(), 6, ohash_interval(key.data(), &end));
+            const char *end = key.data() + length;
+            const uint32_t index = ohash_lookup_memory(&table, key.data(), length,
+                                                       ohash_interval(key.data(), &end));
             const bool intoTombstone = table.slots[index].entry == ohash_deleted(&table);
-            const int32_t result = zubOHashInsert(&table, key.data(), 6, &candidate);
+            const int32_t result = zubOHashInsert(&table, key.data(), length, &candidate);
             if (present != nullptr) {
                 ASSERT_EQ(result, -16) << "op " << op;
             } else {
@@ -228,7 +265,7 @@ TEST(ZubOHash, RandomMemoryKeysAgreeWithUnorderedMap)
             break;
         }
         default:
-            ASSERT_EQ(zubOHashRemove(&table, key.data(), 6), present) << "op " << op;
+            ASSERT_EQ(zubOHashRemove(&table, key.data(), length), present) << "op " << op;
             if (present != nullptr) {
                 model.erase(key);
                 shadow.removed();
@@ -242,9 +279,12 @@ TEST(ZubOHash, RandomMemoryKeysAgreeWithUnorderedMap)
     for (void *e = zubOHashFirstHV(&table, &position); e != nullptr;
          e = zubOHashNextHV(&table, &position)) {
         const auto *entry = static_cast<Entry *>(e);
-        ASSERT_EQ(model.at(std::string(reinterpret_cast<const char *>(entry->key), 6)), entry);
+        ASSERT_EQ(model.at(std::string(reinterpret_cast<const char *>(entry->key), length)), entry);
         visited++;
     }
     EXPECT_EQ(visited, model.size());
     ohash_delete(&table);
 }
+
+// 4 and 8 bytes compare as one load, other lengths byte by byte.
+INSTANTIATE_TEST_SUITE_P(KeyLengths, ZubOHashRandom, ::testing::Values(4u, 6u, 8u));
