@@ -6,7 +6,7 @@
 // slot is visited once in size probes. The stride needs a division by
 // size - 2 (not a power of two; a library call on cores without a divide
 // instruction), so it is computed only when the first probe does not
-// settle the lookup, which at the table's load is most of the time.
+// settle the lookup; below three-quarter load most lookups end there.
 //
 // A lookup remembers the first tombstone it passes: a found entry moves
 // there (shortening later probes), an absent key gets that slot for its
@@ -78,12 +78,16 @@ void resize(ohash *table)
         newSize = kMinSize;
     }
 
+    // The rules above leave live entries fewer than newSize, so every
+    // placement below ends at an empty slot. Only a table of 2^31 slots
+    // that cannot double may have no room; it stays as it is.
+    if (total - deleted >= newSize) {
+        return;
+    }
     ohash_slot *fresh = allocate_slots(table->setup, newSize);
     if (fresh == nullptr) {
         return;
     }
-    // Live entries are fewer than newSize (the rules above leave room), so
-    // each placement ends at an empty slot.
     const ohash_slot *old = table->slots;
     for (uint32_t i = 0; i < oldSize; ++i) {
         if (!is_live(table, old[i].entry)) {

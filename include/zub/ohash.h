@@ -21,8 +21,9 @@
  *
  * Choices and guards beyond the plain algorithm:
  * - ohash_init takes exponents of 32 and above as 31 (2^31 slots); a
- *   table that has 2^31 slots does not double, a resize rebuilds it at the
- *   same size. Exponents 0 to 4 give 16 slots.
+ *   table that has 2^31 slots does not double: a resize rebuilds it at the
+ *   same size, or leaves it as it is when it has no tombstones to drop.
+ *   Exponents 0 to 4 give 16 slots.
  * - A slot array whose byte count does not fit size_t is a failed
  *   allocation. A failed allocation in ohash_init leaves slots null and
  *   size 0: every lookup then returns 0, an index that ohash_find,
@@ -126,8 +127,10 @@ ZUB_API void *ohash_find(const ohash *table, uint32_t index);
 
 /* Stores entry in slot index, which a lookup for entry's key has just
  * returned, and returns entry. Filling a tombstone decreases deleted;
- * anything else increases total and may grow the table. Returns null,
- * storing nothing, for index >= size, a null entry or the tombstone marker. */
+ * anything else increases total and may grow the table, so storing over a
+ * live entry (its key was found) counts it twice: remove it first to
+ * replace it. Returns null, storing nothing, for index >= size, a null
+ * entry or the tombstone marker. */
 ZUB_API void *ohash_insert(ohash *table, uint32_t index, void *entry);
 
 /* Removes and returns the entry in slot index (the slot becomes a tombstone;
