@@ -1,74 +1,60 @@
 // Shadow of an open hash table's counters for the randomized tests: it
-// follows the load rules on its own, and `agrees` compares it with the
-// table's record and with what the slot array really holds.
+// follows the load rules on its own; `agrees` compares it with the record
+// and with what the slot array really holds.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
+#include <algorithm>
 
 #include "zub/ohash.h"
 
 namespace ohashtest {
 
 struct CounterShadow {
-    uint32_t size = 16;
-    uint32_t total = 0;
-    uint32_t deleted = 0;
+    uint64_t size = 16, total = 0, deleted = 0;
 
     void inserted(bool intoTombstone)
     {
         if (intoTombstone) {
             deleted--;
-            return;
-        }
-        total++;
-        if (4ull * total > 3ull * size) {
+        } else if (4 * ++total > 3 * size) {
             rebuild();
         }
     }
-
     void removed()
     {
-        deleted++;
-        if (deleted >= 4 && 4ull * deleted > total) {
+        if (++deleted >= 4 && 4 * deleted > total) {
             rebuild();
         }
     }
-
     void rebuild()
     {
-        if (total > 4ull * deleted) {
+        if (total > 4 * deleted) {
             size *= 2;
-        } else if (3ull * deleted > 2ull * total) {
-            size = size / 2 < 16 ? 16 : size / 2;
+        } else if (3 * deleted > 2 * total) {
+            size = std::max<uint64_t>(16, size / 2);
         }
         total -= deleted;
         deleted = 0;
     }
 
-    ::testing::AssertionResult agrees(const ohash &table, size_t liveEntries) const
+    ::testing::AssertionResult agrees(const ohash &table, size_t live) const
     {
-        if (table.size != size || table.total != total || table.deleted != deleted) {
-            return ::testing::AssertionFailure()
-                   << "table size/total/deleted " << table.size << "/" << table.total << "/"
-                   << table.deleted << ", shadow " << size << "/" << total << "/" << deleted;
-        }
-        if (ohash_entries(&table) != liveEntries) {
-            return ::testing::AssertionFailure() << "entries " << ohash_entries(&table)
-                                                 << ", model " << liveEntries;
-        }
-        uint32_t used = 0;
-        uint32_t tombstones = 0;
+        uint64_t used = 0, tombstones = 0;
         for (uint32_t i = 0; i < table.size; ++i) {
             used += table.slots[i].entry != nullptr;
             tombstones += table.slots[i].entry == ohash_deleted(&table);
         }
-        if (used != total || tombstones != deleted) {
-            return ::testing::AssertionFailure() << "slot array holds " << used << " used, "
-                                                 << tombstones << " deleted";
+        if (table.size == size && table.total == total && table.deleted == deleted &&
+            used == total && tombstones == deleted && ohash_entries(&table) == live) {
+            return ::testing::AssertionSuccess();
         }
-        return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure()
+               << "size/total/deleted/entries " << table.size << "/" << table.total << "/"
+               << table.deleted << "/" << ohash_entries(&table) << ", shadow " << size << "/"
+               << total << "/" << deleted << "/" << live << ", slots used " << used
+               << ", tombstones " << tombstones;
     }
 };
 

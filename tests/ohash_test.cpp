@@ -8,80 +8,62 @@
 
 #include "ohash_shadow.h"
 #include "test_support.h"
-#include "zub/ohash.h"
-
-using zubtest::CountingAllocator;
 
 namespace {
 
 constexpr int32_t kKeyOffset = 4; // entries carry a 4-byte tag before the key
 
-// Slot arrays and entries from counting allocators; every release of a
-// slot array must name the byte count it was allocated with.
-struct Memory {
-    CountingAllocator slots;
-    CountingAllocator entries;
+// Slot arrays (zero-filled) and entries from counting allocators; a slot
+// array must be released with the byte count it was allocated with.
+struct Fixture {
+    zubtest::CountingAllocator slots, entries;
     size_t wrongReleaseSizes = 0;
+    ohash table;
+    ohash_setup setup{kKeyOffset, this, &tableAlloc, &tableRelease, &entryAlloc};
 
-    Memory() { slots.fill = 0; }
-
-    ohash_setup setup(int32_t keyOffset = kKeyOffset)
+    explicit Fixture(uint32_t exponent = 4, long failAfter = -1)
     {
-        return ohash_setup{keyOffset, this, &tableAlloc, &tableRelease, &entryAlloc};
+        slots.fill = 0;
+        slots.failAfter = failAfter;
+        ohash_init(&table, exponent, &setup);
     }
-
-    void releaseEntry(void *entry) { entries.record()->release(entries.record()->context, entry); }
+    ~Fixture()
+    {
+        uint32_t position = 0;
+        for (void *e = ohash_first(&table, &position); e; e = ohash_next(&table, &position)) {
+            release(e);
+        }
+        ohash_delete(&table);
+        EXPECT_EQ(slots.liveBlocks() + entries.liveBlocks() + wrongReleaseSizes, 0u);
+    }
+    void release(void *entry) { entries.record()->release(entries.record()->context, entry); }
+    void *add(const std::string &key) // the key must be absent
+    {
+        void *entry = ohash_create_entry(&setup, key.c_str(), nullptr);
+        const uint32_t index = ohash_qlookup(&table, key.c_str());
+        EXPECT_EQ(ohash_find(&table, index), nullptr) << key;
+        return ohash_insert(&table, index, entry);
+    }
+    void *find(const std::string &key) { return ohash_find(&table, ohash_qlookup(&table, key.c_str())); }
+    std::vector<uint32_t> counters() const { return {table.size, table.total, table.deleted}; }
 
     static void *tableAlloc(size_t bytes, void *user)
     {
-        zubAllocator_t *r = static_cast<Memory *>(user)->slots.record();
+        zubAllocator_t *r = static_cast<Fixture *>(user)->slots.record();
         return r->alloc(r->context, bytes, 0);
     }
     static void tableRelease(void *block, size_t bytes, void *user)
     {
-        auto *self = static_cast<Memory *>(user);
-        if (self->slots.blockSize(block) != bytes) {
-            self->wrongReleaseSizes++;
-        }
+        auto *self = static_cast<Fixture *>(user);
+        self->wrongReleaseSizes += self->slots.blockSize(block) != bytes;
         self->slots.record()->release(self->slots.record()->context, block);
     }
     static void *entryAlloc(size_t bytes, void *user)
     {
-        zubAllocator_t *r = static_cast<Memory *>(user)->entries.record();
+        zubAllocator_t *r = static_cast<Fixture *>(user)->entries.record();
         return r->alloc(r->context, bytes, 0);
     }
 };
-
-const char *keyOf(const void *entry)
-{
-    return static_cast<const char *>(entry) + kKeyOffset;
-}
-
-// Creates an entry for a NUL-terminated key and inserts it; the key must be absent.
-void *add(ohash *table, const char *key)
-{
-    void *entry = ohash_create_entry(&table->setup, key, nullptr);
-    const uint32_t index = ohash_qlookup(table, key);
-    EXPECT_EQ(ohash_find(table, index), nullptr) << key;
-    return ohash_insert(table, index, entry);
-}
-
-void *findKey(ohash *table, const char *key)
-{
-    return ohash_find(table, ohash_qlookup(table, key));
-}
-
-void releaseAll(ohash *table, Memory &memory)
-{
-    uint32_t position = 0;
-    for (void *e = ohash_first(table, &position); e != nullptr; e = ohash_next(table, &position)) {
-        memory.releaseEntry(e);
-    }
-    ohash_delete(table);
-    EXPECT_EQ(memory.slots.liveBlocks(), 0u);
-    EXPECT_EQ(memory.entries.liveBlocks(), 0u);
-    EXPECT_EQ(memory.wrongReleaseSizes, 0u);
-}
 
 uint32_t hashOf(const std::string &bytes)
 {
@@ -91,357 +73,172 @@ uint32_t hashOf(const std::string &bytes)
 
 } // namespace
 
-TEST(OHashInterval, HashesBytesUnsignedWithTwoBitRotation)
+TEST(OHash, IntervalHashTakesBytesUnsignedWithTwoBitRotation)
 {
     EXPECT_EQ(hashOf(""), 0u);
-    EXPECT_EQ(hashOf("a"), 0x61u);
     EXPECT_EQ(hashOf("\x80"), 0x80u);
-    EXPECT_EQ(hashOf("\xff\xff"), 0x303u); // 0x3fc ^ 0xff, no sign extension
+    EXPECT_EQ(hashOf("\xff\xff"), 0x303u); // 0x3fc ^ 0xff: no sign extension
     EXPECT_EQ(hashOf("abc"), 0x7fbu);
-    // 0xC0 rotated left 15 times by 2 bits is 0xC0 rotated right by 2.
+    // 15 rotations by 2 bits wrap 0xC0 round to 0x30.
     EXPECT_EQ(hashOf(std::string("\xC0", 1) + std::string(15, '\0')), 0x30u);
-    EXPECT_EQ(hashOf(std::string("\x01", 1) + std::string(16, '\0')), 1u);
-
-    // A null end is set to the string's end; an end before the start is empty.
-    const char *text = "abc";
-    const char *end = nullptr;
+    const char *text = "abc", *end = nullptr;
     EXPECT_EQ(ohash_interval(text, &end), 0x7fbu);
     EXPECT_EQ(end, text + 3);
-    end = text;
-    EXPECT_EQ(ohash_interval(text + 2, &end), 0u);
-    EXPECT_EQ(ohash_interval(text, nullptr), 0x7fbu);
+    EXPECT_EQ(ohash_interval(text + 2, &text), 0u); // end before start: empty
 }
 
-TEST(OHash, InitRaisesSmallExponentsTo16SlotsOfZeroes)
+TEST(OHash, InitSizesAndAFailedInitThatRefusesEverything)
 {
     for (uint32_t exponent : {0u, 1u, 4u, 5u}) {
-        Memory memory;
-        ohash table;
-        const ohash_setup setup = memory.setup();
-        ohash_init(&table, exponent, &setup);
-        const uint32_t slots = exponent < 4 ? 16u : 1u << exponent;
-        ASSERT_EQ(table.size, slots) << exponent;
-        EXPECT_EQ(memory.slots.lastSize(), slots * sizeof(ohash_slot));
-        EXPECT_EQ(table.total, 0u);
-        EXPECT_EQ(table.deleted, 0u);
-        EXPECT_EQ(table.setup.keyOffset, kKeyOffset);
-        EXPECT_EQ(table.setup.userData, &memory);
-        uint32_t position = 7;
-        EXPECT_EQ(ohash_first(&table, &position), nullptr);
-        EXPECT_EQ(position, slots);
-        ohash_delete(&table);
-        EXPECT_EQ(memory.slots.liveBlocks(), 0u);
-        EXPECT_EQ(memory.wrongReleaseSizes, 0u);
+        Fixture f(exponent);
+        EXPECT_EQ(f.counters(), (std::vector<uint32_t>{exponent < 5 ? 16u : 32u, 0, 0}));
+        EXPECT_EQ(f.slots.lastSize(), f.table.size * sizeof(ohash_slot));
     }
+    // Exponents past 31 are 31, whose byte count does not fit a 32-bit size_t.
+    Fixture f(40, 0);
+    EXPECT_EQ(f.slots.sizes(), sizeof(size_t) == 8
+                                   ? std::vector<size_t>{(size_t{1} << 31) * sizeof(ohash_slot)}
+                                   : std::vector<size_t>{});
+    EXPECT_EQ(f.table.slots, nullptr);
+    EXPECT_EQ(f.table.size, 0u);
+    void *entry = ohash_create_entry(&f.setup, "k", nullptr);
+    const uint32_t index = ohash_qlookup(&f.table, "k");
+    EXPECT_EQ(ohash_insert(&f.table, index, entry), nullptr);
+    EXPECT_EQ(ohash_remove(&f.table, index), nullptr);
+    f.release(entry);
+    ohash_delete(&f.table); // a second delete in the destructor is harmless
 }
 
-TEST(OHash, FailedInitLeavesAnEmptyTableThatRefusesInserts)
+TEST(OHash, GrowsAtThe13thInsertRebuildsAndHalvesOnRemovals)
 {
-    // Exponents past 31 become 31; its byte count is computed in 64 bits
-    // (on armhf it does not fit size_t and nothing is called).
-    Memory memory;
-    memory.slots.failAbove = 1u << 20;
-    ohash table;
-    const ohash_setup setup = memory.setup();
-    ohash_init(&table, 40, &setup);
-    EXPECT_EQ(table.slots, nullptr);
-    EXPECT_EQ(table.size, 0u);
-    if (sizeof(size_t) == 8) {
-        EXPECT_EQ(memory.slots.lastSize(), (size_t{1} << 31) * sizeof(ohash_slot));
-    } else {
-        EXPECT_TRUE(memory.slots.sizes().empty());
+    Fixture f(2);
+    for (int i = 0; i < 13; ++i) {
+        ASSERT_NE(f.add("key" + std::to_string(i)), nullptr);
+        EXPECT_EQ(f.table.size, i < 12 ? 16u : 32u);
     }
-
-    void *entry = ohash_create_entry(&setup, "k", nullptr);
-    const uint32_t index = ohash_qlookup(&table, "k");
-    EXPECT_EQ(ohash_find(&table, index), nullptr);
-    EXPECT_EQ(ohash_insert(&table, index, entry), nullptr);
-    EXPECT_EQ(ohash_remove(&table, index), nullptr);
-    EXPECT_EQ(ohash_entries(&table), 0u);
-    uint32_t position = 0;
-    EXPECT_EQ(ohash_first(&table, &position), nullptr);
-    ohash_delete(&table);
-    ohash_delete(&table);
-    EXPECT_EQ(memory.slots.releases(), 0u);
-    memory.releaseEntry(entry);
-}
-
-TEST(OHash, ThirteenthInsertDoublesSixteenSlots)
-{
-    Memory memory;
-    ohash table;
-    const ohash_setup setup = memory.setup();
-    ohash_init(&table, 2, &setup);
-    const std::vector<std::string> keys = {"a", "b", "c", "d", "e", "f", "g",
-                                           "h", "i", "j", "k", "l", "m"};
-    for (size_t i = 0; i < 12; ++i) {
-        ASSERT_NE(add(&table, keys[i].c_str()), nullptr);
+    // Rebuilds at 4 tombstones; the third (live 1 against deleted 4) halves.
+    const std::vector<std::vector<uint32_t>> expected = {
+        {32, 13, 1}, {32, 13, 2}, {32, 13, 3}, {32, 9, 0}, {32, 9, 1}, {32, 9, 2}, {32, 9, 3},
+        {32, 5, 0},  {32, 5, 1},  {32, 5, 2},  {32, 5, 3}, {16, 1, 0}};
+    for (int i = 0; i < 12; ++i) {
+        const std::string key = "key" + std::to_string(i);
+        void *entry = ohash_remove(&f.table, ohash_qlookup(&f.table, key.c_str()));
+        ASSERT_STREQ(static_cast<char *>(entry) + kKeyOffset, key.c_str());
+        f.release(entry);
+        EXPECT_EQ(f.counters(), expected[i]) << i;
     }
-    EXPECT_EQ(table.size, 16u);
-    EXPECT_EQ(table.total, 12u);
-    ASSERT_NE(add(&table, "m"), nullptr);
-    EXPECT_EQ(table.size, 32u);
-    EXPECT_EQ(table.total, 13u);
-    EXPECT_EQ(table.deleted, 0u);
-    EXPECT_EQ(memory.slots.liveBlocks(), 1u);
-    EXPECT_EQ(memory.slots.lastSize(), 32 * sizeof(ohash_slot));
-    for (const std::string &key : keys) {
-        void *entry = findKey(&table, key.c_str());
-        ASSERT_NE(entry, nullptr) << key;
-        EXPECT_EQ(keyOf(entry), key);
+    EXPECT_NE(f.find("key12"), nullptr);
+    // Indices of the 32-slot table are stale past the 16-slot one.
+    int tag = 0;
+    for (uint32_t stale : {16u, 31u}) {
+        EXPECT_EQ(ohash_find(&f.table, stale), nullptr);
+        EXPECT_EQ(ohash_remove(&f.table, stale), nullptr);
+        EXPECT_EQ(ohash_insert(&f.table, stale, &tag), nullptr);
     }
-    releaseAll(&table, memory);
+    EXPECT_EQ(ohash_insert(&f.table, 0, nullptr), nullptr);
+    EXPECT_EQ(ohash_insert(&f.table, 0, &f.table), nullptr);
+    EXPECT_EQ(f.counters(), (std::vector<uint32_t>{16, 1, 0}));
 }
 
-TEST(OHash, RemovedKeyLooksUpItsTombstoneAndRefillsIt)
+TEST(OHash, TombstonesAreReusedAndFoundEntriesMoveToThem)
 {
-    Memory memory;
-    ohash table;
-    const ohash_setup setup = memory.setup();
-    ohash_init(&table, 4, &setup);
-    void *entry = add(&table, "key");
-    const uint32_t index = ohash_qlookup(&table, "key");
-    EXPECT_EQ(ohash_remove(&table, index), entry);
-    EXPECT_EQ(table.slots[index].entry, ohash_deleted(&table));
-    EXPECT_EQ(table.total, 1u);
-    EXPECT_EQ(table.deleted, 1u);
-    EXPECT_EQ(ohash_entries(&table), 0u);
+    // "a" (0x61), "q" (0x71) and "\xe1" all start at slot 1; 0x71 and 0xe1
+    // step by (hash mod 14) | 1 = 1, so they sit in slots 2 and 3.
+    Fixture f;
+    void *a = f.add("a");
+    void *q = f.add("q");
+    void *e1 = f.add("\xe1");
+    ASSERT_EQ(f.table.slots[3].entry, e1);
+    EXPECT_EQ(ohash_remove(&f.table, 1), a);
+    EXPECT_EQ(ohash_remove(&f.table, 2), q);
+    EXPECT_EQ(ohash_remove(&f.table, 1), nullptr); // deleted and empty slots
+    EXPECT_EQ(ohash_remove(&f.table, 9), nullptr); // remove nothing
+    EXPECT_EQ(f.counters(), (std::vector<uint32_t>{16, 3, 2}));
 
-    // A removed or empty slot removes nothing and counts nothing.
-    EXPECT_EQ(ohash_remove(&table, index), nullptr);
-    EXPECT_EQ(ohash_remove(&table, (index + 1) % 16), nullptr);
-    EXPECT_EQ(table.deleted, 1u);
+    // The found entry moves to the first tombstone it passed.
+    EXPECT_EQ(ohash_qlookup(&f.table, "\xe1"), 1u);
+    EXPECT_EQ(ohash_find(&f.table, 1), e1);
+    EXPECT_EQ(f.table.slots[1].hash, 0xe1u);
+    EXPECT_EQ(f.table.slots[3].entry, ohash_deleted(&f.table));
+    EXPECT_EQ(f.counters(), (std::vector<uint32_t>{16, 3, 2}));
 
-    EXPECT_EQ(ohash_qlookup(&table, "key"), index);
-    EXPECT_EQ(ohash_insert(&table, index, entry), entry);
-    EXPECT_EQ(table.total, 1u);
-    EXPECT_EQ(table.deleted, 0u);
-    EXPECT_EQ(findKey(&table, "key"), entry);
-    releaseAll(&table, memory);
-}
+    // Absent "\x01" (slot 1, step 1) passes tombstones 2 and 3 and gets 2;
+    // filling a tombstone leaves total as it is.
+    EXPECT_EQ(ohash_qlookup(&f.table, "\x01"), 2u);
+    EXPECT_EQ(f.table.slots[2].hash, 1u);
+    EXPECT_EQ(ohash_insert(&f.table, 2, a), a);
+    EXPECT_EQ(f.counters(), (std::vector<uint32_t>{16, 3, 1}));
+    ohash_remove(&f.table, 2);
+    f.release(a);
+    f.release(q);
 
-TEST(OHash, LookupMovesFoundEntryToFirstTombstone)
-{
-    // "a" (0x61) and "q" (0x71) both start at slot 1 of 16; "q" steps on
-    // by (0x71 mod 14) | 1 = 1 to slot 2.
-    Memory memory;
-    ohash table;
-    const ohash_setup setup = memory.setup();
-    ohash_init(&table, 4, &setup);
-    void *a = add(&table, "a");
-    void *q = add(&table, "q");
-    ASSERT_EQ(table.slots[1].entry, a);
-    ASSERT_EQ(table.slots[2].entry, q);
-    ASSERT_EQ(ohash_remove(&table, 1), a);
-
-    EXPECT_EQ(ohash_qlookup(&table, "q"), 1u);
-    EXPECT_EQ(ohash_find(&table, 1), q);
-    EXPECT_EQ(table.slots[1].hash, 0x71u);
-    EXPECT_EQ(table.slots[2].entry, ohash_deleted(&table));
-    EXPECT_EQ(table.slots[2].hash, 0x71u);
-    EXPECT_EQ(table.total, 2u);
-    EXPECT_EQ(table.deleted, 1u);
-
-    // An absent key whose probe passes a tombstone gets it: 0x01 starts at
-    // slot 1 with step 1, passes the tombstone in slot 2, ends at slot 3.
-    EXPECT_EQ(ohash_qlookup(&table, "\x01"), 2u);
-    EXPECT_EQ(table.slots[2].hash, 1u);
-    EXPECT_EQ(table.slots[2].entry, ohash_deleted(&table));
-    memory.releaseEntry(a);
-    releaseAll(&table, memory);
-}
-
-TEST(OHash, TextLookupNeedsTheWholeKey)
-{
-    Memory memory;
-    ohash table;
-    const ohash_setup setup = memory.setup();
-    ohash_init(&table, 4, &setup);
-    void *abc = add(&table, "abc");
-    const char *text = "abcd";
-
-    // Equal hashes forced: only the comparison can tell the keys apart.
-    EXPECT_EQ(ohash_find(&table, ohash_lookup_interval(&table, text, text + 2, 0x7fb)), nullptr);
-    EXPECT_EQ(ohash_find(&table, ohash_lookup_interval(&table, text, text + 3, 0x7fb)), abc);
-    const char *end = text + 3;
-    EXPECT_EQ(ohash_find(&table, ohash_qlookupi(&table, text, &end)), abc);
-    EXPECT_EQ(ohash_find(&table, ohash_lookup_interval(&table, text, text + 4, 0x7fb)), nullptr);
-
-    // A key shorter than the interval is not read past its NUL (the entry
-    // block ends there), nor does a NUL inside the interval match it.
-    void *ab = add(&table, "ab");
-    const uint32_t abHash = hashOf("ab");
-    EXPECT_EQ(ohash_find(&table, ohash_lookup_interval(&table, text, text + 3, abHash)), nullptr);
-    const char withNul[] = {'a', 'b', '\0', 'x'};
-    EXPECT_EQ(ohash_find(&table, ohash_lookup_interval(&table, withNul, withNul + 4, abHash)),
-              nullptr);
-    EXPECT_EQ(findKey(&table, "ab"), ab);
-
-    // Bytes of 0x80 and above compare as they are.
-    void *high = add(&table, "\xe4\xf6");
-    EXPECT_EQ(findKey(&table, "\xe4\xf6"), high);
-    EXPECT_EQ(findKey(&table, "\xe4"), nullptr);
-    releaseAll(&table, memory);
-}
-
-TEST(OHash, MemoryLookupComparesExactlyLengthBytes)
-{
-    Memory memory;
-    ohash table;
-    const ohash_setup setup = memory.setup(0);
-    ohash_init(&table, 4, &setup);
-    unsigned char entry[8] = {1, 2, 0, 4, 9, 9, 9, 9};
-    const unsigned char key[4] = {1, 2, 0, 4};
-    uint32_t index = ohash_lookup_memory(&table, key, 4, 77);
-    ASSERT_EQ(ohash_insert(&table, index, entry), entry);
-    EXPECT_EQ(ohash_find(&table, ohash_lookup_memory(&table, key, 4, 77)), entry);
-    EXPECT_EQ(ohash_find(&table, ohash_lookup_memory(&table, key, 3, 77)), entry);
-    const unsigned char other[4] = {1, 2, 0, 5};
-    EXPECT_EQ(ohash_find(&table, ohash_lookup_memory(&table, other, 4, 77)), nullptr);
-    EXPECT_EQ(ohash_find(&table, ohash_lookup_memory(&table, key, 4, 78)), nullptr);
-    ohash_delete(&table);
-}
-
-TEST(OHash, IterationVisitsLiveSlotsInOrderAndStopsAtSize)
-{
-    Memory memory;
-    ohash table;
-    const ohash_setup setup = memory.setup();
-    ohash_init(&table, 4, &setup);
-    // Single-byte keys land in the slot of their value mod 16.
-    void *c = add(&table, "\x0c");
-    void *three = add(&table, "\x03");
-    void *nine = add(&table, "\x09");
-    void *gone = add(&table, "\x05");
-    ASSERT_EQ(ohash_remove(&table, 5), gone);
-
+    // Iteration in slot order; the end leaves position at size.
+    void *c = f.add("\x0c");
     uint32_t position = 99;
-    EXPECT_EQ(ohash_first(&table, &position), three);
-    EXPECT_EQ(position, 4u);
-    EXPECT_EQ(ohash_next(&table, &position), nine);
-    EXPECT_EQ(position, 10u);
-    EXPECT_EQ(ohash_next(&table, &position), c);
+    EXPECT_EQ(ohash_first(&f.table, &position), e1);
+    EXPECT_EQ(position, 2u);
+    EXPECT_EQ(ohash_next(&f.table, &position), c);
     EXPECT_EQ(position, 13u);
-    EXPECT_EQ(ohash_next(&table, &position), nullptr);
+    EXPECT_EQ(ohash_next(&f.table, &position), nullptr);
     EXPECT_EQ(position, 16u);
     position = 40;
-    EXPECT_EQ(ohash_next(&table, &position), nullptr);
+    EXPECT_EQ(ohash_next(&f.table, &position), nullptr);
     EXPECT_EQ(position, 40u);
-    memory.releaseEntry(gone);
-    releaseAll(&table, memory);
 }
 
-TEST(OHash, RemovalsRebuildThenHalveAndStaleIndicesAreRefused)
+TEST(OHash, TextLookupMatchesOnlyTheWholeKey)
 {
-    Memory memory;
-    ohash table;
-    const ohash_setup setup = memory.setup();
-    ohash_init(&table, 4, &setup);
-    std::vector<std::string> keys;
-    for (int i = 0; i < 13; ++i) {
-        keys.push_back("key" + std::to_string(i));
-        add(&table, keys.back().c_str());
-    }
-    ASSERT_EQ(table.size, 32u);
+    Fixture f;
+    void *abc = f.add("abc");
+    void *ab = f.add("ab");
+    void *high = f.add("\xe4\xf6");
+    const char *text = "abcd";
+    // With equal hashes forced only the comparison tells keys apart; a key
+    // shorter than the interval must not be read past its NUL (ASan).
+    EXPECT_EQ(ohash_find(&f.table, ohash_lookup_interval(&f.table, text, text + 2, 0x7fb)), nullptr);
+    EXPECT_EQ(ohash_find(&f.table, ohash_lookup_interval(&f.table, text, text + 3, 0x7fb)), abc);
+    EXPECT_EQ(ohash_find(&f.table, ohash_lookup_interval(&f.table, text, text + 3, hashOf("ab"))), nullptr);
+    const char withNul[] = {'a', 'b', '\0', 'x'};
+    EXPECT_EQ(ohash_find(&f.table, ohash_lookup_interval(&f.table, withNul, withNul + 3, hashOf("ab"))),
+              nullptr);
+    const char *end = text + 2;
+    EXPECT_EQ(ohash_find(&f.table, ohash_qlookupi(&f.table, text, &end)), ab);
+    EXPECT_EQ(f.find("\xe4\xf6"), high);
+    EXPECT_EQ(f.find("\xe4"), nullptr);
 
-    // Size, total and deleted after each removal: rebuilds at 4 tombstones
-    // (the 12th halves, live 1 against deleted 4).
-    const uint32_t expected[13][3] = {{32, 13, 1}, {32, 13, 2}, {32, 13, 3}, {32, 9, 0},
-                                      {32, 9, 1},  {32, 9, 2},  {32, 9, 3},  {32, 5, 0},
-                                      {32, 5, 1},  {32, 5, 2},  {32, 5, 3},  {16, 1, 0},
-                                      {16, 1, 1}};
-    for (int i = 0; i < 13; ++i) {
-        const uint32_t index = ohash_qlookup(&table, keys[i].c_str());
-        void *entry = ohash_remove(&table, index);
-        ASSERT_NE(entry, nullptr) << keys[i];
-        memory.releaseEntry(entry);
-        EXPECT_EQ(table.size, expected[i][0]) << i;
-        EXPECT_EQ(table.total, expected[i][1]) << i;
-        EXPECT_EQ(table.deleted, expected[i][2]) << i;
-    }
-    // Indices of the 32-slot table are past the end of the 16-slot one.
-    void *entry = ohash_create_entry(&setup, "late", nullptr);
-    for (uint32_t stale : {16u, 31u}) {
-        EXPECT_EQ(ohash_find(&table, stale), nullptr);
-        EXPECT_EQ(ohash_remove(&table, stale), nullptr);
-        EXPECT_EQ(ohash_insert(&table, stale, entry), nullptr);
-    }
-    EXPECT_EQ(ohash_insert(&table, 0, nullptr), nullptr);
-    EXPECT_EQ(ohash_insert(&table, 0, &table), nullptr);
-    EXPECT_EQ(table.total, 1u);
-    memory.releaseEntry(entry);
-    releaseAll(&table, memory);
+    // Entries carry their key at the offset, NUL-terminated.
+    EXPECT_EQ(f.entries.sizes()[0], kKeyOffset + 4u);
+    EXPECT_EQ(std::memcmp(static_cast<char *>(abc) + kKeyOffset, "abc", 4), 0);
+    f.setup.keyOffset = -1;
+    EXPECT_EQ(ohash_create_entry(&f.setup, "x", nullptr), nullptr);
+    EXPECT_EQ(f.entries.sizes().size(), 3u);
 }
 
 TEST(OHash, TableWhoseGrowthFailsFillsUpWithoutLoopingAndRecovers)
 {
-    Memory memory;
-    ohash table;
-    const ohash_setup setup = memory.setup();
-    ohash_init(&table, 4, &setup);
-    memory.slots.failAfter = 0;
+    Fixture f(4, 1); // the init's allocation succeeds, every resize fails
     std::vector<void *> entries;
     for (int i = 0; i < 16; ++i) {
-        const std::string key = "k" + std::to_string(i);
-        entries.push_back(add(&table, key.c_str()));
-        ASSERT_NE(entries.back(), nullptr) << i;
-        EXPECT_EQ(table.size, 16u);
+        entries.push_back(f.add("k" + std::to_string(i)));
     }
-    EXPECT_EQ(table.total, 16u);
-    EXPECT_EQ(memory.slots.sizes().size(), 1u + 4u); // one try per insert from the 13th on
-
-    // Full: an absent key gets size, which insert refuses.
-    void *extra = ohash_create_entry(&setup, "absent", nullptr);
-    const uint32_t index = ohash_qlookup(&table, "absent");
-    EXPECT_EQ(index, 16u);
-    EXPECT_EQ(ohash_insert(&table, index, extra), nullptr);
+    EXPECT_EQ(f.counters(), (std::vector<uint32_t>{16, 16, 0}));
+    EXPECT_EQ(f.slots.sizes().size(), 5u); // one try per insert from the 13th
+    void *extra = ohash_create_entry(&f.setup, "absent", nullptr);
+    EXPECT_EQ(ohash_qlookup(&f.table, "absent"), 16u); // full: insert refuses it
+    EXPECT_EQ(ohash_insert(&f.table, 16, extra), nullptr);
     for (int i = 0; i < 16; ++i) {
-        EXPECT_EQ(findKey(&table, ("k" + std::to_string(i)).c_str()), entries[i]);
+        EXPECT_EQ(f.find("k" + std::to_string(i)), entries[i]);
     }
-
-    // With memory back, the fifth removal (4 * 5 > 16) rebuilds and
-    // inserts grow the table again.
-    memory.slots.failAfter = -1;
+    // With memory back the fifth removal (4 * 5 > 16) rebuilds, and the
+    // 13th live entry doubles the table.
+    f.slots.failAfter = -1;
     for (int i = 0; i < 5; ++i) {
-        const std::string key = "k" + std::to_string(i);
-        memory.releaseEntry(ohash_remove(&table, ohash_qlookup(&table, key.c_str())));
+        f.release(ohash_remove(&f.table, ohash_qlookup(&f.table, ("k" + std::to_string(i)).c_str())));
     }
-    EXPECT_EQ(table.size, 16u);
-    EXPECT_EQ(table.total, 11u);
-    EXPECT_EQ(table.deleted, 0u);
-    ASSERT_EQ(ohash_insert(&table, ohash_qlookup(&table, "absent"), extra), extra);
-    ASSERT_NE(add(&table, "k0"), nullptr);
-    EXPECT_EQ(table.size, 32u);
-    EXPECT_EQ(table.total, 13u);
-    releaseAll(&table, memory);
-}
-
-TEST(OHash, CreateEntryPlacesTheKeyAtItsOffset)
-{
-    Memory memory;
-    ohash_setup setup = memory.setup(8);
-    const char *text = "abcdef";
-    const char *end = text + 3;
-    auto *entry = static_cast<char *>(ohash_create_entry(&setup, text, &end));
-    ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(memory.entries.lastSize(), 12u);
-    EXPECT_EQ(std::memcmp(entry + 8, "abc", 4), 0);
-    memory.releaseEntry(entry);
-
-    end = nullptr;
-    entry = static_cast<char *>(ohash_create_entry(&setup, text, &end));
-    EXPECT_EQ(end, text + 6);
-    EXPECT_EQ(memory.entries.lastSize(), 15u);
-    memory.releaseEntry(entry);
-
-    memory.entries.failAfter = 0;
-    EXPECT_EQ(ohash_create_entry(&setup, text, nullptr), nullptr);
-    memory.entries.failAfter = -1;
-    setup.keyOffset = -4;
-    const size_t calls = memory.entries.sizes().size();
-    EXPECT_EQ(ohash_create_entry(&setup, text, nullptr), nullptr);
-    EXPECT_EQ(memory.entries.sizes().size(), calls);
-    EXPECT_EQ(memory.entries.liveBlocks(), 0u);
+    EXPECT_EQ(f.counters(), (std::vector<uint32_t>{16, 11, 0}));
+    EXPECT_EQ(ohash_insert(&f.table, ohash_qlookup(&f.table, "absent"), extra), extra);
+    f.add("k0");
+    EXPECT_EQ(f.counters(), (std::vector<uint32_t>{32, 13, 0}));
 }
 
 TEST(OHash, RandomTextKeysAgreeWithUnorderedMap)
@@ -449,62 +246,43 @@ TEST(OHash, RandomTextKeysAgreeWithUnorderedMap)
     const uint32_t seed = std::random_device{}();
     std::mt19937 random(seed);
     SCOPED_TRACE("seed " + std::to_string(seed));
-
-    // Short keys over a small alphabet with high bytes: many prefixes of
-    // each other and many equal hashes.
-    std::vector<std::string> pool;
-    const char alphabet[] = {'a', 'b', 'c', '\x7f', '\x80', '\xff'};
-    for (int i = 0; i < 400; ++i) {
-        std::string key(1 + random() % 6, ' ');
+    // Short keys over a small alphabet with high bytes: many are prefixes
+    // of others and many hashes are equal.
+    std::vector<std::string> pool(400);
+    for (std::string &key : pool) {
+        key.resize(1 + random() % 6);
         for (char &c : key) {
-            c = alphabet[random() % sizeof alphabet];
+            c = "abc\x7f\x80\xff"[random() % 6];
         }
-        pool.push_back(key);
     }
-
-    Memory memory;
-    ohash table;
-    const ohash_setup setup = memory.setup();
-    ohash_init(&table, 0, &setup);
+    Fixture f(0);
     ohashtest::CounterShadow shadow;
     std::unordered_map<std::string, void *> model;
     for (int op = 0; op < 100000; ++op) {
         const std::string &key = pool[random() % pool.size()];
-        // Half of the lookups go through an interval inside a longer buffer.
-        const std::string buffer = key + "zz";
-        uint32_t index;
-        if (random() % 2 == 0) {
-            index = ohash_qlookup(&table, key.c_str());
-        } else {
-            const char *end = buffer.data() + key.size();
-            index = ohash_qlookupi(&table, buffer.data(), &end);
-        }
-        ASSERT_LT(index, table.size);
-        void *found = ohash_find(&table, index);
-        auto it = model.find(key);
-        ASSERT_EQ(found, it == model.end() ? nullptr : it->second) << "op " << op;
-        ASSERT_EQ(table.slots[index].hash, hashOf(key));
-
+        const std::string buffer = key + "zz"; // half the lookups as an interval in it
+        const char *end = buffer.data() + key.size();
+        const uint32_t index = random() % 2 ? ohash_qlookup(&f.table, key.c_str())
+                                            : ohash_qlookupi(&f.table, buffer.data(), &end);
+        ASSERT_LT(index, f.table.size);
+        ASSERT_EQ(f.table.slots[index].hash, hashOf(key));
+        void *found = ohash_find(&f.table, index);
+        ASSERT_EQ(found, model.count(key) ? model[key] : nullptr) << "op " << op;
         if (found == nullptr && random() % 3 != 0) {
-            void *entry = ohash_create_entry(&setup, key.c_str(), nullptr);
-            const bool intoTombstone = table.slots[index].entry == ohash_deleted(&table);
-            ASSERT_EQ(ohash_insert(&table, index, entry), entry);
+            void *entry = ohash_create_entry(&f.setup, key.c_str(), nullptr);
+            shadow.inserted(f.table.slots[index].entry == ohash_deleted(&f.table));
+            ASSERT_EQ(ohash_insert(&f.table, index, entry), entry);
             model[key] = entry;
-            shadow.inserted(intoTombstone);
         } else if (found != nullptr && random() % 2 == 0) {
-            ASSERT_EQ(ohash_remove(&table, index), found);
-            memory.releaseEntry(found);
+            ASSERT_EQ(ohash_remove(&f.table, index), found);
+            f.release(found);
             model.erase(key);
             shadow.removed();
         }
-        ASSERT_TRUE(shadow.agrees(table, model.size())) << "op " << op;
+        ASSERT_TRUE(shadow.agrees(f.table, model.size())) << "op " << op;
     }
-    size_t visited = 0;
     uint32_t position = 0;
-    for (void *e = ohash_first(&table, &position); e != nullptr; e = ohash_next(&table, &position)) {
-        ASSERT_EQ(model.at(keyOf(e)), e);
-        visited++;
+    for (void *e = ohash_first(&f.table, &position); e; e = ohash_next(&f.table, &position)) {
+        ASSERT_EQ(model.at(static_cast<char *>(e) + kKeyOffset), e);
     }
-    EXPECT_EQ(visited, model.size());
-    releaseAll(&table, memory);
 }
