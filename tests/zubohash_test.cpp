@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "ohash_shadow.h"
+#include "test_support.h"
+
+using zubtest::DebugCapture;
+
+namespace {
+
+struct Entry {
+    unsigned char key[8]; // the key bytes first; past the key length, anything
+    int value;
+};
+
+std::vector<uint32_t> counters(const ohash &t)
+{
+    return {t.size, t.total, t.deleted};
+}
+
+} // namespace
+
+TEST(ZubOHash, InitTakesExponentsOneTo31AndLeavesTheTableAloneOtherwise)
+{
+    for (int32_t exponent : {0, -1, INT32_MIN, 32, INT32_MAX}) {
+        ohash table, untouched;
+        std::memset(&table, 0xA5, sizeof table);
+        std::memset(&untouched, 0xA5, sizeof untouched);
+        EXPECT_EQ(zubOHashInit(&table, exponent), -22) << exponent;
+        EXPECT_EQ(std::memcmp(&table, &untouched, sizeof table), 0) << exponent;
+    }
+    ohash table;
+    ASSERT_EQ(zubOHashInit(&table, 1), 0);
+    EXPECT_EQ(counters(table), (std::vector<uint32_t>{16, 0, 0}));
+    EXPECT_EQ(table.setup.keyOffset, 0);
+    for (uint32_t i = 0; i < 16; ++i) {
+        EXPECT_TRUE(table.slots[i].hash == 0 && table.slots[i].entry == nullptr);
+    }
+    ohash_delete(&table);
+    if (sizeof(size_t) == 4) { // 2^29 and more 8-byte slots do not fit size_t
+        Entry e{};
+        ASSERT_EQ(zubOHashInit(&table, 29), -12);
+        EXPECT_EQ(zubOHashInsert(&table, e.key, 8, &e), -12);
+        EXPECT_EQ(zubOHashFind(&table, e.key, 8), nullptr);
+        ohash_delete(&table);
+    }
+}
+
+TEST(ZubOHash, DuplicatesAndBadArgumentsAreRefusedWithoutChange)
+{
+    ohash table;
+    ASSERT_EQ(zubOHashInit(&table, 4), 0);
+    Entry first{{1, 2, 3, 4, 5, 6, 0, 0}, 1}, second{{1, 2, 3, 4, 5, 6, 9, 9}, 2};
+    ASSERT_EQ(zubOHashInsert(&table, first.key, 6, &first), 0);
+    {
+        DebugCapture capture(false);
+        EXPECT_EQ(zubOHashInsert(&table, second.key, 6, &second), -16);
+        EXPECT_TRUE(capture.messages().empty());
+        capture.enable(1, 3000);
+        EXPECT_EQ(zubOHashInsert(&table, second.key, 6, &second), -16);
+        ASSERT_EQ(capture.messages().size(), 1u);
+        EXPECT_EQ(capture.messages()[0], "zubOHashInsert: collision in open hash!\n");
+        EXPECT_EQ(capture.site(0), (std::vector<uint32_t>{0x00010BB8u, 0, 0}));
+        // A length of 0 hashes to 0 and matches any entry stored under 0.
+        Entry zeros{};
+        EXPECT_EQ(zubOHashInsert(&table, zeros.key, 8, &zeros), 0);
+        EXPECT_EQ(zubOHashInsert(&table, nullptr, 0, &second), -16);
+        EXPECT_EQ(zubOHashRemove(&table, "xyz", 0), &zeros);
+    }
+    EXPECT_EQ(zubOHashInsert(&table, second.key, 6, nullptr), -22);
+    EXPECT_EQ(zubOHashInsert(&table, second.key, 6, &table), -22);
+    EXPECT_EQ(zubOHashInsert(&table, nullptr, 6, &second), -22);
+    EXPECT_EQ(zubOHashFind(&table, nullptr, 6), nullptr);
+    EXPECT_EQ(zubOHashRemove(&table, nullptr, 6), nullptr);
+    EXPECT_EQ(zubOHashRemove(&table, "absent", 6), nullptr);
+    EXPECT_EQ(counters(table), (std::vector<uint32_t>{16, 2, 1}));
+    EXPECT_EQ(zubOHashFind(&table, second.key, 6), &first);
+    EXPECT_EQ(zubOHashRemove(&table, second.key, 6), &first);
+    EXPECT_EQ(zubOHashRemove(&table, second.key, 6), nullptr);
+    ohash_delete(&table);
+}
+
+TEST(ZubOHash, KeysOfEveryLengthCompareExactlyTheirBytes)
+{
+    // Flipping bit 2 of byte i and bit 0 of byte i - 1 keeps the hash
+    // (rotl(1, 2) == 4): keys with equal hashes that differ at the front or
+    // the back, so only the comparison can tell them apart.
+    for (uint32_t length = 3; length <= 12; ++length) {
+        unsigned char keys[3][16], buffer[17];
+        for (int i = 0; i < 16; ++i) {
+            keys[0][i] = static_cast<unsigned char>(0x30 + i);
+        }
+        std::memcpy(keys[1], keys[0], 16);
+        std::memcpy(keys[2], keys[0], 16);
+        keys[1][0] ^= 0x01;
+        keys[1][1] ^= 0x04;
+        keys[2][length - 2] ^= 0x01;
+        keys[2][length - 1] ^= 0x04;
+        std::vector<uint32_t> hashes;
+        for (auto &key : keys) {
+            const char *end = reinterpret_cast<const char *>(key) + length;
+            hashes.push_back(ohash_interval(reinterpret_cast<const char *>(key), &end));
+        }
+        ASSERT_EQ(hashes, std::vector<uint32_t>(3, hashes[0])) << length;
+        ohash table;
+        ASSERT_EQ(zubOHashInit(&table, 4), 0);
+        for (auto &key : keys) {
+            ASSERT_EQ(zubOHashInsert(&table, key, length, key), 0) << length;
+        }
+        for (auto &key : keys) { // from an odd address, other bytes after the key
+            std::memset(buffer, 0xCC, sizeof buffer);
+            std::memcpy(buffer + 1, key, length);
+            EXPECT_EQ(zubOHashFind(&table, buffer + 1, length), key) << length;
+        }
+        EXPECT_EQ(zubOHashRemove(&table, keys[2], length), keys[2]);
+        EXPECT_EQ(zubOHashFind(&table, keys[2], length), nullptr) << length;
+        ohash_delete(&table);
+    }
+}
+
+class ZubOHashRandom : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(ZubOHashRandom, MemoryKeysAgreeWithUnorderedMap)
+{
+    const uint32_t length = GetParam(), seed = std::random_device{}();
+    std::mt19937 random(seed);
+    SCOPED_TRACE("seed " + std::to_string(seed) + ", key length " + std::to_string(length));
+    // Keys that differ in few bytes, so that equal hashes are common.
+    std::vector<Entry> pool(400);
+    for (Entry &e : pool) {
+        for (unsigned char &b : e.key) {
+            b = static_cast<unsigned char>(random() % 3 ? 0 : random());
+        }
+    }
+    DebugCapture quiet(false); // duplicates are frequent
+    ohash table;
+    ASSERT_EQ(zubOHashInit(&table, 1), 0);
+    ohashtest::CounterShadow shadow;
+    std::unordered_map<std::string, Entry *> model;
+    for (int op = 0; op < 100000; ++op) {
+        Entry &candidate = pool[random() % pool.size()];
+        const std::string key(reinterpret_cast<const char *>(candidate.key), length);
+        Entry *present = model.count(key) ? model[key] : nullptr;
+        const int action = static_cast<int>(random() % 3);
+        if (action == 0) {
+            ASSERT_EQ(zubOHashFind(&table, key.data(), length), present) << "op " << op;
+        } else if (action == 1) {
+            // Whether the insert fills a tombstone decides the counters.
+            const char *end = key.data() + length;
+            const uint32_t index = ohash_lookup_memory(&table, key.data(), length,
+                                                       ohash_interval(key.data(), &end));
+            const bool intoTombstone = table.slots[index].entry == ohash_deleted(&table);
+            ASSERT_EQ(zubOHashInsert(&table, key.data(), length, &candidate), present ? -16 : 0)
+                << "op " << op;
+            if (present == nullptr) {
+                model[key] = &candidate;
+                shadow.inserted(intoTombstone);
+            }
+        } else {
+            ASSERT_EQ(zubOHashRemove(&table, key.data(), length), present) << "op " << op;
+            if (present != nullptr) {
+                model.erase(key);
+                shadow.removed();
+            }
+        }
+        ASSERT_TRUE(shadow.agrees(table, model.size())) << "op " << op;
+    }
+    size_t visited = 0;
+    uint32_t position = 0, previous = 0;
+    for (void *e = zubOHashFirstHV(&table, &position); e; e = zubOHashNextHV(&table, &position)) {
+        ASSERT_GT(position, previous); // slot order, each slot once
+        previous = position;
+        ASSERT_EQ(model.at(std::string(static_cast<const char *>(e), length)), e);
+        visited++;
+    }
+    EXPECT_EQ(visited, model.size());
+    ohash_delete(&table);
+}
+
+// 4 and 8 bytes compare as one load, other lengths byte by byte.
+INSTANTIATE_TEST_SUITE_P(KeyLengths, ZubOHashRandom, ::testing::Values(4u, 6u, 8u));
