@@ -589,11 +589,7 @@ TEST(Serializer, NineteenNestedLevelsFitTheDefaultStackAndTwentyDoNot)
 
 TEST(Serializer, RandomStructuresMatchTheReferenceInEveryBufferSize)
 {
-#if defined(__arm__)
-    const uint32_t seeds = 60;
-#else
     const uint32_t seeds = 300;
-#endif
     for (uint32_t seed = 1; seed <= seeds; ++seed) {
         zubtest::RandomSchema schema(seed);
         zubtest::RandomValueOptions options;
