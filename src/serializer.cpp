@@ -136,7 +136,7 @@ ZUB_WALK_INLINE void copy_bytes(uint8_t *out, const uint8_t *src, uint32_t n)
 
 // n bytes of a member of T-sized atoms, starting at member byte d.
 template <typename T>
-ZUB_WALK_INLINE void swap_atoms(uint8_t *out, const uint8_t *src, uint32_t d, uint32_t n)
+ZUB_WALK_INLINE void swap_atoms(uint8_t *__restrict out, const uint8_t *__restrict src, uint32_t d, uint32_t n)
 {
     constexpr uint32_t mask = sizeof(T) - 1u;
     uint32_t i = 0;
