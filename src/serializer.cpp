@@ -16,11 +16,17 @@
 //    starts at the member's last byte and walks down one byte per byte.
 //  - move_atoms: atom data; byte j of the member (j counted over all calls)
 //    is the byte at srcval + (j XOR (atom size - 1)).
-// When the rest of a member fits, they move whole words with one byte swap
-// each (or one copy for one-byte atoms); a member cut by the end of the
-// buffer is moved byte by byte. Either way srcval, bytesOfMemberDone and the
+// An integer whose rest fits leaves with one swapped store, one cut by the
+// end of the buffer byte by byte; atom data move as whole swapped atoms (or
+// one copy for one-byte atoms), with byte steps only for an atom cut at
+// either end of the piece. Either way srcval, bytesOfMemberDone and the
 // buffer end up exactly as single-byte steps would leave them, so a walk
 // through buffers of any size, down to one byte, writes the same stream.
+//
+// A member that fits whole is carried from its entry through its count,
+// data and on to the next entry in one step (finish_member), without a
+// trip round the state loop; it stops wherever the loop would have to
+// report a lack of space, so the loop takes over in exactly that state.
 #include "zub/serialization.h"
 
 #include <cstring>
