@@ -289,7 +289,7 @@ int32_t start(vklState_t *console)
         }
         console->buffer = block;
         console->lineBuffer = block + console->inputSize;
-        console->scanBuffer = console->lineBuffer + console->lineSize + 1;
+        console->scanBuffer = console->lineBuffer + static_cast<size_t>(console->lineSize) + 1;
         console->inputCount = 0;
         console->inputPos = 0;
         console->lineLength = 0;
