@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -28,18 +27,15 @@ size_t open_descriptors()
 {
     size_t count = 0;
     DIR *dir = opendir("/proc/self/fd");
-    while (dir != nullptr && readdir(dir) != nullptr) {
-        count++;
+    for (; readdir(dir) != nullptr; count++) {
     }
-    if (dir != nullptr) {
-        closedir(dir);
-    }
+    closedir(dir);
     return count;
 }
 
-// What the handlers saw; written on the console thread.
+// What the handlers saw: written on the console thread under the console
+// mutex, read after the test took that mutex or joined the thread.
 struct Recorder {
-    std::mutex mutex;
     Lines lines;
     std::vector<uintptr_t> contexts;
     std::vector<size_t> messagesAtCall;
@@ -48,7 +44,6 @@ struct Recorder {
 
 int record_handler(vklState_t *console, uintptr_t context, char **argv, int32_t argc)
 {
-    std::lock_guard<std::mutex> lock(g_recorder->mutex);
     EXPECT_EQ(argv[argc], nullptr);
     g_recorder->console = console;
     g_recorder->lines.emplace_back(argv, argv + argc);
@@ -89,6 +84,11 @@ template <typename Predicate> bool eventually(Predicate predicate)
     return predicate();
 }
 
+bool flag_comes(vklState_t *console, uint32_t flag)
+{
+    return eventually([&] { return (flags_of(console) & flag) != 0; });
+}
+
 // Descriptor 0 is replaced by the read end of a pipe the test writes to.
 class Console : public testing::Test {
 protected:
@@ -118,9 +118,7 @@ protected:
     }
     void endInput()
     {
-        if (writer >= 0) {
-            close(writer);
-        }
+        close(writer); // -1 when already ended: EBADF, harmless
         writer = -1;
     }
     vklState_t *create(int32_t inputSize = 0, int32_t lineSize = 0)
@@ -153,7 +151,7 @@ protected:
     void finish(vklState_t *console)
     {
         endInput();
-        ASSERT_TRUE(eventually([&] { return (flags_of(console) & VKL_FLAG_INPUT_ENDED) != 0; }));
+        ASSERT_TRUE(flag_comes(console, VKL_FLAG_INPUT_ENDED));
         EXPECT_EQ(_vklTerminateConsoleThread(console), 0);
         EXPECT_EQ(console->buffer, nullptr);
         EXPECT_EQ(vklStateDestroy(console), 0);
@@ -352,7 +350,7 @@ TEST_F(Console, StopAndDestroyReachEveryKindOfThread)
     vklAddSimpleCommand(console, "quit", quit_handler, 0, 0);
     ASSERT_EQ(vklStateStart(console), 0);
     feed("quit\nrec never\n");
-    ASSERT_TRUE(eventually([&] { return (flags_of(console) & VKL_FLAG_TERMINATING) != 0; }));
+    ASSERT_TRUE(flag_comes(console, VKL_FLAG_TERMINATING));
     EXPECT_EQ(_vklTerminateConsoleThread(console), ZUB_EBUSY);
     EXPECT_EQ(vklStateDestroy(console), 0);
 
@@ -360,7 +358,7 @@ TEST_F(Console, StopAndDestroyReachEveryKindOfThread)
     console = create();
     ASSERT_EQ(vklStateStart(console), 0);
     endInput();
-    ASSERT_TRUE(eventually([&] { return (flags_of(console) & VKL_FLAG_INPUT_ENDED) != 0; }));
+    ASSERT_TRUE(flag_comes(console, VKL_FLAG_INPUT_ENDED));
     EXPECT_EQ(vklStateDestroy(console), 0);
     EXPECT_TRUE(recorder.lines.empty());
 }
@@ -376,13 +374,13 @@ TEST_F(Console, PipeBytesAndBrokenInputNeitherSpinNorStopWrongly)
     EXPECT_EQ(recorder.lines, (Lines{{"rec", "still"}}));
     close(0); // invalid at the next poll
     ASSERT_EQ(write(console->pipeFds[1], &other, 1), 1);
-    ASSERT_TRUE(eventually([&] { return (flags_of(console) & VKL_FLAG_INPUT_ENDED) != 0; }));
+    ASSERT_TRUE(flag_comes(console, VKL_FLAG_INPUT_ENDED));
     vklStateDestroy(console);
 
     ASSERT_EQ(open("/", O_RDONLY | O_DIRECTORY), 0); // reads fail with EISDIR
     console = create();
     ASSERT_EQ(vklStateStart(console), 0);
-    ASSERT_TRUE(eventually([&] { return (flags_of(console) & VKL_FLAG_INPUT_ENDED) != 0; }));
+    ASSERT_TRUE(flag_comes(console, VKL_FLAG_INPUT_ENDED));
     EXPECT_EQ(console->inputCount, 0);
     vklStateDestroy(console);
 }
