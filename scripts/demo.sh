@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds the library in release mode and installs it, with its headers and
-# the platform stand-ins, into a staging folder (build/stage by default).
+# Builds the library in release mode and installs it, with its headers, the
+# platform stand-ins and the demo console zubsh, into a staging folder
+# (build/stage by default), then starts zubsh on this terminal: type help
+# for its commands, quit or end of input (Ctrl-D) to leave.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 stage=${1:-$PWD/build/stage}
@@ -18,3 +20,6 @@ export PKG_CONFIG_PATH="$stage/lib/pkgconfig"
 cc -std=c99 -Wall -Werror examples/hello.c -o build/demo/hello-installed \
   $(pkg-config --cflags --libs zub-vorn) -Wl,-rpath,"$stage/lib"
 ./build/demo/hello-installed
+
+echo "zubsh:    $stage/bin/zubsh (type help for the commands, quit or Ctrl-D to leave)"
+exec "$stage/bin/zubsh"

@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <list>
+#include <random>
+#include <vector>
+
+#include "zub/dllist.h"
+
+namespace {
+
+// Every link in both directions, the count and each node's list.
+void expect_links(dllist_t *list, const std::vector<dlnode_t *> &nodes)
+{
+    ASSERT_EQ(list->head, &list->headNode);
+    ASSERT_EQ(list->tail, &list->tailNode);
+    EXPECT_EQ(list->count, nodes.size());
+    EXPECT_EQ(list->headNode.prev, nullptr);
+    EXPECT_EQ(list->tailNode.next, nullptr);
+    EXPECT_EQ(list->headNode.list, list);
+    EXPECT_EQ(list->tailNode.list, list);
+    dlnode_t *previous = list->head;
+    for (dlnode_t *node : nodes) {
+        ASSERT_EQ(previous->next, node);
+        EXPECT_EQ(node->prev, previous);
+        EXPECT_EQ(node->list, list);
+        previous = node;
+    }
+    EXPECT_EQ(previous->next, list->tail);
+    EXPECT_EQ(list->tail->prev, previous);
+}
+
+struct Walk {
+    std::vector<dlnode_t *> seen;
+    int stopAt = -1;        // call number that returns -1
+    bool deleteEach = false;
+    dlnode_t *insertBehind = nullptr;
+    dlnode_t inserted;
+};
+
+int32_t walker(dlnode_t *node, void *argument)
+{
+    auto *walk = static_cast<Walk *>(argument);
+    walk->seen.push_back(node);
+    if (node == walk->insertBehind) {
+        dlnode_addAfter(node, &walk->inserted);
+    }
+    if (walk->deleteEach) {
+        dlnode_delete(node);
+    }
+    return static_cast<int>(walk->seen.size()) == walk->stopAt ? -1 : 7;
+}
+
+} // namespace
+
+TEST(DlList, NodesKeepTheirFieldsAndJoinTheListOfTheirNeighbour)
+{
+    dllist_t list, other;
+    EXPECT_EQ(dllist_init(&list), 0);
+    dllist_init(&other);
+    expect_links(&list, {});
+    EXPECT_EQ(list.nodeSize, static_cast<int32_t>(sizeof(dlnode_t)));
+    dlnode_t a, b;
+    dlnode_add(&list, &b);
+    dlnode_addAfter(list.head, &a);
+    dlnode_t *stranger = dlnode_new(&other); // made for the other list
+    EXPECT_EQ(stranger->list, &other);
+    dlnode_addAfter(&b, stranger);
+    expect_links(&list, {&a, &b, stranger});
+    expect_links(&other, {});
+    EXPECT_EQ(dlnode_remove(&b), 0); // keeps its own fields
+    EXPECT_TRUE(b.prev == &a && b.next == stranger && b.list == &list);
+    EXPECT_EQ(dlnode_delete(stranger), 0);
+    expect_links(&list, {&a});
+    EXPECT_EQ(dlnode_init(&b), 0);
+    EXPECT_TRUE(b.prev == nullptr && b.next == nullptr && b.list == nullptr);
+    for (int32_t size : {0, -5, 1, 100}) { // never smaller than a node or nodeSize
+        list.nodeSize = size;
+        auto *bytes = reinterpret_cast<unsigned char *>(dlnode_new(&list));
+        bytes[std::max<int32_t>(size, sizeof(dlnode_t)) - 1] = 1; // the sanitizer build checks the size
+        std::free(bytes);
+    }
+}
+
+TEST(DlList, ForEachToleratesDeletionStopsAtMinusOneAndVisitsInsertions)
+{
+    dllist_t *list = dllist_new();
+    std::vector<dlnode_t *> nodes;
+    for (int i = 0; i < 4; i++) {
+        nodes.push_back(dlnode_new(list));
+        dlnode_add(list, nodes.back());
+    }
+    Walk stop;
+    stop.stopAt = 3;
+    stop.insertBehind = nodes[0];
+    EXPECT_EQ(dlnode_forEach(list, walker, &stop), nodes[1]);
+    EXPECT_EQ(stop.seen, (std::vector<dlnode_t *>{nodes[0], &stop.inserted, nodes[1]}));
+    dlnode_remove(&stop.inserted);
+
+    Walk deleting;
+    deleting.deleteEach = true;
+    EXPECT_EQ(dlnode_forEach(list, walker, &deleting), nullptr);
+    EXPECT_EQ(deleting.seen, nodes);
+    expect_links(list, {});
+    EXPECT_EQ(dlnode_forEach(list, walker, &deleting), nullptr); // empty: no call
+    EXPECT_EQ(deleting.seen.size(), nodes.size());
+    EXPECT_EQ(dlnode_deleteAll(list), 0); // empty: stays empty and usable
+    expect_links(list, {});
+    std::free(list);
+}
+
+TEST(DlList, NullArgumentsAreRefused)
+{
+    dllist_t list;
+    dllist_init(&list);
+    dlnode_t node;
+    for (int32_t result : {dlnode_addAfter(nullptr, &node), dlnode_addAfter(list.head, nullptr), dlnode_add(nullptr, &node),
+                           dlnode_add(&list, nullptr), dlnode_remove(nullptr), dlnode_delete(nullptr), dlnode_deleteAll(nullptr)}) {
+        EXPECT_EQ(result, -1);
+    }
+    EXPECT_EQ(dlnode_new(nullptr), nullptr);
+    EXPECT_EQ(dlnode_forEach(nullptr, walker, nullptr), nullptr);
+    dlnode_add(&list, &node);
+    EXPECT_EQ(dlnode_forEach(&list, nullptr, nullptr), nullptr);
+    expect_links(&list, {&node});
+}
+
+TEST(DlList, RandomOperationsMatchAShadowList)
+{
+    for (unsigned seed = 1; seed <= 20; seed++) {
+        std::mt19937 random(seed);
+        dllist_t list;
+        dllist_init(&list);
+        std::list<dlnode_t *> shadow;
+        for (int step = 0; step < 300; step++) {
+            const unsigned op = random() % 6;
+            auto at = std::next(shadow.begin(), shadow.empty() ? 0 : static_cast<long>(random() % shadow.size()));
+            if (op <= 1 || shadow.empty()) {
+                dlnode_t *node = dlnode_new(&list);
+                if (op == 0 || shadow.empty()) {
+                    dlnode_add(&list, node);
+                    shadow.push_back(node);
+                } else {
+                    dlnode_addAfter(*at, node);
+                    shadow.insert(std::next(at), node);
+                }
+            } else if (op == 2) {
+                dlnode_delete(*at);
+                shadow.erase(at);
+            } else if (op == 3) { // move to the front
+                dlnode_remove(*at);
+                dlnode_addAfter(list.head, *at);
+                shadow.push_front(*at);
+                shadow.erase(at);
+            } else if (op == 4 && random() % 10 == 0) {
+                dlnode_deleteAll(&list);
+                shadow.clear();
+            }
+            expect_links(&list, std::vector<dlnode_t *>(shadow.begin(), shadow.end()));
+            ASSERT_FALSE(testing::Test::HasFailure()) << "seed " << seed << " step " << step;
+        }
+        dlnode_deleteAll(&list);
+    }
+}

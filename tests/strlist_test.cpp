@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "zub/strlist.h"
+
+namespace {
+
+std::vector<std::string> in_order(strlist_t *list)
+{
+    std::vector<std::string> out;
+    for (dlnode_t *at = list->list.head->next; at != list->list.tail; at = at->next) {
+        out.emplace_back(reinterpret_cast<strnode_t *>(at)->string);
+    }
+    return out;
+}
+
+std::vector<strnode_t *> chain(strlist_t *list, uint32_t bucket)
+{
+    std::vector<strnode_t *> out;
+    for (strnode_t *node = list->buckets[bucket]; node != nullptr; node = node->hashNext) {
+        out.push_back(node);
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(StrList, HashAndSortedInsertionInFrontOfEqualStrings)
+{
+    EXPECT_EQ(strnode_Hash(""), 0u);
+    EXPECT_EQ(strnode_Hash("abc"), 403683u);
+    EXPECT_EQ(strnode_Hash("\xff"), 255u);        // bytes are unsigned
+    EXPECT_EQ(strnode_Hash("aaaaaa"), 0xA28A28A1u); // wraps at 32 bits
+
+    strlist_t list;
+    strlist_Init(&list);
+    strnode_t *b1 = strnode_Create(&list, "b");
+    strnode_Create(&list, "a");
+    strnode_Create(&list, "c");
+    strnode_t *b2 = strnode_Create(&list, "b");
+    strnode_Create(&list, "\xe9");
+    EXPECT_EQ(in_order(&list), (std::vector<std::string>{"a", "b", "b", "c", "\xe9"}));
+    EXPECT_EQ(b2->node.next, &b1->node);
+
+    strnode_t bare;
+    strnode_Init(&bare);
+    EXPECT_EQ(strnode_Insert(&list, &bare), -1); // no string
+    EXPECT_EQ(strnode_Create(&list, ""), nullptr);
+    EXPECT_EQ(strnode_Create(nullptr, "x"), nullptr);
+    EXPECT_EQ(strnode_Find(&list, nullptr), nullptr);
+    EXPECT_EQ(strnode_Remove(nullptr), -1);
+    EXPECT_EQ(strnode_Delete(nullptr), -1);
+    EXPECT_EQ(strnode_DeleteAll(nullptr), -1);
+    EXPECT_EQ(list.list.count, 5u);
+    strnode_DeleteAll(&list);
+
+    EXPECT_EQ(strnode_InitString(&bare, "hello"), 0); // a copy with its length
+    EXPECT_TRUE(std::string(bare.string) == "hello" && bare.length == 5 && bare.node.list == nullptr);
+    std::free(bare.string);
+    for (int32_t size : {-1, 80}) { // zero-filled, never smaller than a string node
+        list.list.nodeSize = size;
+        auto *bytes = reinterpret_cast<unsigned char *>(strnode_New(&list));
+        EXPECT_EQ(reinterpret_cast<strnode_t *>(bytes)->node.list, &list.list);
+        EXPECT_EQ(bytes[std::max<int32_t>(size, sizeof(strnode_t)) - 1], 0);
+        std::free(bytes);
+    }
+}
+
+TEST(StrList, ChainsKeepInsertionOrderThroughRemovalAndReinsertion)
+{
+    strlist_t list;
+    ASSERT_EQ(strlist_InitHash(&list, 1), 0); // one chain holds everything
+    strnode_t *x1 = strnode_Create(&list, "x");
+    strnode_t *a = strnode_Create(&list, "a");
+    strnode_t *x2 = strnode_Create(&list, "x");
+    strnode_t *longer = strnode_Create(&list, "longer");
+    EXPECT_EQ(chain(&list, 0), (std::vector<strnode_t *>{x1, a, x2, longer}));
+    EXPECT_EQ(strnode_HashFind(&list, "x"), x1); // the earliest inserted
+    EXPECT_EQ(strnode_Find(&list, "longer"), longer);
+    EXPECT_EQ(strnode_HashFind(&list, "long"), nullptr);
+
+    EXPECT_EQ(strnode_Remove(x1), 0); // head of the chain
+    EXPECT_EQ(strnode_Delete(x2), 0); // middle of the chain
+    EXPECT_EQ(chain(&list, 0), (std::vector<strnode_t *>{a, longer}));
+    EXPECT_EQ(in_order(&list), (std::vector<std::string>{"a", "longer"}));
+
+    strlist_t other;
+    strlist_InitHash(&other, 13);
+    EXPECT_EQ(strnode_Insert(&other, x1), 0); // a removed node keeps its string
+    EXPECT_EQ(strnode_HashFind(&other, "x"), x1);
+    EXPECT_EQ(chain(&other, strnode_Hash("x") % 13), (std::vector<strnode_t *>{x1}));
+    strnode_DeleteAll(&other);
+    strlist_DestroyData(&other);
+
+    strnode_DeleteAll(&list);
+    EXPECT_EQ(list.buckets[0], nullptr);
+    strlist_DestroyData(&list);
+    EXPECT_EQ(list.buckets, nullptr);
+    strnode_t *again = strnode_Create(&list, "again"); // now a plain list
+    EXPECT_EQ(strnode_Find(&list, "again"), again);
+    EXPECT_EQ(strnode_HashFind(&list, "again"), nullptr);
+    strnode_DeleteAll(&list);
+}
+
+TEST(StrList, PlainLookupsWalkFromTheRightEndAndStopEarly)
+{
+    strlist_t list;
+    ASSERT_EQ(strlist_InitHash(&list, 0), 0); // no buckets: sorted walks
+    strnode_Create(&list, "ab");
+    strnode_t *ab2 = strnode_Create(&list, "ab");
+    strnode_t *long1 = strnode_Create(&list, "abcdef");
+    strnode_Create(&list, "abcdef");
+    strnode_Create(&list, "abc");
+    EXPECT_EQ(strnode_Find(&list, "ab"), ab2);       // forward: the newest
+    EXPECT_EQ(strnode_Find(&list, "abcdef"), long1); // backward: the earliest
+    EXPECT_EQ(strnode_Find(&list, "abcdeg"), nullptr);
+
+    // Nodes linked out of order behind the stop point are never reached.
+    auto misplace = [&](const char *text, dlnode_t *after) {
+        strnode_t *node = strnode_New(&list);
+        node->string = strdup(text);
+        node->length = static_cast<uint16_t>(std::strlen(text));
+        dlnode_addAfter(after, &node->node);
+    };
+    misplace("aa", list.list.tail->prev);
+    misplace("zzzzzz", list.list.head);
+    EXPECT_EQ(strnode_Find(&list, "aa"), nullptr);     // "ab" ends the forward walk
+    EXPECT_EQ(strnode_Find(&list, "zzzzzz"), nullptr); // "aa" ends the backward walk
+
+    std::string big(65536 + 2, 'q'); // cached length 2: found by the forward walk
+    strnode_t *bigNode = strnode_Create(&list, big.c_str());
+    EXPECT_EQ(bigNode->length, 2u);
+    strnode_Remove(bigNode);
+    strnode_DeleteAll(&list);
+    strlist_DestroyData(&list);
+    strlist_Init(&list);
+    strnode_Insert(&list, bigNode);
+    EXPECT_EQ(strnode_Find(&list, big.c_str()), bigNode);
+    strnode_DeleteAll(&list);
+}
+
+// Random inserts, deletions and lookups in a hashing and a plain list,
+// against a model of the documented order (equal strings newest first).
+TEST(StrList, RandomOperationsMatchTheModelInBothKindsOfList)
+{
+    for (unsigned seed = 1; seed <= 12; seed++) {
+        for (uint32_t buckets : {0u, 3u}) {
+            std::mt19937 random(seed);
+            strlist_t list;
+            strlist_InitHash(&list, buckets);
+            struct Entry {
+                std::string text;
+                int serial;
+                strnode_t *node;
+            };
+            std::vector<Entry> model;
+            auto randomText = [&random] {
+                std::string text(random() % 7, 'a');
+                for (char &c : text) {
+                    c = static_cast<char>('a' + random() % 3);
+                }
+                return text;
+            };
+            for (int step = 0; step < 250; step++) {
+                const std::string text = randomText();
+                if (random() % 3 != 0 || model.empty()) {
+                    strnode_t *node = strnode_New(&list);
+                    node->string = strdup(text.c_str());
+                    ASSERT_EQ(strnode_Insert(&list, node), 0);
+                    auto at = std::find_if(model.begin(), model.end(), [&](const Entry &e) { return e.text >= text; });
+                    model.insert(at, Entry{text, step, node});
+                } else {
+                    const size_t victim = random() % model.size();
+                    strnode_Delete(model[victim].node);
+                    model.erase(model.begin() + static_cast<long>(victim));
+                }
+                std::vector<std::string> expected;
+                strnode_t *want = nullptr;
+                int wantSerial = 0;
+                const std::string wanted = randomText();
+                // Hashed and backward lookups find the earliest inserted, the forward walk the newest.
+                const bool newest = buckets == 0 && wanted.size() < 4;
+                for (auto &e : model) {
+                    expected.push_back(e.text);
+                    if (e.text == wanted && (want == nullptr || (newest ? e.serial > wantSerial : e.serial < wantSerial))) {
+                        want = e.node;
+                        wantSerial = e.serial;
+                    }
+                }
+                ASSERT_EQ(in_order(&list), expected) << "seed " << seed << " step " << step;
+                ASSERT_EQ(strnode_Find(&list, wanted.c_str()), want) << "seed " << seed << " step " << step;
+            }
+            strnode_DeleteAll(&list);
+            strlist_DestroyData(&list);
+        }
+    }
+}
