@@ -458,11 +458,7 @@ struct Reference {
 // failures.
 TEST(Vector, RandomOperationsMatchReferenceAndDeque)
 {
-#if defined(__arm__)
-    const int kOperations = 25000;
-#else
-    const int kOperations = 40000;
-#endif
+    const int kOperations = 40000; // per element size
     const uint32_t kSizes[] = {1, 3, 4, 8, 16, 24};
     zubtest::DebugCapture capture(true);
     for (uint32_t es : kSizes) {
