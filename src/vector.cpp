@@ -12,8 +12,6 @@
 // one element across the wrap) rather than one copy per element; the bytes
 // left in the buffer are exactly those of the element-by-element shift.
 //
-// Element copies of the common small sizes use fixed-size memcpy so that
-// the compiler turns them into plain loads and stores.
 #include "zub/vector.h"
 
 #include <algorithm>
@@ -22,6 +20,7 @@
 #include <limits>
 
 #include "internal/alloc.h"
+#include "internal/bytes.h"
 
 namespace {
 
@@ -29,26 +28,51 @@ constexpr uint8_t kRemovedFill = 0x77; // 'w': marks a vacated slot
 constexpr uint64_t kMaxBufferBytes = std::numeric_limits<uint32_t>::max();
 constexpr int64_t kMaxSlots = std::numeric_limits<int32_t>::max();
 
+// Elements up to 16 bytes are copied with two (possibly overlapping) loads
+// and stores of the largest power of two that fits, so that the queue's hot
+// paths make no library call.
+template <typename T> inline void copy_pair(uint8_t *dst, const uint8_t *src, uint32_t size)
+{
+    const T first = zub::detail::load<T>(src);
+    const T last = zub::detail::load<T>(src + size - sizeof(T));
+    zub::detail::store<T>(dst, first);
+    zub::detail::store<T>(dst + size - sizeof(T), last);
+}
+
 inline void copy_element(void *dst, const void *src, uint32_t size)
 {
-    switch (size) {
-    case 0: return;
-    case 1: std::memcpy(dst, src, 1); return;
-    case 2: std::memcpy(dst, src, 2); return;
-    case 4: std::memcpy(dst, src, 4); return;
-    case 8: std::memcpy(dst, src, 8); return;
-    case 16: std::memcpy(dst, src, 16); return;
-    default: std::memcpy(dst, src, size); return;
+    auto *d = static_cast<uint8_t *>(dst);
+    const auto *s = static_cast<const uint8_t *>(src);
+    if (size > 16) {
+        std::memcpy(d, s, size);
+    } else if (size >= 8) {
+        copy_pair<uint64_t>(d, s, size);
+    } else if (size >= 4) {
+        copy_pair<uint32_t>(d, s, size);
+    } else if (size >= 2) {
+        copy_pair<uint16_t>(d, s, size);
+    } else if (size == 1) {
+        *d = *s;
     }
 }
 
 inline void fill_element(void *dst, uint8_t byte, uint32_t size)
 {
-    switch (size) {
-    case 0: return;
-    case 4: std::memset(dst, byte, 4); return;
-    case 8: std::memset(dst, byte, 8); return;
-    default: std::memset(dst, byte, size); return;
+    auto *d = static_cast<uint8_t *>(dst);
+    if (size > 16) {
+        std::memset(d, byte, size);
+    } else if (size >= 8) {
+        const uint64_t pattern = 0x0101010101010101ull * byte;
+        zub::detail::store<uint64_t>(d, pattern);
+        zub::detail::store<uint64_t>(d + size - 8, pattern);
+    } else if (size >= 4) {
+        const uint32_t pattern = 0x01010101u * byte;
+        zub::detail::store<uint32_t>(d, pattern);
+        zub::detail::store<uint32_t>(d + size - 4, pattern);
+    } else if (size > 0) {
+        d[0] = byte;
+        d[size - 1] = byte;
+        d[size / 2] = byte;
     }
 }
 
@@ -206,15 +230,20 @@ int32_t remove_first(zubVector_t &v, void *element, int32_t position)
     if (position != -1) {
         return ZUB_EINVAL;
     }
-    v.count--;
+    // Fields in locals: the element copy may not alias them, but the
+    // compiler cannot know that.
+    const uint32_t es = v.elementSize;
+    const uint32_t a = v.alloced;
     const uint32_t h = first_slot(v);
+    const int32_t left = v.count - 1;
     uint8_t *slot = slot_ptr(v, h);
+    v.count = left;
     if (element != nullptr) {
-        copy_element(element, slot, v.elementSize);
+        copy_element(element, slot, es);
     }
-    fill_element(slot, kRemovedFill, v.elementSize);
-    if (v.count != 0) {
-        v.head = wrap(h + 1, v.alloced);
+    fill_element(slot, kRemovedFill, es);
+    if (left != 0) {
+        v.head = wrap(h + 1, a);
     }
     return 0;
 }
