@@ -28,9 +28,12 @@ constexpr uint8_t kRemovedFill = 0x77; // 'w': marks a vacated slot
 constexpr uint64_t kMaxBufferBytes = std::numeric_limits<uint32_t>::max();
 constexpr int64_t kMaxSlots = std::numeric_limits<int32_t>::max();
 
-// Elements up to 16 bytes are copied with two (possibly overlapping) loads
-// and stores of the largest power of two that fits, so that the queue's hot
-// paths make no library call.
+// Elements of up to kSmall bytes are copied with pairs of (possibly
+// overlapping) loads and stores of the largest width that fits, so that
+// the queue's hot paths make no library call and need no stack frame.
+// Loads come before stores: a pair never reads what it wrote.
+constexpr uint32_t kSmall = 32;
+
 template <typename T> inline void copy_pair(uint8_t *dst, const uint8_t *src, uint32_t size)
 {
     const T first = zub::detail::load<T>(src);
@@ -39,12 +42,21 @@ template <typename T> inline void copy_pair(uint8_t *dst, const uint8_t *src, ui
     zub::detail::store<T>(dst + size - sizeof(T), last);
 }
 
-inline void copy_element(void *dst, const void *src, uint32_t size)
+// size <= kSmall.
+inline void copy_small(void *dst, const void *src, uint32_t size)
 {
     auto *d = static_cast<uint8_t *>(dst);
     const auto *s = static_cast<const uint8_t *>(src);
     if (size > 16) {
-        std::memcpy(d, s, size);
+        // First 16 and last 16 bytes.
+        const uint64_t w0 = zub::detail::load<uint64_t>(s);
+        const uint64_t w1 = zub::detail::load<uint64_t>(s + 8);
+        const uint64_t w2 = zub::detail::load<uint64_t>(s + size - 16);
+        const uint64_t w3 = zub::detail::load<uint64_t>(s + size - 8);
+        zub::detail::store<uint64_t>(d, w0);
+        zub::detail::store<uint64_t>(d + 8, w1);
+        zub::detail::store<uint64_t>(d + size - 16, w2);
+        zub::detail::store<uint64_t>(d + size - 8, w3);
     } else if (size >= 8) {
         copy_pair<uint64_t>(d, s, size);
     } else if (size >= 4) {
@@ -56,15 +68,18 @@ inline void copy_element(void *dst, const void *src, uint32_t size)
     }
 }
 
-inline void fill_element(void *dst, uint8_t byte, uint32_t size)
+// size <= kSmall.
+inline void fill_small(void *dst, uint8_t byte, uint32_t size)
 {
     auto *d = static_cast<uint8_t *>(dst);
-    if (size > 16) {
-        std::memset(d, byte, size);
-    } else if (size >= 8) {
+    if (size >= 8) {
         const uint64_t pattern = 0x0101010101010101ull * byte;
         zub::detail::store<uint64_t>(d, pattern);
         zub::detail::store<uint64_t>(d + size - 8, pattern);
+        if (size > 16) {
+            zub::detail::store<uint64_t>(d + 8, pattern);
+            zub::detail::store<uint64_t>(d + size - 16, pattern);
+        }
     } else if (size >= 4) {
         const uint32_t pattern = 0x01010101u * byte;
         zub::detail::store<uint32_t>(d, pattern);
@@ -73,6 +88,15 @@ inline void fill_element(void *dst, uint8_t byte, uint32_t size)
         d[0] = byte;
         d[size - 1] = byte;
         d[size / 2] = byte;
+    }
+}
+
+inline void copy_element(void *dst, const void *src, uint32_t size)
+{
+    if (size > kSmall) {
+        std::memcpy(dst, src, size);
+    } else {
+        copy_small(dst, src, size);
     }
 }
 
@@ -190,7 +214,9 @@ int32_t set_alloced(zubVector_t &v, int32_t wanted)
     return static_cast<int32_t>(target);
 }
 
-int32_t insert(zubVector_t &v, int32_t position, const void *element)
+// Growth and shifts, out of line: the exported functions keep their small
+// element paths free of calls, so they need no stack frame.
+[[gnu::noinline]] int32_t insert(zubVector_t &v, int32_t position, const void *element)
 {
     if (position < -1 || position > v.count) {
         return ZUB_EINVAL;
@@ -222,7 +248,7 @@ int32_t insert(zubVector_t &v, int32_t position, const void *element)
     return 0;
 }
 
-int32_t remove_first(zubVector_t &v, void *element, int32_t position)
+template <bool Small> inline int32_t remove_first(zubVector_t &v, void *element, int32_t position)
 {
     if (v.count == 0) {
         return ZUB_ENOENT;
@@ -238,14 +264,26 @@ int32_t remove_first(zubVector_t &v, void *element, int32_t position)
     const int32_t left = v.count - 1;
     uint8_t *slot = slot_ptr(v, h);
     v.count = left;
-    if (element != nullptr) {
-        copy_element(element, slot, es);
+    if constexpr (Small) {
+        if (element != nullptr) {
+            copy_small(element, slot, es);
+        }
+        fill_small(slot, kRemovedFill, es);
+    } else {
+        if (element != nullptr) {
+            std::memcpy(element, slot, es);
+        }
+        std::memset(slot, kRemovedFill, es);
     }
-    fill_element(slot, kRemovedFill, es);
     if (left != 0) {
         v.head = wrap(h + 1, a);
     }
     return 0;
+}
+
+[[gnu::noinline]] int32_t remove_large(zubVector_t &v, void *element, int32_t position)
+{
+    return remove_first<false>(v, element, position);
 }
 
 int32_t clear(zubVector_t &v)
@@ -288,12 +326,24 @@ int32_t zubVectorInitialize(zubVector_t *vector, const zubVectorParams_t *params
 
 int32_t zubVectorInsert(zubVector_t *vector, int32_t position, const void *element)
 {
-    return insert(*vector, position, element);
+    zubVector_t &v = *vector;
+    const uint32_t n = static_cast<uint32_t>(v.count);
+    const uint32_t es = v.elementSize;
+    if (position == -1 && n < v.alloced && es <= kSmall) {
+        // Append into a free slot: the queue's hot path.
+        v.count = static_cast<int32_t>(n + 1);
+        copy_small(slot_ptr(v, wrap(first_slot(v) + n, v.alloced)), element, es);
+        return 0;
+    }
+    return insert(v, position, element);
 }
 
 int32_t zubVectorRemove(zubVector_t *vector, void *element, int32_t position)
 {
-    return remove_first(*vector, element, position);
+    if (vector->elementSize <= kSmall) {
+        return remove_first<true>(*vector, element, position);
+    }
+    return remove_large(*vector, element, position);
 }
 
 int32_t zubVectorGetAt(const zubVector_t *vector, void *element, int32_t position)

@@ -458,9 +458,9 @@ struct Reference {
 // failures.
 TEST(Vector, RandomOperationsMatchReferenceAndDeque)
 {
-    const int kOperations = 30000; // per element size
+    const int kOperations = 25000; // per element size
     // Every branch of the small-element copy, and a plain memcpy size.
-    const uint32_t kSizes[] = {1, 2, 3, 4, 6, 8, 12, 16, 24};
+    const uint32_t kSizes[] = {1, 2, 3, 4, 6, 8, 12, 16, 24, 32, 40};
     zubtest::DebugCapture capture(true);
     for (uint32_t es : kSizes) {
         const unsigned seed = 0x5EC70u + es;
