@@ -11,7 +11,6 @@
 // buffer, so a shift is a few memmoves (the piece boundary at slot 0 moves
 // one element across the wrap) rather than one copy per element; the bytes
 // left in the buffer are exactly those of the element-by-element shift.
-//
 #include "zub/vector.h"
 
 #include <algorithm>
