@@ -462,8 +462,8 @@ TEST(SortedIdList, ReleaseFreesBothArraysAndFillsTheRecord)
 }
 
 // Random operations against std::map, with random allocation failures and
-// an iterator that must notice every change. The arrays are compared after
-// every operation.
+// an iterator that must notice every change. Every result is checked
+// against the map; the whole arrays are compared every fourth operation.
 TEST(SortedIdList, RandomOperationsMatchAMap)
 {
     const int kOperations = 120000;
@@ -580,6 +580,9 @@ TEST(SortedIdList, RandomOperationsMatchAMap)
         ASSERT_EQ(list.count, model.size());
         ASSERT_LE(list.count, list.alloced);
         ASSERT_LE(list.alloced, 300);
+        if (op % 4 != 0 && !fail) {
+            continue; // the whole arrays every fourth step and after every failure
+        }
         size_t i = 0;
         for (auto &e : model) {
             ASSERT_EQ(list.keys[i], e.first) << "index " << i;
