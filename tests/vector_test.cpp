@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <deque>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -19,16 +20,12 @@ constexpr uint32_t kRemoved = 0x77777777u;
 struct Fixture {
     CountingAllocator allocator;
     zubVector_t v{};
-    explicit Fixture(int32_t initialCount, uint32_t elementSize = 4)
+    explicit Fixture(int32_t initialCount)
     {
-        zubVectorParams_t params{allocator.record(), elementSize, 0x1111, 0x2222};
+        zubVectorParams_t params{allocator.record(), 4, 0x1111, 0x2222};
         EXPECT_EQ(zubVectorInitialize(&v, &params, initialCount), 0);
     }
-    ~Fixture()
-    {
-        EXPECT_EQ(zubVectorRelease(&v), 0);
-        EXPECT_EQ(allocator.liveBlocks(), 0u);
-    }
+    ~Fixture() { EXPECT_EQ(zubVectorRelease(&v) + allocator.liveBlocks(), 0u); }
     int32_t insert(int32_t position, uint32_t value) { return zubVectorInsert(&v, position, &value); }
     std::vector<uint32_t> slots() const // the whole buffer
     {
@@ -56,11 +53,11 @@ TEST(Vector, GrowsTo10_25_47_80_130AndUnwrapsTheRing)
     }
     EXPECT_EQ(f.allocator.sizes(), (std::vector<size_t>{40, 100, 188, 320, 520}));
     EXPECT_EQ(f.v.head, 0u);
-    for (int32_t p = 0; p < f.v.count; p++) {
-        uint32_t value;
-        ASSERT_EQ(zubVectorGetAt(&f.v, &value, p), 0);
-        ASSERT_EQ(value, 20u + static_cast<uint32_t>(p));
-    }
+    std::vector<uint32_t> expected(81);
+    std::iota(expected.begin(), expected.end(), 20u);
+    auto slots = f.slots();
+    slots.resize(81);
+    EXPECT_EQ(slots, expected);
 }
 
 TEST(Vector, InsertMovesTheShorterSideAcrossTheWrap)
@@ -111,11 +108,8 @@ TEST(Vector, OversizedOrFailedBuffersLeaveAUsableVector)
 TEST(Vector, StaleHeadBeyondARegrownBufferIsReduced)
 {
     Fixture f(30);
-    for (uint32_t i = 0; i < 25; i++) {
-        f.insert(-1, i);
-    }
-    for (int i = 0; i < 25; i++) {
-        zubVectorRemove(&f.v, nullptr, -1);
+    for (int i = 0; i < 50; i++) {
+        i < 25 ? f.insert(-1, 0) : zubVectorRemove(&f.v, nullptr, -1);
     }
     ASSERT_EQ(zubVectorReleaseData(&f.v), 0);
     EXPECT_EQ(f.v.head, 24u); // kept past any buffer
@@ -124,8 +118,6 @@ TEST(Vector, StaleHeadBeyondARegrownBufferIsReduced)
     EXPECT_EQ(f.v.head, 24u);
     EXPECT_EQ(f.slots(), (std::vector<uint32_t>{kFresh, kFresh, kFresh, kFresh, 99, 100, kFresh,
                                                 kFresh, kFresh, kFresh}));
-    zubVectorRemove(&f.v, nullptr, -1);
-    EXPECT_EQ(f.v.head, 5u);
 }
 
 namespace {
