@@ -37,7 +37,7 @@ struct Fixture {
 
 } // namespace
 
-TEST(Vector, GrowsTo10_25_47_80_130AndUnwrapsTheRing)
+TEST(Vector, GrowsByHalfPlusTenAndUnwrapsTheRing)
 {
     Fixture f(-1);
     EXPECT_EQ(f.v.data, nullptr);
