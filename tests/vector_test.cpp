@@ -1,0 +1,303 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+#include <numeric>
+#include <random>
+#include <vector>
+
+#include "test_support.h"
+#include "zub/vector.h"
+
+using zubtest::CountingAllocator;
+
+namespace {
+
+constexpr uint32_t kFresh = 0xA5A5A5A5u; // the counting allocator's fill
+constexpr uint32_t kRemoved = 0x77777777u;
+
+// A vector of uint32_t on a counting allocator that must end with no leak.
+struct Fixture {
+    CountingAllocator allocator;
+    zubVector_t v{};
+    explicit Fixture(int32_t initialCount)
+    {
+        zubVectorParams_t params{allocator.record(), 4, 0x1111, 0x2222};
+        EXPECT_EQ(zubVectorInitialize(&v, &params, initialCount), 0);
+    }
+    ~Fixture() { EXPECT_EQ(zubVectorRelease(&v) + allocator.liveBlocks(), 0u); }
+    int32_t insert(int32_t position, uint32_t value) { return zubVectorInsert(&v, position, &value); }
+    std::vector<uint32_t> slots() const // the whole buffer
+    {
+        std::vector<uint32_t> out(v.alloced);
+        std::memcpy(out.data(), v.data, 4 * out.size());
+        return out;
+    }
+};
+
+} // namespace
+
+TEST(Vector, GrowsByHalfPlusTenAndUnwrapsTheRing)
+{
+    Fixture f(-1);
+    EXPECT_EQ(f.v.data, nullptr);
+    EXPECT_EQ(f.v.extra1, 0x2222u);
+    for (uint32_t i = 0; i < 25; i++) {
+        f.insert(-1, i);
+    }
+    for (uint32_t i = 0; i < 20; i++) {
+        zubVectorRemove(&f.v, nullptr, -1);
+    }
+    for (uint32_t i = 25; i < 101; i++) { // wraps first, then grows
+        ASSERT_EQ(f.insert(-1, i), 0);
+    }
+    EXPECT_EQ(f.allocator.sizes(), (std::vector<size_t>{40, 100, 188, 320, 520}));
+    EXPECT_EQ(f.v.head, 0u);
+    std::vector<uint32_t> expected(81);
+    std::iota(expected.begin(), expected.end(), 20u);
+    auto slots = f.slots();
+    slots.resize(81);
+    EXPECT_EQ(slots, expected);
+}
+
+TEST(Vector, InsertMovesTheShorterSideAcrossTheWrap)
+{
+    Fixture f(8);
+    for (uint32_t i = 1; i <= 4; i++) {
+        f.insert(-1, i);
+    }
+    ASSERT_EQ(f.insert(0, 0), 0); // 0 < 4/2: head steps back from slot 0 to 7
+    EXPECT_EQ(f.v.head, 7u);
+    ASSERT_EQ(f.insert(3, 9), 0); // 3 >= 5/2: positions 3, 4 move forward
+    EXPECT_EQ(f.slots(), (std::vector<uint32_t>{1, 2, 9, 3, 4, kFresh, kFresh, 0}));
+    ASSERT_EQ(f.insert(1, 8), 0); // 1 < 6/2: position 0 moves back from slot 7 to 6
+    EXPECT_EQ(f.slots(), (std::vector<uint32_t>{1, 2, 9, 3, 4, kFresh, 0, 8}));
+    uint32_t out = 0;
+    ASSERT_EQ(zubVectorRemove(&f.v, &out, -1), 0);
+    EXPECT_EQ(out, 0u);
+    EXPECT_EQ(f.slots()[6], kRemoved);
+    ASSERT_EQ(zubVectorClear(&f.v), 0);
+    EXPECT_EQ(f.slots(), (std::vector<uint32_t>{0, 0, 0, 0, 0, kFresh, kRemoved, 0}));
+    EXPECT_EQ(f.v.head, 7u);
+}
+
+TEST(Vector, OversizedOrFailedBuffersLeaveAUsableVector)
+{
+    CountingAllocator allocator;
+    allocator.failAbove = 4096;
+    zubVector_t v;
+    zubVectorParams_t params{allocator.record(), 0x20000000u, 0, 0};
+    EXPECT_EQ(zubVectorInitialize(&v, &params, 8), ZUB_ENOMEM); // 2^32 bytes: not asked for
+    EXPECT_TRUE(allocator.sizes().empty());
+    EXPECT_EQ(zubVectorInitialize(&v, &params, 7), ZUB_ENOMEM); // fits: asked for in full
+    EXPECT_EQ(allocator.sizes(), (std::vector<size_t>{7u * 0x20000000u}));
+    EXPECT_EQ(v.data, nullptr);
+    std::vector<uint8_t> element(16);
+    EXPECT_EQ(zubVectorInsert(&v, -1, element.data()), ZUB_ENOMEM); // 10 slots: not asked for
+    EXPECT_EQ(allocator.sizes().size(), 1u);
+    params.elementSize = 16;
+    EXPECT_EQ(zubVectorInitialize(&v, &params, 1000), ZUB_ENOMEM);
+    EXPECT_EQ(zubVectorInsert(&v, -1, element.data()), 0); // the first insert allocates
+    EXPECT_EQ(zubVectorGetSize(&v), 1);
+    EXPECT_EQ(zubVectorRelease(&v), 0);
+    EXPECT_EQ(allocator.liveBlocks(), 0u);
+    EXPECT_EQ(zubVectorGetSize(nullptr), ZUB_EINVAL);
+    EXPECT_EQ(zubVectorMerge(&v, &v), ZUB_ENOSYS);
+}
+
+TEST(Vector, StaleHeadBeyondARegrownBufferIsReduced)
+{
+    Fixture f(30);
+    for (int i = 0; i < 50; i++) {
+        i < 25 ? f.insert(-1, 0) : zubVectorRemove(&f.v, nullptr, -1);
+    }
+    ASSERT_EQ(zubVectorReleaseData(&f.v), 0);
+    EXPECT_EQ(f.v.head, 24u); // kept past any buffer
+    f.insert(-1, 100);        // 10 slots: 24 mod 10 = slot 4
+    f.insert(0, 99);
+    EXPECT_EQ(f.v.head, 24u);
+    EXPECT_EQ(f.slots(), (std::vector<uint32_t>{kFresh, kFresh, kFresh, kFresh, 99, 100, kFresh,
+                                                kFresh, kFresh, kFresh}));
+}
+
+namespace {
+
+// The documented steps, one element at a time, every slot by modulo.
+struct Reference {
+    uint32_t es = 0, alloced = 0;
+    uint64_t head = 0;
+    int32_t count = 0;
+    bool hasBuffer = false, failNext = false;
+    std::vector<uint8_t> buffer;
+
+    uint8_t *slot(uint64_t s) { return buffer.data() + (s % alloced) * es; }
+    bool allocate(uint32_t slots)
+    {
+        if (failNext || static_cast<uint64_t>(slots) * es > 0xFFFFFFFFu) {
+            return false;
+        }
+        buffer.assign(static_cast<size_t>(slots) * es, 0xA5);
+        hasBuffer = true;
+        alloced = slots;
+        return true;
+    }
+    int32_t releaseData()
+    {
+        if (hasBuffer) {
+            *this = Reference{es, 0, head, 0, false, failNext, {}};
+        }
+        return 0;
+    }
+    int32_t setAlloced(int32_t wanted)
+    {
+        if (!hasBuffer && wanted <= 0) {
+            return 0;
+        }
+        if (hasBuffer && wanted < 0) {
+            if (count == 0) {
+                return releaseData();
+            }
+            wanted = count;
+        }
+        const uint32_t target = static_cast<uint32_t>(std::max(wanted, count));
+        if (alloced == target) {
+            return static_cast<int32_t>(target);
+        }
+        std::vector<uint8_t> old(buffer);
+        const uint32_t oldAlloced = alloced;
+        if (!allocate(target)) {
+            return -12;
+        }
+        for (int32_t p = count - 1; p >= 0; p--) {
+            std::memcpy(slot(p), old.data() + ((head + p) % oldAlloced) * es, es);
+        }
+        head = count > 0 ? 0 : head;
+        return static_cast<int32_t>(target);
+    }
+    int32_t insert(int32_t position, const uint8_t *element)
+    {
+        if (count < position || position < -1) {
+            return -22;
+        }
+        if (static_cast<uint32_t>(count) >= alloced && setAlloced(3 * count / 2 + 10) < 0) {
+            return -12;
+        }
+        const int32_t n = count++;
+        if (position == -1) {
+            position = n;
+        } else if (position < n / 2) {
+            for (int32_t j = 0; j < position; j++) {
+                std::memcpy(slot(head + j + alloced - 1), slot(head + j), es);
+            }
+            head = (head + alloced - 1) % alloced;
+        } else {
+            for (int32_t j = n - 1; j >= position; j--) {
+                std::memcpy(slot(head + j + 1), slot(head + j), es);
+            }
+        }
+        std::memcpy(slot(head + position), element, es);
+        return 0;
+    }
+    int32_t remove(uint8_t *element)
+    {
+        if (count == 0) {
+            return -2;
+        }
+        std::memcpy(element, slot(head), es);
+        std::memset(slot(head), 0x77, es);
+        head = --count != 0 ? (head + 1) % alloced : head;
+        return 0;
+    }
+};
+
+} // namespace
+
+// Random inserts anywhere, removals, gets, resizes, clears, releases and
+// re-initialisations, with random allocation failures, on element sizes
+// that take every copy path: results against a std::deque, the whole
+// record and buffer byte for byte against the reference.
+TEST(Vector, RandomOperationsMatchReferenceAndDeque)
+{
+    zubtest::DebugCapture capture(true); // no operation writes a message
+    for (uint32_t es : {1u, 2u, 3u, 4u, 6u, 8u, 12u, 16u, 24u, 32u, 40u}) {
+        const unsigned seed = 0x5EC70u + es;
+        std::mt19937 rng(seed);
+        CountingAllocator allocator;
+        zubVectorParams_t params{allocator.record(), es, 0, 0};
+        zubVector_t v;
+        Reference ref{es, 0, 0, 0, false, false, {}};
+        std::deque<std::vector<uint8_t>> model;
+        ASSERT_EQ(zubVectorInitialize(&v, &params, -1), 0);
+        std::vector<uint8_t> element(es), out(es), expected(es);
+        for (int op = 0; op < 25000; op++) {
+            SCOPED_TRACE(testing::Message() << "seed " << seed << " size " << es << " op " << op);
+            ref.failNext = rng() % 50 == 0;
+            allocator.failAfter = ref.failNext ? 0 : -1;
+            const unsigned kind = rng() % 100;
+            int32_t got = 0, want = 0;
+            if (kind < 40) {
+                for (uint32_t k = 0; k < es; k++) {
+                    element[k] = static_cast<uint8_t>(op * 31 + k * 7);
+                }
+                const int32_t position = rng() % 3 == 0 ? -1 : static_cast<int32_t>(rng() % (v.count + 2));
+                got = zubVectorInsert(&v, position, element.data());
+                want = ref.insert(position, element.data());
+                if (want == 0) {
+                    model.insert(position == -1 ? model.end() : model.begin() + position, element);
+                }
+            } else if (kind < 75) {
+                const int32_t position = rng() % 30 == 0 ? 0 : -1;
+                got = zubVectorRemove(&v, out.data(), position);
+                want = position == -1 ? ref.remove(expected.data()) : model.empty() ? -2 : -22;
+                if (want == 0) {
+                    ASSERT_EQ(out, expected);
+                    ASSERT_EQ(out, model.front());
+                    model.pop_front();
+                }
+            } else if (kind < 90) {
+                const int32_t position = static_cast<int32_t>(rng() % (v.count + 2)) - 1;
+                got = zubVectorGetAt(&v, out.data(), position);
+                want = position >= 0 && position < ref.count ? 0 : -2;
+                if (want == 0) {
+                    ASSERT_EQ(out, model[static_cast<size_t>(position)]);
+                }
+            } else if (kind < 96) {
+                const int32_t wanted = static_cast<int32_t>(rng() % 80) - 10;
+                got = zubVectorSetAlloced(&v, wanted);
+                want = ref.setAlloced(wanted);
+            } else if (kind < 98) {
+                got = zubVectorClear(&v);
+                for (int32_t p = 0; p < ref.count; p++) {
+                    std::memset(ref.slot(ref.head + p), 0, es);
+                }
+                ref.count = 0;
+                model.clear();
+            } else if (kind < 99) {
+                got = zubVectorReleaseData(&v);
+                want = ref.releaseData();
+                model.clear();
+            } else {
+                const int32_t initial = static_cast<int32_t>(rng() % 25) - 5;
+                zubVectorRelease(&v);
+                got = zubVectorInitialize(&v, &params, initial);
+                ref = Reference{es, 0, 0, 0, false, ref.failNext, {}};
+                want = initial >= 0 && !ref.allocate(static_cast<uint32_t>(initial)) ? -12 : 0;
+                model.clear();
+            }
+            ASSERT_EQ(got, want);
+            ASSERT_EQ(static_cast<size_t>(v.count), model.size());
+            ASSERT_EQ((std::vector<uint64_t>{v.alloced, v.head, static_cast<uint64_t>(v.count)}),
+                      (std::vector<uint64_t>{ref.alloced, ref.head, static_cast<uint64_t>(ref.count)}));
+            ASSERT_EQ(v.data != nullptr, ref.hasBuffer);
+            if (!ref.buffer.empty()) {
+                ASSERT_EQ(allocator.blockSize(v.data), ref.buffer.size());
+                ASSERT_EQ(std::memcmp(v.data, ref.buffer.data(), ref.buffer.size()), 0)
+                    << zubtest::hex(v.data, ref.buffer.size());
+            }
+        }
+        allocator.failAfter = -1;
+        EXPECT_EQ(zubVectorRelease(&v), 0);
+        EXPECT_EQ(allocator.liveBlocks(), 0u);
+    }
+    EXPECT_TRUE(capture.messages().empty());
+}
