@@ -1,0 +1,172 @@
+// Ring buffer and scatter-gather throughput beside plain memcpy of the same
+// bytes, which is the practical limit: a ring transfer is at most two
+// memcpy calls per side, a scatter-gather copy one per block pair.
+//
+// Pairs: enqueue n bytes, dequeue them into a buffer (two copies of n bytes)
+// against two memcpy calls of n bytes. Hand-out: enqueue n bytes and take
+// them back as parts without copying, against one memcpy of n bytes to the
+// front of an area: emptied by the hand-out, the ring starts over there too.
+// Scatter-gather: 1 MiB from 256 source blocks of 4 KiB into 256
+// destination blocks of 4 KiB, against one memcpy of 1 MiB.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "zub/ringbuffer.h"
+#include "zub/scattergather.h"
+
+namespace {
+
+constexpr uint32_t kRingSize = 64 * 1024;
+
+void BM_RingPair(benchmark::State &state)
+{
+    const auto n = static_cast<uint32_t>(state.range(0));
+    std::vector<uint8_t> area(kRingSize), in(n, 0x5A), out(n);
+    zubRingBuffer_t ring;
+    zubRingBufferInit(&ring, area.data(), kRingSize);
+    // Start off the front so that transfers also wrap now and then.
+    zubRingBufferEnqueue(&ring, in.data(), 24);
+    zubRingBufferDequeue(&ring, nullptr, 24);
+    for (auto _ : state) {
+        zubRingBufferEnqueue(&ring, in.data(), n);
+        zubRingBufferDequeue(&ring, out.data(), n);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * n);
+}
+
+void BM_MemcpyPair(benchmark::State &state)
+{
+    const auto n = static_cast<uint32_t>(state.range(0));
+    std::vector<uint8_t> area(kRingSize), in(n, 0x5A), out(n);
+    uint32_t pos = 24;
+    for (auto _ : state) {
+        std::memcpy(area.data() + pos, in.data(), n);
+        std::memcpy(out.data(), area.data() + pos, n);
+        pos = pos + n + n > kRingSize ? 0 : pos + n;
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * n);
+}
+
+void BM_RingHandOut(benchmark::State &state)
+{
+    const auto n = static_cast<uint32_t>(state.range(0));
+    std::vector<uint8_t> area(kRingSize), in(n, 0x5A);
+    zubRingBuffer_t ring;
+    zubRingBufferInit(&ring, area.data(), kRingSize);
+    zubScatterGatherEntry_t parts[2];
+    int32_t count = 0;
+    for (auto _ : state) {
+        zubRingBufferEnqueue(&ring, in.data(), n);
+        zubRingBufferDequeueAllParts(&ring, parts, &count, n);
+        benchmark::DoNotOptimize(parts);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * n);
+}
+
+void BM_MemcpyOnce(benchmark::State &state)
+{
+    const auto n = static_cast<uint32_t>(state.range(0));
+    std::vector<uint8_t> area(kRingSize), in(n, 0x5A);
+    for (auto _ : state) {
+        std::memcpy(area.data(), in.data(), n);
+        benchmark::DoNotOptimize(area.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * n);
+}
+
+constexpr uint32_t kBlock = 4096;
+constexpr uint32_t kBlocks = 256;
+
+void BM_ScatterGatherCopy(benchmark::State &state)
+{
+    std::vector<uint8_t> from(kBlock * kBlocks, 0x5A), to(kBlock * kBlocks);
+    std::vector<zubScatterGatherEntry_t> source(kBlocks), destination(kBlocks);
+    for (uint32_t i = 0; i < kBlocks; ++i) {
+        source[i] = {from.data() + i * kBlock, ZUB_SG_WORD(ZUB_SG_KIND_DATA, kBlock)};
+        destination[i] = {to.data() + i * kBlock, ZUB_SG_WORD(ZUB_SG_KIND_DATA, kBlock)};
+    }
+    for (auto _ : state) {
+        int32_t count = kBlocks;
+        benchmark::DoNotOptimize(zubCopyScatterGather(destination.data(), &count, source.data(),
+                                                      kBlocks, 0, nullptr));
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kBlock * kBlocks);
+}
+
+void BM_MemcpyMiB(benchmark::State &state)
+{
+    std::vector<uint8_t> from(kBlock * kBlocks, 0x5A), to(kBlock * kBlocks);
+    for (auto _ : state) {
+        std::memcpy(to.data(), from.data(), from.size());
+        benchmark::DoNotOptimize(to.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kBlock * kBlocks);
+}
+
+BENCHMARK(BM_RingPair)->Arg(64)->Arg(4096);
+BENCHMARK(BM_MemcpyPair)->Arg(64)->Arg(4096);
+BENCHMARK(BM_RingHandOut)->Arg(64)->Arg(4096);
+BENCHMARK(BM_MemcpyOnce)->Arg(64)->Arg(4096);
+BENCHMARK(BM_ScatterGatherCopy);
+BENCHMARK(BM_MemcpyMiB);
+
+// Console output as usual, and the time per iteration of every plain run
+// kept for the ratio table (CPU time: the build machine is shared).
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run> &runs) override
+    {
+        for (const Run &run : runs) {
+            if (run.run_type == Run::RT_Iteration) {
+                times[run.benchmark_name()] = run.GetAdjustedCPUTime();
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> times;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    const struct {
+        const char *what, *ours, *limit;
+    } rows[] = {
+        {"enqueue+dequeue 64 B", "BM_RingPair/64", "BM_MemcpyPair/64"},
+        {"enqueue+dequeue 4 KiB", "BM_RingPair/4096", "BM_MemcpyPair/4096"},
+        {"enqueue+hand-out 64 B", "BM_RingHandOut/64", "BM_MemcpyOnce/64"},
+        {"enqueue+hand-out 4 KiB", "BM_RingHandOut/4096", "BM_MemcpyOnce/4096"},
+        {"scatter-gather 1 MiB / 4 KiB", "BM_ScatterGatherCopy", "BM_MemcpyMiB"},
+    };
+    std::printf("\n%-30s %s\n", "throughput vs memcpy", "ratio (1.00 = memcpy)");
+    for (const auto &row : rows) {
+        const auto ours = reporter.times.find(row.ours);
+        const auto limit = reporter.times.find(row.limit);
+        if (ours != reporter.times.end() && limit != reporter.times.end() && ours->second > 0) {
+            std::printf("%-30s %.2f\n", row.what, limit->second / ours->second);
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+#include <random>
+#include <vector>
+
+#include "test_support.h"
+#include "zub/ringbuffer.h"
+
+using zubtest::GuardedBuffer;
+using zubtest::hex;
+
+namespace {
+
+std::vector<uint8_t> seq(uint8_t first, size_t n)
+{
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) {
+        v[i] = static_cast<uint8_t>(first + i);
+    }
+    return v;
+}
+
+// The buffered bytes in order, read through the record's own fields.
+std::vector<uint8_t> contents(const zubRingBuffer_t &ring)
+{
+    std::vector<uint8_t> out;
+    for (uint32_t i = 0; i < ring.capacity - ring.available; ++i) {
+        out.push_back(ring.data[(ring.readPos + i) % ring.capacity]);
+    }
+    return out;
+}
+
+bool same(const zubRingBuffer_t &a, const zubRingBuffer_t &b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+} // namespace
+
+TEST(RingBuffer, InitRoundsCapacityDownAndRefusesEightOrLess)
+{
+    uint8_t area[16];
+    zubRingBuffer_t ring = {1, 2, 3, 4, nullptr};
+    const zubRingBuffer_t untouched = ring, expected = {0, 0, 8, 8, area};
+    EXPECT_EQ(zubRingBufferInit(&ring, area, 8) + zubRingBufferInit(&ring, nullptr, 16), -44);
+    EXPECT_EQ(zubRingBufferInit(nullptr, area, 16), -22);
+    EXPECT_TRUE(same(ring, untouched));
+    ASSERT_EQ(zubRingBufferInit(&ring, area, 15), 0);
+    EXPECT_TRUE(same(ring, expected));
+    ASSERT_EQ(zubRingBufferInit(&ring, area, 16), 0);
+    EXPECT_EQ(ring.capacity, 16u);
+}
+
+TEST(RingBuffer, EnqueueWrapsAtCapacityAndHandOutResetsPositions)
+{
+    GuardedBuffer area(16);
+    std::memset(area.data(), 0, 16);
+    zubRingBuffer_t ring;
+    ASSERT_EQ(zubRingBufferInit(&ring, area.data(), 16), 0);
+    const auto in = seq(0x80, 17);
+    EXPECT_EQ(zubRingBufferEnqueue(&ring, in.data(), 17), -28); // above the capacity, even when empty
+    EXPECT_EQ(zubRingBufferEnqueue(&ring, in.data(), 0), 0);
+    EXPECT_EQ(zubRingBufferEnqueue(&ring, nullptr, 1), -22);
+    ASSERT_EQ(zubRingBufferEnqueue(&ring, seq(0x10, 10).data(), 10), 10);
+    uint8_t out[8] = {};
+    ASSERT_EQ(zubRingBufferDequeue(&ring, out, 6), 6);
+    EXPECT_EQ(hex(out, 7), "10 11 12 13 14 15 00");
+    ASSERT_EQ(zubRingBufferEnqueue(&ring, in.data(), 12), 12); // 6 at the end, 6 at the start
+    EXPECT_EQ(hex(area.data(), 16), "86 87 88 89 8a 8b 16 17 18 19 80 81 82 83 84 85");
+    EXPECT_TRUE(zubRingBufferGetUsedBytes(&ring) == 16 && zubRingBufferGetAvailableBytes(&ring) == 0);
+    const zubRingBuffer_t full = ring;
+    EXPECT_EQ(zubRingBufferEnqueue(&ring, in.data(), 1), -28);
+    EXPECT_TRUE(same(ring, full));
+
+    zubScatterGatherEntry_t parts[2];
+    int32_t partCount = 0;
+    ASSERT_EQ(zubRingBufferDequeueAllParts(&ring, parts, &partCount, 1000), 16);
+    ASSERT_EQ(partCount, 2);
+    EXPECT_TRUE(parts[0].data == area.data() + 6 && parts[0].lengthAndKind == 10);
+    EXPECT_TRUE(parts[1].data == area.data() && parts[1].lengthAndKind == 6);
+    const zubRingBuffer_t empty = {0, 0, 16, 16, area.data()};
+    EXPECT_TRUE(same(ring, empty));
+    // Nothing to hand out: neither parts nor the count is written.
+    partCount = 77;
+    EXPECT_EQ(zubRingBufferDequeueAllParts(&ring, parts, &partCount, 5), 0);
+    EXPECT_EQ(partCount, 77);
+    EXPECT_EQ(zubRingBufferDequeueAllParts(&ring, nullptr, &partCount, 5), -22);
+    EXPECT_EQ(zubRingBufferDequeue(nullptr, out, 1), -22);
+    EXPECT_EQ(zubRingBufferGetUsedBytes(nullptr) + zubRingBufferGetAvailableBytes(nullptr), 0u);
+    EXPECT_TRUE(area.guardsIntact());
+}
+
+TEST(RingBuffer, SetMemoryMovesInOrderRefusesOrDetaches)
+{
+    GuardedBuffer first(16), larger(40), small(8);
+    zubRingBuffer_t ring;
+    ASSERT_EQ(zubRingBufferInit(&ring, first.data(), 16), 0);
+    ASSERT_EQ(zubRingBufferEnqueue(&ring, seq(0x20, 12).data(), 12), 12);
+    ASSERT_EQ(zubRingBufferDequeue(&ring, nullptr, 8), 8);
+    ASSERT_EQ(zubRingBufferEnqueue(&ring, seq(0x30, 10).data(), 10), 10); // wraps
+    const zubRingBuffer_t before = ring;
+    EXPECT_EQ(zubRingBufferSetMemory(&ring, small.data(), 15), -28);
+    EXPECT_EQ(zubRingBufferSetMemory(&ring, nullptr, 100), -28);
+    EXPECT_EQ(zubRingBufferSetMemory(nullptr, small.data(), 8), -22);
+    EXPECT_TRUE(same(ring, before));
+
+    ASSERT_EQ(zubRingBufferSetMemory(&ring, larger.data(), 45), 0);
+    const zubRingBuffer_t moved = {14, 0, 26, 40, larger.data()};
+    EXPECT_TRUE(same(ring, moved));
+    EXPECT_EQ(hex(larger.data(), 14), "28 29 2a 2b 30 31 32 33 34 35 36 37 38 39");
+
+    // An empty ring moved to a null or small area is detached.
+    ASSERT_EQ(zubRingBufferDequeue(&ring, nullptr, 14), 14);
+    ASSERT_EQ(zubRingBufferSetMemory(&ring, small.data(), 7), 0);
+    const zubRingBuffer_t detached = {0, 0, 0, 0, nullptr};
+    EXPECT_TRUE(same(ring, detached));
+    EXPECT_TRUE(zubRingBufferEnqueue(&ring, "x", 1) == -28 && zubRingBufferDequeue(&ring, small.data(), 1) == 0);
+    ASSERT_EQ(zubRingBufferSetMemory(&ring, small.data(), 8), 0);
+    EXPECT_EQ(zubRingBufferEnqueue(&ring, "12345678", 8), 8);
+    EXPECT_TRUE(first.guardsIntact() && larger.guardsIntact() && small.guardsIntact());
+}
+
+// Shadow model: a std::deque of the buffered bytes, compared after every
+// random operation. New areas are random windows of two guarded backings,
+// so moves go both to separate and to overlapping areas.
+TEST(RingBuffer, RandomOperationsMatchADeque)
+{
+    for (int round = 0; round < 150; ++round) {
+        const unsigned seed = 0x5EED0000u + static_cast<unsigned>(round);
+        SCOPED_TRACE(testing::Message() << "seed " << seed);
+        std::mt19937 rng(seed);
+        auto pick = [&rng](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+        GuardedBuffer backing[2] = {GuardedBuffer(160), GuardedBuffer(160)};
+        std::deque<uint8_t> model;
+        zubRingBuffer_t ring;
+        ASSERT_EQ(zubRingBufferInit(&ring, backing[0].data(), 9 + pick(60)), 0);
+        uint8_t next = 0;
+        std::vector<uint8_t> out(200);
+        for (int step = 0; step < 400; ++step) {
+            const auto used = static_cast<uint32_t>(model.size());
+            const uint32_t op = pick(10);
+            if (op < 4) {
+                const uint32_t length = pick(ring.capacity + 3);
+                const auto in = seq(next, length + 1); // never empty: data() is not null
+                const bool fits = length <= ring.capacity - used;
+                ASSERT_EQ(zubRingBufferEnqueue(&ring, in.data(), length), fits ? int32_t(length) : -28);
+                if (fits) {
+                    model.insert(model.end(), in.begin(), in.begin() + length);
+                    next = static_cast<uint8_t>(next + length);
+                }
+            } else if (op < 9) {
+                const uint32_t length = pick(used + 8), n = std::min(length, used);
+                std::vector<uint8_t> got;
+                if (op < 7) {
+                    // Copies or drops; never resets the positions, even when it empties the ring.
+                    const zubRingBuffer_t before = ring;
+                    const bool drop = pick(4) == 0;
+                    ASSERT_EQ(zubRingBufferDequeue(&ring, drop ? nullptr : out.data(), length), int32_t(n));
+                    ASSERT_EQ(ring.readPos, (before.readPos + n) % ring.capacity);
+                    ASSERT_EQ(ring.writePos, before.writePos);
+                    got = drop ? std::vector<uint8_t>(model.begin(), model.begin() + n)
+                               : std::vector<uint8_t>(out.begin(), out.begin() + n);
+                } else {
+                    zubScatterGatherEntry_t parts[2];
+                    int32_t count = 0;
+                    ASSERT_EQ(zubRingBufferDequeueAllParts(&ring, parts, &count, length), int32_t(n));
+                    for (int32_t k = 0; k < (n ? count : 0); ++k) {
+                        const auto *p = static_cast<const uint8_t *>(parts[k].data);
+                        ASSERT_TRUE(p >= ring.data && p + parts[k].lengthAndKind <= ring.data + ring.capacity);
+                        got.insert(got.end(), p, p + parts[k].lengthAndKind);
+                    }
+                    ASSERT_TRUE(n == 0 || used != n || (ring.readPos == 0 && ring.writePos == 0));
+                }
+                ASSERT_EQ(got, std::vector<uint8_t>(model.begin(), model.begin() + n)) << "step " << step;
+                model.erase(model.begin(), model.begin() + n);
+            } else {
+                const uint32_t size = pick(80);
+                const uint32_t capacity = size < 8 ? 0 : (size & ~7u);
+                const int32_t result = zubRingBufferSetMemory(&ring, backing[pick(2)].data() + pick(80), size);
+                ASSERT_EQ(result, used <= capacity ? 0 : -28) << "step " << step;
+                if (ring.capacity == 0) {
+                    ASSERT_EQ(zubRingBufferSetMemory(&ring, backing[0].data(), 16 + pick(60)), 0);
+                }
+            }
+            ASSERT_EQ(zubRingBufferGetUsedBytes(&ring), model.size()) << "step " << step;
+            ASSERT_EQ(contents(ring), std::vector<uint8_t>(model.begin(), model.end())) << "step " << step;
+            ASSERT_TRUE(backing[0].guardsIntact() && backing[1].guardsIntact()) << "step " << step;
+        }
+    }
+}
