@@ -3,25 +3,29 @@
 // Design. An index i splits into 5-bit fields: bits 0-4 pick the bit inside
 // its level 0 word, bits 5-9 the summary bit inside its level 1 word, and so
 // on; at level k the index is bit (i >> 5k) & 31 of word i >> 5(k + 1), and
-// topBits acts as level nTables, a single word. Every quantity a search
-// needs comes from m = nBits - 1 by shifts alone: the last word of level k
-// is m >> 5(k + 1), and that word has ((m >> 5k) & 31) + 1 meaningful bits.
+// topBits acts as level nTables, a single word. Every bound a search needs
+// comes from m = nBits - 1 by shifts alone: the last meaningful bit of level
+// k is m >> 5k (the last index at level 0, the last word of level k - 1
+// above it).
 //
 // Summary invariant: a summary bit of an existing word is set exactly when
 // the word is not zero. Set writes every level on the way up; reset climbs
 // only while the word it wrote became zero.
 //
 // Set-all fills whole words, so the last word of each level (and topBits)
-// may carry bits that stand for nothing. Only a last word can: every other
-// word's 32 bits all stand for existing indices or words. So each word a
-// search reads goes through masked(), which drops those bits from a last
-// word, and a masked word of zero on the way down can only be a last word
-// whose meaningful bits are all clear: the search is then over.
+// may carry bits past the last meaningful one. Only a last word can: every
+// other word's 32 bits all stand for existing indices or words. A forward
+// search takes the lowest set bit at or after a point, so when that bit
+// lies past the bound, no meaningful bit follows and the answer is -1; a
+// backward search masks off everything above its start, which lies at or
+// below the bound. Either way no search reports such a bit or follows it
+// past the end of a table.
 //
-// Find-next and find-prev test the start word first (the common case in a
-// walk over a dense mask), then climb while the rest of the current word at
-// each level is empty and descend along the nearest set summary bit: a
-// handful of reads for any gap, instead of one test per index.
+// Find-next and find-prev first read level 0 from the start word on, two
+// words at a time, for a few pairs (the common case in a walk over a dense
+// mask); then they climb while the rest of the current word at each level
+// is empty and descend along the nearest set summary bit: a handful of
+// reads for any gap, instead of one test per index.
 #include "zub/bitmask.h"
 
 #include <bit>
@@ -113,32 +117,37 @@ uint32_t levels(const zubBitmask_t *bm)
     return bm->nBits <= 32u ? 0u : bm->nTables;
 }
 
-// Word w of level k (level `levels` is topBits) with the bits that stand
-// for no index or no word of the level below cleared. nBits >= 1.
-uint32_t masked(const zubBitmask_t *bm, uint32_t levelCount, uint32_t k, uint32_t w)
+// Word w of level k; level levelCount is topBits.
+uint32_t word_at(const zubBitmask_t *bm, uint32_t levelCount, uint32_t k, uint32_t w)
 {
-    const uint32_t m = bm->nBits - 1u;
-    uint32_t v = k == levelCount ? bm->topBits : table(bm, k)[w];
-    if (w == m >> (5u * (k + 1u))) {
-        v &= low_bits(((m >> (5u * k)) & 31u) + 1u);
-    }
-    return v;
+    return k == levelCount ? bm->topBits : table(bm, k)[w];
+}
+
+// The last bit of level k that stands for something: the last index at
+// level 0, the last word of level k - 1 above it. m is nBits - 1.
+constexpr uint32_t last_bit(uint32_t m, uint32_t k)
+{
+    return m >> (5u * k);
 }
 
 uint32_t lowest(uint32_t v) { return static_cast<uint32_t>(std::countr_zero(v)); }
 uint32_t highest(uint32_t v) { return 31u - static_cast<uint32_t>(std::countl_zero(v)); }
 
-// From bit p of level k + 1 (word p of level k) down to level 0, following
-// the lowest (or highest) set bit of each word.
+// From word p of level k down to level 0, along the lowest (or highest) set
+// bit of each word. A chosen bit past last_bit can only be one that set-all
+// left in a last word whose meaningful bits are all clear: nothing follows.
 template <bool kHighest>
-int32_t descend(const zubBitmask_t *bm, uint32_t levelCount, uint32_t k, uint32_t p)
+int32_t descend(const zubBitmask_t *bm, uint32_t levelCount, uint32_t k, uint32_t p, uint32_t m)
 {
     for (;;) {
-        const uint32_t v = masked(bm, levelCount, k, p);
+        const uint32_t v = word_at(bm, levelCount, k, p);
         if (v == 0u) {
             return -1;
         }
         p = (p << 5) + (kHighest ? highest(v) : lowest(v));
+        if (p > last_bit(m, k)) {
+            return -1;
+        }
         if (k == 0u) {
             return static_cast<int32_t>(p);
         }
@@ -148,48 +157,54 @@ int32_t descend(const zubBitmask_t *bm, uint32_t levelCount, uint32_t k, uint32_
 
 int32_t find_first(const zubBitmask_t *bm)
 {
-    if (bm->nBits == 0u) {
+    if (bm->nBits == 0u || bm->topBits == 0u) {
         return -1;
     }
+    const uint32_t m = bm->nBits - 1u;
     const uint32_t levelCount = bm->nTables;
-    const uint32_t top = masked(bm, levelCount, levelCount, 0);
-    if (top == 0u) {
+    const uint32_t p = lowest(bm->topBits);
+    if (p > last_bit(m, levelCount)) {
         return -1;
     }
-    return levelCount == 0u ? static_cast<int32_t>(lowest(top))
-                            : descend<false>(bm, levelCount, levelCount - 1u, lowest(top));
+    return levelCount == 0u ? static_cast<int32_t>(p) : descend<false>(bm, levelCount, levelCount - 1u, p, m);
 }
 
-int32_t find_next(const zubBitmask_t *bm, uint32_t start)
+// From word idx of level 0 onward, through the summaries: climb while the
+// rest of the current word at each level is empty, then descend along the
+// lowest set bit. Kept out of line so that the word-level fast path needs
+// no saved registers.
+[[gnu::noinline]] int32_t climb_next(const zubBitmask_t *bm, uint32_t idx)
 {
-    const uint32_t levelCount = levels(bm);
     const uint32_t m = bm->nBits - 1u;
-    uint32_t idx = start; // bit index at level k: a word index of level k - 1
-    for (uint32_t k = 0; k <= levelCount; ++k) {
-        const uint32_t w = idx >> 5;
-        if (w > (m >> (5u * (k + 1u)))) {
+    const uint32_t levelCount = bm->nTables;
+    for (uint32_t k = 1; k <= levelCount; ++k) {
+        // idx is a bit of level k: word idx of level k - 1.
+        if (idx > last_bit(m, k)) {
             return -1;
         }
-        const uint32_t v = masked(bm, levelCount, k, w) & (~0u << (idx & 31u));
+        const uint32_t w = idx >> 5;
+        const uint32_t v = word_at(bm, levelCount, k, w) & (~0u << (idx & 31u));
         if (v != 0u) {
             const uint32_t p = (w << 5) + lowest(v);
-            return k == 0u ? static_cast<int32_t>(p) : descend<false>(bm, levelCount, k - 1u, p);
+            return p > last_bit(m, k) ? -1 : descend<false>(bm, levelCount, k - 1u, p, m);
         }
         idx = w + 1u;
     }
     return -1;
 }
 
-int32_t find_prev(const zubBitmask_t *bm, uint32_t start)
+// From word idx of level 0 downward; mirror of climb_next. Every bit it
+// keeps lies at or below a bit that stands for something, so the bits
+// set-all leaves past the end never come into play.
+[[gnu::noinline]] int32_t climb_prev(const zubBitmask_t *bm, uint32_t idx)
 {
-    const uint32_t levelCount = levels(bm);
-    uint32_t idx = start;
-    for (uint32_t k = 0; k <= levelCount; ++k) {
+    const uint32_t m = bm->nBits - 1u;
+    const uint32_t levelCount = bm->nTables;
+    for (uint32_t k = 1; k <= levelCount; ++k) {
         const uint32_t w = idx >> 5;
-        const uint32_t v = masked(bm, levelCount, k, w) & (~0u >> (31u - (idx & 31u)));
+        const uint32_t v = word_at(bm, levelCount, k, w) & (~0u >> (31u - (idx & 31u)));
         if (v != 0u) {
-            const uint32_t p = (w << 5) + highest(v);
-            return k == 0u ? static_cast<int32_t>(p) : descend<true>(bm, levelCount, k - 1u, p);
+            return descend<true>(bm, levelCount, k - 1u, (w << 5) + highest(v), m);
         }
         if (w == 0u) {
             return -1;
@@ -197,6 +212,75 @@ int32_t find_prev(const zubBitmask_t *bm, uint32_t start)
         idx = w - 1u;
     }
     return -1;
+}
+
+// Level 0 is read two words at a time (one 64-bit load: on a little-endian
+// machine word w + 1 lands in the upper half, in index order), for this
+// many pairs before a search climbs: a near neighbour costs fewer reads
+// that way than through the summaries.
+static_assert(std::endian::native == std::endian::little);
+constexpr uint32_t kProbePairs = 4;
+
+// Words w and w + 1 of level 0 as one value; word w + 1 must exist.
+uint64_t pair_at(const uint32_t *level0, uint32_t w)
+{
+    return zub::detail::load<uint64_t>(level0 + w);
+}
+
+int32_t find_next(const zubBitmask_t *bm, uint32_t start)
+{
+    const uint32_t m = bm->nBits - 1u;
+    if (m < 32u) {
+        const uint32_t v = bm->topBits & low_bits(m + 1u) & (~0u << start);
+        return v != 0u ? static_cast<int32_t>(lowest(v)) : -1;
+    }
+    const uint32_t *level0 = first_table_word(bm);
+    const uint32_t last = m >> 5;
+    uint32_t w = start >> 5;
+    uint64_t from = ~uint64_t{0} << (start & 31u);
+    for (uint32_t probe = 0; probe < kProbePairs && w < last; ++probe) {
+        const uint64_t v = pair_at(level0, w) & from;
+        if (v != 0u) {
+            const uint32_t p = (w << 5) + static_cast<uint32_t>(std::countr_zero(v));
+            return p > m ? -1 : static_cast<int32_t>(p);
+        }
+        from = ~uint64_t{0};
+        w += 2u;
+    }
+    if (w == last) {
+        const uint32_t v = level0[w] & static_cast<uint32_t>(from);
+        const uint32_t p = (w << 5) + lowest(v);
+        return v == 0u || p > m ? -1 : static_cast<int32_t>(p);
+    }
+    return w > last ? -1 : climb_next(bm, w);
+}
+
+int32_t find_prev(const zubBitmask_t *bm, uint32_t start)
+{
+    const uint32_t m = bm->nBits - 1u;
+    if (m < 32u) {
+        const uint32_t v = bm->topBits & (~0u >> (31u - start));
+        return v != 0u ? static_cast<int32_t>(highest(v)) : -1;
+    }
+    const uint32_t *level0 = first_table_word(bm);
+    uint32_t top = start >> 5; // upper word of the pair read next
+    uint64_t upTo = ~uint64_t{0} >> (31u - (start & 31u));
+    for (uint32_t probe = 0; probe < kProbePairs; ++probe) {
+        if (top == 0u) {
+            const uint32_t v = level0[0] & static_cast<uint32_t>(upTo >> 32);
+            return v != 0u ? static_cast<int32_t>(highest(v)) : -1;
+        }
+        const uint64_t v = pair_at(level0, top - 1u) & upTo;
+        if (v != 0u) {
+            return static_cast<int32_t>(((top - 1u) << 5) + 63u - static_cast<uint32_t>(std::countl_zero(v)));
+        }
+        if (top < 2u) {
+            return -1;
+        }
+        top -= 2u;
+        upTo = ~uint64_t{0};
+    }
+    return climb_prev(bm, top);
 }
 
 int32_t set_bit(zubBitmask_t *bm, uint32_t i)

@@ -207,6 +207,11 @@ TEST(Bitmask, SearchesFindNeighboursAcrossLevelsAndInsideOneWord)
     zubBitmaskResetBit(&huge.bm, 7);
     EXPECT_EQ(zubBitmaskFindFirstOne(&huge.bm), 33554432);
 
+    // Falling off the last word of a full level must not read past its table.
+    Mask full(1u << 20);
+    zubBitmaskSetBit(&full.bm, 0);
+    EXPECT_EQ(zubBitmaskFindNextOne(&full.bm, (1u << 20) - 1000), -1);
+
     Mask word(32);
     zubBitmaskSetBit(&word.bm, 31);
     EXPECT_EQ(zubBitmaskFindNextOne(&word.bm, 0), 31);
@@ -237,7 +242,7 @@ TEST(Bitmask, ReinitialisingClearsBitsAndRewritesTheSlots)
 // words that do not exist; no search may ever report or follow them.
 TEST(Bitmask, SetAllBitsPastTheEndAreNeverReported)
 {
-    for (uint32_t n : {1u, 5u, 31u, 32u, 33u, 63u, 64u, 65u, 1023u, 1024u, 1025u, 1057u, 32768u, 32769u, 40000u}) {
+    for (uint32_t n : {1u, 5u, 31u, 32u, 33u, 63u, 64u, 65u, 608u, 1023u, 1024u, 1025u, 1057u, 32768u, 32769u, 40000u}) {
         SCOPED_TRACE(n);
         Mask m(n);
         zubBitmaskSetAll(&m.bm);
