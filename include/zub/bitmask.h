@@ -44,14 +44,17 @@
  *   - A count of 0 is laid out as 1 bit (no tables), but nBits stays 0, so
  *     no index is valid.
  *   - Set-all fills whole words with 0xFF, topBits included, so it also sets
- *     bits that stand for no index or no word of the level below. Those bits
- *     are never reported: every word a search reads is first masked to the
- *     bits that stand for valid indices (or existing words of the level
- *     below), so no search returns an index at or above nBits or reads past
- *     a level table. Only reset-all or a new initialisation clears them.
+ *     bits that stand for no index or no word of the level below (only the
+ *     last word of each level, and topBits, have such bits). The searches
+ *     bound every bit they use: a forward search whose lowest candidate
+ *     lies past the last valid index or word knows that nothing valid
+ *     follows and returns -1; a backward search only looks at bits at or
+ *     below its start. So no search returns an index at or above nBits or
+ *     reads past a level table, for masks of up to 32 bits too. Only
+ *     reset-all or a new initialisation clears those bits.
  *   - Find-next and find-prev return what testing every index one by one
- *     would return, but read a word at a time and skip empty regions
- *     through the summary levels.
+ *     would return, but read level 0 two words at a time near the start and
+ *     skip longer empty runs through the summary levels.
  *
  * The operations rely on the record being as the layout left it: nBits,
  * nTables, nTableData and levelTables must not be changed by the caller, and
