@@ -1,0 +1,310 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <random>
+#include <vector>
+
+#include "test_support.h"
+#include "zub/bitmask.h"
+
+using zubtest::DebugCapture;
+using zubtest::GuardedBuffer;
+
+namespace {
+
+uint32_t words_at(uint32_t n, uint32_t k)
+{
+    return static_cast<uint32_t>((uint64_t{n} + (uint64_t{1} << (5 * (k + 1))) - 1) >> (5 * (k + 1)));
+}
+
+// A mask over exactly the required table memory, placed 4 bytes into its
+// allocation so that 8-byte pointer slots are misaligned on 64-bit hosts
+// and any read past the end hits the sanitizer.
+struct Mask {
+    explicit Mask(uint32_t n) : bytes(zubBitmaskGetRequiredSize(n)), mem(bytes / 4 + 1, 0xA5A5A5A5u)
+    {
+        EXPECT_EQ(zubBitmaskInitialize(&bm, n, memory()), 0);
+    }
+    uint32_t *memory() { return bytes != 0 ? mem.data() + 1 : nullptr; }
+    uint32_t *level(uint32_t k) const
+    {
+        void *p;
+        std::memcpy(&p, reinterpret_cast<const char *>(bm.levelTables) + k * sizeof p, sizeof p);
+        return static_cast<uint32_t *>(p);
+    }
+    uint32_t bytes;
+    std::vector<uint32_t> mem;
+    zubBitmask_t bm{};
+};
+
+// Level 0 matches the model, and every summary bit of an existing word is
+// set exactly when that word is not zero.
+void expect_consistent(const Mask &m, const std::vector<bool> &model)
+{
+    const uint32_t n = m.bm.nBits;
+    const uint32_t levels = m.bm.nTables;
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t word = levels == 0 ? m.bm.topBits : m.level(0)[i / 32];
+        ASSERT_EQ((word >> (i % 32)) & 1u, model[i] ? 1u : 0u) << "bit " << i;
+    }
+    for (uint32_t k = 1; k <= levels; ++k) {
+        for (uint32_t j = 0; j < words_at(n, k - 1); ++j) {
+            const uint32_t summary = k == levels ? m.bm.topBits : m.level(k)[j / 32];
+            ASSERT_EQ((summary >> (j % 32)) & 1u, m.level(k - 1)[j] != 0 ? 1u : 0u) << "level " << k << " bit " << j;
+        }
+    }
+}
+
+int32_t model_next(const std::vector<bool> &model, uint32_t start)
+{
+    const auto it = std::find(model.begin() + start, model.end(), true);
+    return it == model.end() ? -1 : static_cast<int32_t>(it - model.begin());
+}
+
+int32_t model_prev(const std::vector<bool> &model, uint32_t start)
+{
+    const auto it = std::find(std::make_reverse_iterator(model.begin() + start + 1), model.rend(), true);
+    return it == model.rend() ? -1 : static_cast<int32_t>(model.rend() - it) - 1;
+}
+
+} // namespace
+
+TEST(Bitmask, RequiredSizeAndLayoutAcrossLevelEdges)
+{
+    struct Case {
+        uint32_t nBits, levels, words, armhfBytes;
+    };
+    const Case cases[] = {{0, 0, 0, 0},           {1, 0, 0, 0},          {32, 0, 0, 0},
+                          {33, 1, 2, 12},         {64, 1, 2, 12},        {1024, 1, 32, 132},
+                          {1025, 2, 35, 148},     {32768, 2, 1056, 4232}, {100000, 3, 3227, 12920},
+                          {520093664, 5, 16777215, 67108880}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.nBits);
+        const uint32_t bytes = zubBitmaskGetRequiredSize(c.nBits);
+        EXPECT_EQ(bytes, c.levels * sizeof(void *) + 4 * c.words);
+        if (sizeof(void *) == 4) {
+            EXPECT_EQ(bytes, c.armhfBytes);
+        }
+        GuardedBuffer buffer(bytes);
+        std::memset(buffer.data(), 0x5A, bytes);
+        zubBitmask_t bm;
+        std::memset(&bm, 0xEE, sizeof bm);
+        ASSERT_EQ(zubBitmaskInitialize(&bm, c.nBits, c.levels == 0 ? nullptr : reinterpret_cast<uint32_t *>(buffer.data())), 0);
+        EXPECT_EQ((std::vector<uint32_t>{bm.nBits, bm.nTables, bm.nTableData, bm.topBits}),
+                  (std::vector<uint32_t>{c.nBits, c.levels, c.words, 0}));
+        EXPECT_EQ(static_cast<void *>(bm.levelTables), c.levels == 0 ? nullptr : buffer.data());
+        if (c.levels == 0) {
+            continue;
+        }
+        uint32_t offset = c.levels * sizeof(void *);
+        for (uint32_t k = 0; k < c.levels; ++k) {
+            void *slot;
+            std::memcpy(&slot, buffer.data() + k * sizeof slot, sizeof slot);
+            EXPECT_EQ(slot, buffer.data() + offset) << "slot " << k;
+            offset += 4 * words_at(c.nBits, k);
+        }
+        EXPECT_EQ(offset, bytes);
+        uint32_t nonZero = 0;
+        for (uint32_t i = c.levels * sizeof(void *); i < bytes; ++i) {
+            nonZero += buffer.data()[i] != 0;
+        }
+        EXPECT_EQ(nonZero, 0u);
+        // Set-all fills whole words; nothing outside the table memory moves.
+        EXPECT_EQ(zubBitmaskSetAll(&bm), 0);
+        EXPECT_EQ(buffer.data()[bytes - 1], 0xFF);
+        EXPECT_EQ(zubBitmaskFindPrevOne(&bm, c.nBits - 1), static_cast<int32_t>(c.nBits - 1));
+        EXPECT_TRUE(buffer.guardsIntact());
+    }
+    EXPECT_EQ(zubBitmaskSetAll(nullptr), -1);
+    EXPECT_EQ(zubBitmaskResetAll(nullptr), -1);
+}
+
+TEST(Bitmask, CountAboveTheLimitIsRefusedWithItsMessageAndNoWrites)
+{
+    for (uint32_t n : {ZUB_BITMASK_MAX_BITS + 1, (1u << 30) + 1, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(n);
+        EXPECT_EQ(zubBitmaskGetRequiredSize(n), 0u);
+        DebugCapture capture(false);
+        capture.enable(1, 1000);
+        GuardedBuffer buffer(64);
+        std::memset(buffer.data(), 0x5A, 64);
+        zubBitmask_t bm;
+        std::memset(&bm, 0xEE, sizeof bm);
+        EXPECT_EQ(zubBitmaskInitialize(&bm, n, reinterpret_cast<uint32_t *>(buffer.data())), -22);
+        _zubBitmaskPropagateTables(&bm, n, reinterpret_cast<uint32_t *>(buffer.data()));
+        const std::string message = "Test for \"(int)( (char *)currTable - (char *)tables ) != (int)( "
+                                    "bitmask->nTableData * sizeof( uint32_t ) )\"was true: \"Wrong table "
+                                    "maintenance data size.\"";
+        EXPECT_EQ(capture.messages(), (std::vector<std::string>{message, message}));
+        EXPECT_EQ(capture.site(0), (std::vector<uint32_t>{0x000103E8u, 0, 0}));
+        EXPECT_EQ(zubtest::hex(buffer.data(), 64), zubtest::hex(std::vector<uint8_t>(64, 0x5A).data(), 64));
+        EXPECT_TRUE(buffer.guardsIntact());
+        // Empty and unusable, and safe to poke at.
+        EXPECT_EQ((std::vector<uint32_t>{bm.nBits, bm.nTables, bm.nTableData, bm.topBits}),
+                  (std::vector<uint32_t>{0, 0, 0, 0}));
+        EXPECT_EQ(bm.levelTables, nullptr);
+        EXPECT_EQ(zubBitmaskSetAll(&bm), 0);
+        EXPECT_EQ((std::vector<int32_t>{zubBitmaskFindFirstOne(&bm), zubBitmaskSetBit(&bm, 0),
+                                        zubBitmaskFindNextOne(&bm, 0), zubBitmaskFindPrevOne(&bm, 0)}),
+                  (std::vector<int32_t>{-1, -1, -22, -22}));
+    }
+    DebugCapture quiet(false);
+    zubBitmask_t bm;
+    EXPECT_EQ(zubBitmaskInitialize(&bm, ZUB_BITMASK_MAX_BITS + 1, nullptr), -22);
+    EXPECT_TRUE(quiet.messages().empty());
+}
+
+TEST(Bitmask, SingleBitResultsAreMasksAndRefusalsChangeNothing)
+{
+    Mask m(100);
+    EXPECT_EQ(zubBitmaskSetBit(&m.bm, 40), 0);
+    EXPECT_EQ(zubBitmaskSetBit(&m.bm, 40), 256);
+    EXPECT_EQ(zubBitmaskGetBit(&m.bm, 40), 256);
+    EXPECT_EQ(zubBitmaskSetBit(&m.bm, 95), 0);
+    EXPECT_EQ(zubBitmaskGetBit(&m.bm, 95), static_cast<int32_t>(0x80000000u));
+    EXPECT_EQ(zubBitmaskResetBit(&m.bm, 40), 256);
+    EXPECT_EQ(m.level(0)[1], 0u);
+    EXPECT_EQ(m.bm.topBits, 1u << 2);
+
+    const std::vector<uint32_t> before = m.mem;
+    const uint32_t top = m.bm.topBits;
+    EXPECT_EQ(zubBitmaskResetBit(&m.bm, 40), 0);
+    EXPECT_EQ(zubBitmaskResetBit(&m.bm, 94), 0);
+    EXPECT_EQ((std::vector<int32_t>{zubBitmaskSetBit(&m.bm, 100), zubBitmaskResetBit(&m.bm, 100),
+                                    zubBitmaskGetBit(&m.bm, 100), zubBitmaskSetBit(nullptr, 0),
+                                    zubBitmaskResetBit(nullptr, 0), zubBitmaskGetBit(nullptr, 0),
+                                    zubBitmaskFindFirstOne(nullptr), zubBitmaskFindNextOne(&m.bm, 100),
+                                    zubBitmaskFindPrevOne(&m.bm, 100), zubBitmaskFindNextOne(nullptr, 0),
+                                    zubBitmaskFindPrevOne(nullptr, 0)}),
+              (std::vector<int32_t>{-1, -1, -1, -1, -1, -1, -1, -22, -22, -22, -22}));
+    EXPECT_EQ(m.mem, before);
+    EXPECT_EQ(m.bm.topBits, top);
+}
+
+TEST(Bitmask, SearchesFindNeighboursAcrossLevelsAndInsideOneWord)
+{
+    Mask big(2000);
+    zubBitmaskSetBit(&big.bm, 5);
+    zubBitmaskSetBit(&big.bm, 1500);
+    EXPECT_EQ(zubBitmaskFindFirstOne(&big.bm), 5);
+    EXPECT_EQ(zubBitmaskFindNextOne(&big.bm, 6), 1500);
+    EXPECT_EQ(zubBitmaskFindPrevOne(&big.bm, 1499), 5);
+    EXPECT_EQ(zubBitmaskFindPrevOne(&big.bm, 4), -1);
+    EXPECT_EQ(zubBitmaskFindNextOne(&big.bm, 1501), -1);
+    zubBitmaskResetBit(&big.bm, 5);
+    EXPECT_EQ(zubBitmaskFindFirstOne(&big.bm), 1500);
+
+    // Five levels: gaps spanning every level are crossed both ways.
+    Mask huge(40000000);
+    for (uint32_t i : {7u, 33554432u, 39999999u}) {
+        zubBitmaskSetBit(&huge.bm, i);
+    }
+    EXPECT_EQ(zubBitmaskFindNextOne(&huge.bm, 8), 33554432);
+    EXPECT_EQ(zubBitmaskFindNextOne(&huge.bm, 33554433), 39999999);
+    EXPECT_EQ(zubBitmaskFindPrevOne(&huge.bm, 33554431), 7);
+    zubBitmaskResetBit(&huge.bm, 7);
+    EXPECT_EQ(zubBitmaskFindFirstOne(&huge.bm), 33554432);
+
+    // Falling off the last word of a full level must not read past its table.
+    Mask full(1u << 20);
+    zubBitmaskSetBit(&full.bm, 0);
+    EXPECT_EQ(zubBitmaskFindNextOne(&full.bm, (1u << 20) - 1000), -1);
+
+    Mask word(32);
+    zubBitmaskSetBit(&word.bm, 31);
+    EXPECT_EQ(zubBitmaskFindNextOne(&word.bm, 0), 31);
+    EXPECT_EQ(zubBitmaskFindPrevOne(&word.bm, 31), 31);
+    EXPECT_EQ(zubBitmaskFindPrevOne(&word.bm, 30), -1);
+    zubBitmaskResetBit(&word.bm, 31);
+    zubBitmaskSetBit(&word.bm, 3);
+    EXPECT_EQ(zubBitmaskFindPrevOne(&word.bm, 20), 3);
+}
+
+TEST(Bitmask, ReinitialisingClearsBitsAndRewritesTheSlots)
+{
+    Mask m(40000);
+    zubBitmaskSetAll(&m.bm);
+    std::memset(m.memory(), 0x33, m.bm.nTables * sizeof(void *));
+    ASSERT_EQ(zubBitmaskInitialize(&m.bm, 40000, m.memory()), 0);
+    std::vector<bool> empty(40000);
+    expect_consistent(m, empty);
+    EXPECT_EQ(zubBitmaskFindFirstOne(&m.bm), -1);
+    // A smaller count in the same memory.
+    ASSERT_EQ(zubBitmaskInitialize(&m.bm, 1025, m.memory()), 0);
+    zubBitmaskSetBit(&m.bm, 1024);
+    EXPECT_EQ(zubBitmaskFindFirstOne(&m.bm), 1024);
+    EXPECT_EQ(m.level(1)[1], 1u);
+}
+
+// Set-all also sets the bits past the last index and the summary bits of
+// words that do not exist; no search may ever report or follow them.
+TEST(Bitmask, SetAllBitsPastTheEndAreNeverReported)
+{
+    for (uint32_t n : {1u, 5u, 31u, 32u, 33u, 63u, 64u, 65u, 608u, 1023u, 1024u, 1025u, 1057u, 32768u, 32769u, 40000u}) {
+        SCOPED_TRACE(n);
+        Mask m(n);
+        zubBitmaskSetAll(&m.bm);
+        EXPECT_EQ(m.bm.topBits, 0xFFFFFFFFu);
+        EXPECT_EQ(zubBitmaskFindFirstOne(&m.bm), 0);
+        EXPECT_EQ(zubBitmaskFindNextOne(&m.bm, n - 1), static_cast<int32_t>(n - 1));
+        for (uint32_t i = n; i-- > 0;) {
+            ASSERT_EQ(zubBitmaskResetBit(&m.bm, i), static_cast<int32_t>(1u << (i % 32)));
+            ASSERT_EQ(zubBitmaskFindNextOne(&m.bm, i), -1) << i;
+            ASSERT_EQ(zubBitmaskFindPrevOne(&m.bm, n - 1), static_cast<int32_t>(i) - 1) << i;
+        }
+        EXPECT_EQ(zubBitmaskFindFirstOne(&m.bm), -1);
+        zubBitmaskSetBit(&m.bm, n / 2);
+        EXPECT_EQ(zubBitmaskFindFirstOne(&m.bm), static_cast<int32_t>(n / 2));
+        EXPECT_EQ(zubBitmaskFindNextOne(&m.bm, 0), static_cast<int32_t>(n / 2));
+        EXPECT_EQ(zubBitmaskFindPrevOne(&m.bm, n - 1), static_cast<int32_t>(n / 2));
+    }
+}
+
+TEST(Bitmask, MatchesPlainModelUnderRandomOperations)
+{
+    for (uint32_t n : {1u, 31u, 32u, 33u, 1024u, 1025u, 40000u, 2000000u}) {
+        const uint32_t seed = 0xB17u + n;
+        SCOPED_TRACE(testing::Message() << "nBits " << n << " seed " << seed);
+        std::mt19937 rng(seed);
+        Mask m(n);
+        std::vector<bool> model(n);
+        // Indices cluster at the ends and at word and level edges half of the time.
+        auto pick = [&] {
+            const uint32_t r = rng();
+            const uint32_t edge = (r >> 8) % 3 == 0 ? n - 1 - (r >> 12) % (n < 64 ? n : 64)
+                                : (r >> 8) % 3 == 1 ? (r >> 12) % (n < 64 ? n : 64)
+                                                    : (1u << ((r >> 12) % 21)) % n;
+            return (r & 1) ? edge : static_cast<uint32_t>(rng() % n);
+        };
+        for (uint32_t batch = 0; batch < 30; ++batch) {
+            for (uint32_t op = 0; op < 300; ++op) {
+                const uint32_t i = pick();
+                const uint32_t choice = rng() % 1000;
+                const int32_t mask = model[i] ? static_cast<int32_t>(1u << (i % 32)) : 0;
+                if (choice < 450) {
+                    ASSERT_EQ(zubBitmaskSetBit(&m.bm, i), mask) << "set " << i;
+                    model[i] = true;
+                } else if (choice < 800) {
+                    ASSERT_EQ(zubBitmaskResetBit(&m.bm, i), mask) << "reset " << i;
+                    model[i] = false;
+                } else if (choice < 850) {
+                    ASSERT_EQ(zubBitmaskGetBit(&m.bm, i), mask) << "get " << i;
+                } else if (choice < 900) {
+                    ASSERT_EQ(zubBitmaskFindFirstOne(&m.bm), model_next(model, 0));
+                } else if (choice < 948) {
+                    ASSERT_EQ(zubBitmaskFindNextOne(&m.bm, i), model_next(model, i)) << "next " << i;
+                } else if (choice < 996) {
+                    ASSERT_EQ(zubBitmaskFindPrevOne(&m.bm, i), model_prev(model, i)) << "prev " << i;
+                } else {
+                    const bool ones = choice < 998;
+                    ASSERT_EQ(ones ? zubBitmaskSetAll(&m.bm) : zubBitmaskResetAll(&m.bm), 0);
+                    model.assign(n, ones);
+                }
+            }
+            expect_consistent(m, model);
+            ASSERT_FALSE(testing::Test::HasFatalFailure());
+        }
+    }
+}
