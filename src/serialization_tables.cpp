@@ -2,6 +2,8 @@
 // the field-name stub shared by the serialization family.
 #include "zub/serialization.h"
 
+#include "internal/serial_walk.h"
+
 extern "C" {
 
 // Every predefined blob, vector and string type is {u32 count; T *data}.
@@ -45,12 +47,7 @@ const zubEndianTable_t __zub_EndianTable_zubOsalTime_t =
 
 int32_t _zubDeserStatePushTable(zubDeserState_t *state)
 {
-    if (state->stackDepth >= state->stackCapacity) {
-        return ZUB_ENOMEM;
-    }
-    state->stack[state->stackDepth] = state->current;
-    state->stackDepth = static_cast<uint16_t>(state->stackDepth + 1u);
-    return 0;
+    return zub::detail::push_table(state) ? 0 : ZUB_ENOMEM;
 }
 
 int32_t _zubDeserStatePeekTable(zubDeserState_t *state)
@@ -64,12 +61,7 @@ int32_t _zubDeserStatePeekTable(zubDeserState_t *state)
 
 int32_t _zubDeserStatePopTable(zubDeserState_t *state)
 {
-    if (state->stackDepth == 0) {
-        return ZUB_EBADF;
-    }
-    state->stackDepth = static_cast<uint16_t>(state->stackDepth - 1u);
-    state->current = state->stack[state->stackDepth];
-    return 0;
+    return zub::detail::pop_table(state) ? 0 : ZUB_EBADF;
 }
 
 const char *_zubDeserGetFieldName(void)
