@@ -536,3 +536,20 @@ TEST(Deserializer, StackOfNRecordsHoldsNMinusOneLevels)
         }
     }
 }
+
+TEST(Deserializer, ReadsWhatTheSerializerWrites)
+{
+    // The literal stream is the serializer's, and the structure read from
+    // it serializes back to the same bytes.
+    const std::vector<uint8_t> stream = msgStream();
+    Msg m{};
+    Walk w(&msgTable, &m);
+    w.feed(stream);
+    ASSERT_EQ(w.s.state, ZUB_DIS_DONE);
+    std::vector<uint8_t> again(stream.size() + 8, 0);
+    ASSERT_EQ(zubSimpleSerializeInto(again.data(), static_cast<uint32_t>(again.size()), &msgTable, &m),
+              static_cast<int32_t>(stream.size()));
+    again.resize(stream.size());
+    EXPECT_EQ(zubtest::hex(again.data(), again.size()), zubtest::hex(stream.data(), stream.size()));
+    release(&msgTable, &m);
+}

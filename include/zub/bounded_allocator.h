@@ -17,6 +17,15 @@
  * does not know block sizes); the budget counts what one message made the
  * caller allocate. Call zubBoundedAllocatorReset before the next message.
  *
+ * After a failed walk. A count that failed (above the multiplicity, or its
+ * block refused) inside an array of structures leaves that element with a
+ * count and a null data pointer; _zubDeserMemoryDealloc stops there with
+ * result 0 and does not free the arrays that enclose it. To give back
+ * everything a failed or abandoned walk took, give the record a block log
+ * (an array of pointers of your own) and call zubBoundedAllocatorFreeAll
+ * instead of _zubDeserMemoryDealloc. Use one or the other on a structure,
+ * never both.
+ *
  * One record belongs to one walk at a time; it has no lock.
  */
 #ifndef ZUB_BOUNDED_ALLOCATOR_H
@@ -33,6 +42,12 @@ typedef struct zubBoundedAllocator {
     size_t limit;          /* most bytes that may be handed out between resets */
     size_t used;           /* bytes handed out since the last reset; never above limit */
     size_t blocks;         /* blocks handed out since the last reset */
+    /* Optional block log: null, or an array of logCapacity slots holding
+     * the blocks handed out since the last reset, in order (log[0] to
+     * log[blocks - 1]). With a log, at most logCapacity blocks are handed
+     * out, so the log also caps the number of blocks. */
+    void **log;
+    size_t logCapacity;
 } zubBoundedAllocator_t;
 
 /* Allocation function of the record: a zero-filled block of `size` bytes,
@@ -43,11 +58,15 @@ static inline void *zubBoundedAllocatorAlloc(void *context, size_t size, uintptr
     zubBoundedAllocator_t *bounded = (zubBoundedAllocator_t *)context;
     void *block;
     (void)zero;
-    if (size > bounded->limit - bounded->used) {
+    if (size > bounded->limit - bounded->used ||
+        (bounded->log != NULL && bounded->blocks >= bounded->logCapacity)) {
         return NULL;
     }
     block = calloc(1, size != 0 ? size : 1);
     if (block != NULL) {
+        if (bounded->log != NULL) {
+            bounded->log[bounded->blocks] = block;
+        }
         bounded->used += size;
         bounded->blocks += 1;
     }
@@ -61,8 +80,8 @@ static inline void zubBoundedAllocatorRelease(void *context, void *block)
     free(block);
 }
 
-/* Sets up `bounded` with a budget of `limit` bytes and returns its
- * allocator record, ready for zubDeserState_t.allocator. */
+/* Sets up `bounded` with a budget of `limit` bytes and no block log, and
+ * returns its allocator record, ready for zubDeserState_t.allocator. */
 static inline zubAllocator_t *zubBoundedAllocatorInit(zubBoundedAllocator_t *bounded, size_t limit)
 {
     bounded->record.context = bounded;
@@ -71,7 +90,34 @@ static inline zubAllocator_t *zubBoundedAllocatorInit(zubBoundedAllocator_t *bou
     bounded->limit = limit;
     bounded->used = 0;
     bounded->blocks = 0;
+    bounded->log = NULL;
+    bounded->logCapacity = 0;
     return &bounded->record;
+}
+
+/* Gives the record a block log of `capacity` slots (the array stays the
+ * caller's) and starts a fresh budget. */
+static inline void zubBoundedAllocatorSetLog(zubBoundedAllocator_t *bounded, void **log, size_t capacity)
+{
+    bounded->log = log;
+    bounded->logCapacity = capacity;
+    bounded->used = 0;
+    bounded->blocks = 0;
+}
+
+/* Frees every block in the log, newest first, and starts a fresh budget.
+ * Without a log it only resets. Not after _zubDeserMemoryDealloc on a
+ * structure made of these blocks: that has freed them already. */
+static inline void zubBoundedAllocatorFreeAll(zubBoundedAllocator_t *bounded)
+{
+    if (bounded->log != NULL) {
+        while (bounded->blocks > 0) {
+            bounded->blocks -= 1;
+            free(bounded->log[bounded->blocks]);
+        }
+    }
+    bounded->used = 0;
+    bounded->blocks = 0;
 }
 
 /* Starts a fresh budget (for the next message); live blocks stay valid. */
