@@ -305,3 +305,64 @@ TEST(Dealloc, ElementMarksCarryTheElementIndex)
     std::free(more);
     std::free(elements);
 }
+
+TEST(Dealloc, FailedCountInsideAnArrayStopsTheReleaseButTheLogFreesAll)
+{
+    // Element: at most one string. The second element announces five, so
+    // its count stands without a block and the release stops there.
+    struct Element {
+        uint32_t count;
+        zubDeserString_t *data;
+    };
+    static const zubEndianInfoEntry_t elementEntries[] = {
+        ZUB_ENTRY_MULTIPLICITY(1), ZUB_ENTRY_VAR32_TABLE(Element, count, data, __zub_EndianTable_zubDeserString_t),
+        ZUB_ENTRY_END};
+    static const zubEndianTable_t elementTable = ZUB_ENDIAN_TABLE(Element, elementEntries);
+    struct Top {
+        uint32_t count;
+        Element *data;
+    };
+    static const zubEndianInfoEntry_t entries[] = {ZUB_ENTRY_VAR32_TABLE(Top, count, data, elementTable),
+                                                   ZUB_ENTRY_END};
+    static const zubEndianTable_t table = ZUB_ENDIAN_TABLE(Top, entries);
+    const auto stream = zubtest::bytes("00 00 00 02 00 00 00 01 00 00 00 01 61 00 00 00 05");
+
+    for (bool useLog : {false, true}) {
+        const size_t before = heapInUse();
+        void *log[8];
+        zubBoundedAllocator_t bounded;
+        zubBoundedAllocatorInit(&bounded, 1024);
+        zubBoundedAllocatorSetLog(&bounded, log, 8);
+        Top top{};
+        {
+            Walk w(&table, &top, &bounded.record);
+            w.feed(stream);
+            ASSERT_EQ(w.s.errorCode, ZUB_DES_ERR_MULTIPLICITY);
+        }
+        ASSERT_EQ(bounded.blocks, 3u); // the array, the first element's strings, "a"
+        Element *array = top.data;
+        if (useLog) {
+            zubBoundedAllocatorFreeAll(&bounded);
+            EXPECT_EQ(bounded.blocks, 0u);
+        } else {
+            EXPECT_EQ(_zubDeserMemoryDealloc(&table, &top, -1), 0);
+            EXPECT_EQ(top.data, array); // not reached: the walk stopped inside it
+            EXPECT_EQ(array[1].count, 5u);
+            std::free(array);
+        }
+        if (kHeapCounted) {
+            EXPECT_EQ(heapInUse(), before);
+        }
+    }
+
+    // A full log refuses further blocks, like an exhausted budget.
+    void *one[1];
+    zubBoundedAllocator_t bounded;
+    zubBoundedAllocatorInit(&bounded, 1024);
+    zubBoundedAllocatorSetLog(&bounded, one, 1);
+    Top top{};
+    Walk w(&table, &top, &bounded.record);
+    w.feed(stream);
+    EXPECT_EQ(w.s.errorCode, ZUB_DES_ERR_NOMEM);
+    zubBoundedAllocatorFreeAll(&bounded);
+}
