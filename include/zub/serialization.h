@@ -56,6 +56,11 @@
  *  - A counted member whose atom data exceed 0x200000 bytes fails the walk:
  *    state FAILED, errorCode -1, result -1 (serializer and deserializer).
  *    A caller that refills the buffer and calls again therefore never loops.
+ *  - A bufferPosition above bufferLength is taken as no space left (the
+ *    serializer then leaves bufferPosition at bufferLength).
+ *  - The byte-order conversion passes over a TABLE entry whose argument is
+ *    not a table (15 or less, null included), and does nothing for a null
+ *    destination, source or table.
  *
  * No function here keeps global state; separate walks may run on separate
  * threads and share tables. One state record, its stack, its buffer and its
@@ -399,6 +404,7 @@ ZUB_API int32_t _zubSerializeTableInto(zubDeserState_t *state);
  * (described by table) into buffer and returns the number of bytes
  * written, or the negative result of _zubSerializeTableInto. A buffer too
  * short is not reported: the stream is cut off and bufferLength returned.
+ * A null table gives -22.
  */
 ZUB_API int32_t zubSimpleSerializeInto(uint8_t *buffer, uint32_t bufferLength,
                                        const zubEndianTable_t *table, const void *data);

@@ -1,0 +1,620 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "serial_random.h"
+#include "test_support.h"
+#include "zub/serialization.h"
+
+using zubtest::bytes;
+using zubtest::DebugCapture;
+using zubtest::hex;
+
+namespace {
+
+constexpr uint32_t kSite2[3] = {0x00020BB8u, 3, 0}; // level 2, class 3000, second word 3
+
+// The worked example: {u16 id; u8 n; Element *elements} with elements
+// {u32 value; u8 small}.
+struct Element {
+    uint32_t value;
+    uint8_t small;
+};
+struct Message {
+    uint16_t id;
+    uint8_t n;
+    Element *elements;
+};
+constexpr zubEndianInfoEntry_t elementEntries[] = {ZUB_ENTRY_U32(Element, value),
+                                                   ZUB_ENTRY_U8(Element, small), ZUB_ENTRY_END};
+constexpr zubEndianTable_t elementTable = ZUB_ENDIAN_TABLE(Element, elementEntries);
+constexpr zubEndianInfoEntry_t messageEntries[] = {
+    ZUB_ENTRY_U16(Message, id), ZUB_ENTRY_VAR8_TABLE(Message, n, elements, elementTable), ZUB_ENTRY_END};
+constexpr zubEndianTable_t messageTable = ZUB_ENDIAN_TABLE(Message, messageEntries);
+
+// A walk record with its own stack, prepared as a caller does.
+struct Walk {
+    zubDeserState_t s;
+    std::vector<zubDeserTableState_t> stack;
+    Walk(const zubEndianTable_t *table, const void *data, uint16_t capacity = 20) : stack(capacity)
+    {
+        std::memset(&s, 0, sizeof s);
+        s.stack = stack.data();
+        s.stackCapacity = capacity;
+        s.current.table = table;
+        s.current.base = const_cast<void *>(data);
+        EXPECT_EQ(_zubDeserStatePushTable(&s), 0);
+    }
+    int32_t call(uint8_t *buffer, uint32_t length, uint32_t position = 0)
+    {
+        s.buffer = buffer;
+        s.bufferLength = length;
+        s.bufferPosition = position;
+        return _zubSerializeTableInto(&s);
+    }
+};
+
+std::vector<uint8_t> simple(const zubEndianTable_t *table, const void *data, uint32_t room = 256)
+{
+    std::vector<uint8_t> out(room, 0xA5);
+    const int32_t n = zubSimpleSerializeInto(out.data(), room, table, data);
+    EXPECT_GE(n, 0);
+    out.resize(n < 0 ? 0 : static_cast<size_t>(n));
+    return out;
+}
+
+// Plain reference: the serializer's states taken one byte at a time, as
+// written down, without any fast path. Its messages go to `messages`.
+const uint8_t refZeros[4] = {0, 0, 0, 0};
+
+uint8_t *refDataPointer(void *base, const zubEndianInfoEntry_t *e)
+{
+    uint8_t *p;
+    std::memcpy(&p, static_cast<uint8_t *>(base) + e->memberOffset + ZUB_ENDIAN_POINTER_OFFSET(e) - 1024,
+                sizeof p);
+    return p;
+}
+
+int32_t refSerialize(zubDeserState_t *s, std::vector<std::string> &messages)
+{
+    if (s->state > 8) {
+        return 0;
+    }
+    uint8_t *w = s->buffer + s->bufferPosition;
+    uint32_t space = s->bufferLength - s->bufferPosition;
+    const uint32_t start = space;
+    auto fail = [&](int16_t code) { s->state = ZUB_SIS_FAILED; s->errorCode = code; };
+    auto down = [](uint8_t *p) { return reinterpret_cast<uint8_t *>(reinterpret_cast<uintptr_t>(p) - 1); };
+    s->errorCode = 0;
+    while (s->errorCode == 0) {
+        const zubEndianInfoEntry_t *e = s->current.entry;
+        const uint32_t arg = static_cast<uint32_t>(e ? e->argument.value : 0);
+        switch (s->state) {
+        case 0: s->current.entry = s->current.table->entries; s->state = 2; break;
+        case 3: s->current.entry++; s->state = 2; break;
+        case 1:
+            if (_zubDeserStatePushTable(s) != 0) { fail(-1000); break; }
+            s->current.base = refDataPointer(s->current.base, e);
+            s->current.table = e->argument.table;
+            s->current.count = s->current.index = 0;
+            s->state = 0;
+            break;
+        case 2: {
+            if (arg == 0xFFFFFFFFu) {
+                if (s->stackDepth <= 1) { s->state = 9; s->errorCode = 1; break; }
+                zubDeserTableState_t &top = s->stack[s->stackDepth - 1];
+                if (top.count != 0 && --top.count != 0) {
+                    s->current.index++;
+                    s->current.base = refDataPointer(top.base, top.entry) + s->current.index * s->current.table->size;
+                    s->state = 0;
+                    break;
+                }
+                _zubDeserStatePopTable(s);
+                s->state = 3;
+                break;
+            }
+            const unsigned kind = ZUB_ENDIAN_KIND(e);
+            uint8_t *m = static_cast<uint8_t *>(s->current.base) + e->memberOffset;
+            s->bytesOfMemberDone = 0;
+            s->srcval = m;
+            if (kind == 1 || kind == 2 || kind == 4 || kind == 8) {
+                s->srcval = m + kind - 1; s->totalBytesOfMember = kind; s->nextState = 3; s->state = 4;
+            } else if (kind == 3 && e->argument.value > 15) {
+                s->current.count = 0;
+                if (_zubDeserStatePushTable(s) != 0) { fail(-1000); break; }
+                s->current.table = e->argument.table;
+                s->current.count = s->current.index = 0;
+                s->current.base = m;
+                s->state = 0;
+            } else if ((kind == 6 || kind == 7 || kind == 9) && e->memberOffset == 0xFFFF) {
+                messages.push_back("s->srcval is NULL ");
+                fail(-14);
+            } else if ((kind == 6 || kind == 7 || kind == 9 || kind == 10) && e->memberOffset != 0xFFFF) {
+                const uint32_t width = kind == 6 ? 1 : kind == 9 ? 4 : 2;
+                s->current.count = 0;
+                std::memcpy(&s->current.count, m, width);
+                s->totalBytesOfMember = width;
+                s->srcval = m + width - 1;
+                s->nextState = e->argument.value > 15 ? 1 : 6;
+                if (s->current.count == 0) {
+                    s->nextState = 3;
+                } else if (s->current.count == 0xFFFFFFFFu) {
+                    messages.push_back("NULL pointers not supported except on strings. transmitting zero length instead.\n");
+                    s->current.count = 0;
+                    s->srcval = const_cast<uint8_t *>(refZeros + 3);
+                    s->nextState = 3;
+                }
+                s->state = 4;
+            } else if (kind == 11 && arg <= 15) {
+                s->totalBytesOfMember = arg * ZUB_ENDIAN_FIXED_COUNT(e);
+                s->state = 7;
+            } else if (kind == 15) {
+                s->state = 3;
+            } else {
+                messages.push_back("Invalid endian table entry " + std::to_string(kind) + ".\n");
+                fail(-14);
+            }
+            break;
+        }
+        case 6: {
+            s->bytesOfMemberDone = 0;
+            const uint64_t total = static_cast<uint64_t>(s->current.count) * (arg & 15);
+            if (total > 0x200000) {
+                messages.push_back("Test for \"1\"was true: \"Exceed size\"");
+                fail(-1);
+                break;
+            }
+            s->totalBytesOfMember = static_cast<uint32_t>(total);
+            s->srcval = refDataPointer(s->current.base, e);
+            s->state = 7;
+            break;
+        }
+        case 4:
+        case 7: {
+            const uint32_t n = s->totalBytesOfMember - s->bytesOfMemberDone;
+            if (n > 0 && space == 0) {
+                messages.push_back(s->state == 4 ? "errorCode ZUB_DES_ERR_XRUN when ZUB_SIS_WRITING_INTEGRAL.\n"
+                                                 : "errorCode ZUB_DES_ERR_XRUN when ZUB_SIS_WRITE_ARRAY.\n");
+                s->errorCode = 1;
+                break;
+            }
+            const uint32_t k = n < space ? n : space;
+            const uint32_t a = arg & 15, d = s->bytesOfMemberDone;
+            if (s->state == 7 && a != 1 && a != 2 && a != 4 && a != 8) {
+                messages.push_back("Invalid atom size " + std::to_string(a) + " in table found.\n");
+            }
+            for (uint32_t i = 0; i < k; ++i) {
+                if (s->state == 4) {
+                    w[i] = *s->srcval;
+                    s->srcval = down(s->srcval);
+                } else if (a == 1 || a == 2 || a == 4 || a == 8) {
+                    w[i] = s->srcval[(d + i) ^ (a - 1)];
+                }
+            }
+            w += k;
+            space -= k;
+            s->bytesOfMemberDone += k;
+            if (s->bytesOfMemberDone == s->totalBytesOfMember) {
+                s->state = s->state == 4 ? s->nextState : 3;
+            }
+            break;
+        }
+        default:
+            messages.push_back("Invalid internal state " + std::to_string(s->state) + ".\n");
+            fail(-14);
+            break;
+        }
+    }
+    s->totalBytes += start - space;
+    s->bufferPosition = s->bufferLength - space;
+    return s->errorCode < 0 ? s->errorCode : 0;
+}
+
+// Field-by-field comparison of two walk records and their stacks; srcval
+// is skipped where the reference points at its own zero count.
+std::string diffRecords(const zubDeserState_t &a, const zubDeserState_t &b)
+{
+    std::string d;
+    auto check = [&](const char *name, uint64_t x, uint64_t y) {
+        if (x != y) d += std::string(" ") + name + " " + std::to_string(x) + "/" + std::to_string(y);
+    };
+    check("bufferPosition", a.bufferPosition, b.bufferPosition);
+    check("totalBytes", a.totalBytes, b.totalBytes);
+    check("state", a.state, b.state);
+    check("nextState", a.nextState, b.nextState);
+    check("errorCode", static_cast<uint16_t>(a.errorCode), static_cast<uint16_t>(b.errorCode));
+    check("done", a.bytesOfMemberDone, b.bytesOfMemberDone);
+    check("total", a.totalBytesOfMember, b.totalBytesOfMember);
+    check("depth", a.stackDepth, b.stackDepth);
+    const uintptr_t zeros = reinterpret_cast<uintptr_t>(refZeros), at = reinterpret_cast<uintptr_t>(b.srcval);
+    if (at + 1 < zeros || at > zeros + 3) {
+        check("srcval", reinterpret_cast<uintptr_t>(a.srcval), reinterpret_cast<uintptr_t>(b.srcval));
+    }
+    for (int level = -1; level < static_cast<int>(a.stackDepth) && level < static_cast<int>(b.stackDepth); ++level) {
+        const zubDeserTableState_t &x = level < 0 ? a.current : a.stack[level];
+        const zubDeserTableState_t &y = level < 0 ? b.current : b.stack[level];
+        if (std::memcmp(&x, &y, sizeof x) != 0) d += " table state " + std::to_string(level);
+    }
+    return d;
+}
+
+// Serializes through chunks of `chunk` bytes (each at a random offset in its
+// buffer) with the library and the reference side by side, comparing the
+// records, the buffers and the messages after every call.
+std::vector<uint8_t> chunkedAgainstReference(const zubEndianTable_t *table, const void *data, uint32_t chunk,
+                                             uint16_t capacity, std::mt19937 &rng, std::string &failure)
+{
+    Walk lib(table, data, capacity), ref(table, data, capacity);
+    std::vector<uint8_t> stream;
+    for (int calls = 0; lib.s.state <= 8 && calls < 1000000; ++calls) {
+        const uint32_t offset = static_cast<uint32_t>(rng() % 3);
+        std::vector<uint8_t> bufLib(chunk + offset, 0xA5), bufRef(chunk + offset, 0xA5);
+        std::vector<std::string> refMessages;
+        DebugCapture capture;
+        const int32_t r1 = lib.call(bufLib.data(), chunk + offset, offset);
+        ref.s.buffer = bufRef.data();
+        ref.s.bufferLength = chunk + offset;
+        ref.s.bufferPosition = offset;
+        const int32_t r2 = refSerialize(&ref.s, refMessages);
+        const std::string d = diffRecords(lib.s, ref.s);
+        if (r1 != r2 || !d.empty() || bufLib != bufRef || capture.messages() != refMessages) {
+            failure = "call " + std::to_string(calls) + " result " + std::to_string(r1) + "/" + std::to_string(r2) + d +
+                      "\n lib " + hex(bufLib.data(), bufLib.size()) + "\n ref " + hex(bufRef.data(), bufRef.size());
+            break;
+        }
+        stream.insert(stream.end(), bufLib.begin() + offset, bufLib.begin() + lib.s.bufferPosition);
+    }
+    return stream;
+}
+
+} // namespace
+
+TEST(SerialTables, PredefinedEntriesHaveTheDocumentedPackedWords)
+{
+    const uint16_t countedUnit = sizeof(void *) == 4 ? 0x4049 : 0x4089;
+    const zubEndianTable_t *counted[] = {
+        &__zub_EndianTable_zubDeserBlobInt8_t,   &__zub_EndianTable_zubDeserBlobInt16_t,
+        &__zub_EndianTable_zubDeserBlobInt32_t,  &__zub_EndianTable_zubDeserBlobInt64_t,
+        &__zub_EndianTable_zubDeserBlobUint8_t,  &__zub_EndianTable_zubDeserBlobUint16_t,
+        &__zub_EndianTable_zubDeserBlobUint32_t, &__zub_EndianTable_zubDeserBlobUint64_t,
+        &__zub_EndianTable_zubDeserVectorU8_t,   &__zub_EndianTable_zubDeserVectorU16_t,
+        &__zub_EndianTable_zubDeserVectorU32_t,  &__zub_EndianTable_zubDeserString_t,
+        &__zub_EndianTable_zubDeserBlobString_t, &__zub_EndianTable_zubDeserStringArray_t};
+    const uintptr_t atoms[] = {1, 2, 4, 8, 1, 2, 4, 8, 1, 2, 4, 1};
+    for (size_t i = 0; i < sizeof counted / sizeof counted[0]; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(counted[i]->size, 2 * sizeof(void *));
+        const zubEndianInfoEntry_t *e = counted[i]->entries;
+        EXPECT_EQ(e[0].memberOffset, 0);
+        EXPECT_EQ(e[0].packed, countedUnit);
+        EXPECT_EQ(e[0].argument.value, i < 12 ? atoms[i] : reinterpret_cast<uintptr_t>(&__zub_EndianTable_zubDeserString_t));
+        EXPECT_EQ(e[1].packed, 0);
+        EXPECT_EQ(e[1].argument.value, ~uintptr_t{0});
+    }
+    EXPECT_EQ(__zub_EndianTable_zubDeserBlobUint8_t.entries, __zub_EndianInfoEntries_zubDeserBlobUint8_t);
+    const zubEndianInfoEntry_t *t = __zub_EndianInfoEntries_zubOsalTime_t;
+    EXPECT_EQ(__zub_EndianTable_zubOsalTime_t.size, 16u);
+    EXPECT_EQ(t[0].memberOffset | (uint32_t{t[0].packed} << 16), 0x00080000u);
+    EXPECT_EQ(t[1].memberOffset | (uint32_t{t[1].packed} << 16), 0x00040008u);
+    EXPECT_EQ(t[0].argument.value | t[1].argument.value, 0u);
+    EXPECT_TRUE(ZUB_ENDIAN_IS_END(&t[2]));
+    EXPECT_STREQ(_zubDeserGetFieldName(), "ZUB_DESER_NODEBUG");
+}
+
+TEST(SerialTables, StackOperationsCopyWholeStatesAndRefuseAtTheEdges)
+{
+    zubDeserTableState_t stack[2];
+    zubDeserState_t s;
+    std::memset(&s, 0, sizeof s);
+    std::memset(stack, 0x11, sizeof stack);
+    s.stack = stack;
+    s.stackCapacity = 2;
+    EXPECT_EQ(_zubDeserStatePopTable(&s), -9);
+    EXPECT_EQ(_zubDeserStatePeekTable(&s), -9);
+
+    std::memset(&s.current, 0x42, sizeof s.current);
+    const zubDeserTableState_t saved = s.current;
+    ASSERT_EQ(_zubDeserStatePushTable(&s), 0);
+    ASSERT_EQ(_zubDeserStatePushTable(&s), 0);
+    const zubDeserState_t full = s;
+    EXPECT_EQ(_zubDeserStatePushTable(&s), -12);
+    EXPECT_EQ(std::memcmp(&full, &s, sizeof s), 0);
+
+    std::memset(&s.current, 0, sizeof s.current);
+    EXPECT_EQ(_zubDeserStatePeekTable(&s), 0);
+    EXPECT_EQ(s.stackDepth, 2);
+    EXPECT_EQ(std::memcmp(&s.current, &saved, sizeof saved), 0);
+    std::memset(&s.current, 0, sizeof s.current);
+    EXPECT_EQ(_zubDeserStatePopTable(&s), 0);
+    EXPECT_EQ(s.stackDepth, 1);
+    EXPECT_EQ(std::memcmp(&s.current, &saved, sizeof saved), 0);
+}
+
+TEST(Serializer, WorkedExampleAndPredefinedTypesGiveTheirLiteralStreams)
+{
+    Element elements[2] = {{0x0A0B0C0D, 0x0E}, {1, 2}};
+    Message message = {0x0102, 2, elements};
+    EXPECT_EQ(hex(simple(&messageTable, &message).data(), 13), "01 02 02 0a 0b 0c 0d 0e 00 00 00 01 02");
+    EXPECT_EQ(simple(&messageTable, &message).size(), 13u);
+
+    uint16_t u16[2] = {0x0102, 0x0304};
+    zubDeserBlobUint16_t blob = {2, u16};
+    EXPECT_EQ(simple(&__zub_EndianTable_zubDeserBlobUint16_t, &blob), bytes("00 00 00 02 01 02 03 04"));
+    zubDeserBlobInt16_t signedBlob = {2, reinterpret_cast<int16_t *>(u16)};
+    EXPECT_EQ(simple(&__zub_EndianTable_zubDeserBlobInt16_t, &signedBlob), bytes("00 00 00 02 01 02 03 04"));
+
+    zubOsalTime_t time;
+    std::memset(&time, 0xEE, sizeof time); // the padding must not be sent
+    time.seconds = 1;
+    time.nanoseconds = 2;
+    EXPECT_EQ(simple(&__zub_EndianTable_zubOsalTime_t, &time), bytes("00 00 00 00 00 00 00 01 00 00 00 02"));
+
+    char abc[] = {'a', 'b', 'c'};
+    zubDeserString_t text = {3, abc};
+    zubDeserBlobString_t strings = {1, &text};
+    EXPECT_EQ(simple(&__zub_EndianTable_zubDeserBlobString_t, &strings), bytes("00 00 00 01 00 00 00 03 61 62 63"));
+
+    // A count of 0 sends the count only; the pointer is never read.
+    zubDeserBlobUint64_t empty = {0, nullptr};
+    EXPECT_EQ(simple(&__zub_EndianTable_zubDeserBlobUint64_t, &empty), bytes("00 00 00 00"));
+    const zubEndianInfoEntry_t nothing[] = {ZUB_ENTRY_END};
+    const zubEndianTable_t nothingTable = {4, nothing};
+    EXPECT_TRUE(simple(&nothingTable, &time).empty());
+}
+
+TEST(Serializer, ArrayOfStructuresWithFixedArraysAndUnalignedPointers)
+{
+    struct Inner {
+        uint16_t pair[2];
+        uint8_t tag;
+    };
+    struct Outer {
+        uint8_t pad;
+        uint8_t pointer[sizeof(void *)]; // unaligned, before its count
+        uint16_t count;
+    };
+    static const zubEndianInfoEntry_t innerEntries[] = {ZUB_ENTRY_FIXED_ARRAY(Inner, pair), ZUB_ENTRY_U8(Inner, tag),
+                                                        ZUB_ENTRY_FIXED(Inner, pair, 4, 0), ZUB_ENTRY_END};
+    static const zubEndianTable_t innerTable = ZUB_ENDIAN_TABLE(Inner, innerEntries);
+    static const zubEndianInfoEntry_t outerEntries[] = {
+        ZUB_ENTRY_RAW(offsetof(Outer, count),
+                      ZUB_ENDIAN_PACK(ZUB_DESER_TYPE_VAR16, offsetof(Outer, pointer) - offsetof(Outer, count) + 1024), 0),
+        ZUB_ENTRY_END};
+    zubEndianInfoEntry_t entries[2] = {outerEntries[0], outerEntries[1]};
+    entries[0].argument.table = &innerTable;
+    const zubEndianTable_t outerTable = {sizeof(Outer), entries};
+
+    Inner inner[3] = {{{0x0102, 0x0304}, 5}, {{0x1112, 0x1314}, 6}, {{0x2122, 0x2324}, 7}};
+    Outer outer;
+    outer.count = 3;
+    const Inner *p = inner;
+    std::memcpy(outer.pointer, &p, sizeof p);
+    EXPECT_EQ(hex(simple(&outerTable, &outer).data(), 17),
+              "00 03 01 02 03 04 05 11 12 13 14 06 21 22 23 24 07");
+}
+
+TEST(Serializer, OneByteBuffersResumeInsideIntegersCountsAndAtoms)
+{
+    uint32_t atoms[3] = {0x01020304, 0x05060708, 0x090A0B0C};
+    zubDeserBlobUint32_t blob = {3, atoms};
+    const std::vector<uint8_t> whole = simple(&__zub_EndianTable_zubDeserBlobUint32_t, &blob);
+
+    DebugCapture capture;
+    Walk walk(&__zub_EndianTable_zubDeserBlobUint32_t, &blob);
+    std::vector<uint8_t> pieces;
+    uint8_t byte = 0;
+    for (int i = 0; i < 100 && walk.s.state != ZUB_SIS_DONE; ++i) {
+        capture.clear();
+        ASSERT_EQ(walk.call(&byte, 1), 0);
+        if (walk.s.state == ZUB_SIS_DONE) break;
+        EXPECT_EQ(walk.s.errorCode, ZUB_DES_ERR_XRUN);
+        EXPECT_EQ(walk.s.bufferPosition, 1u);
+        ASSERT_EQ(capture.messages().size(), 1u);
+        EXPECT_EQ(capture.site(0), std::vector<uint32_t>(kSite2, kSite2 + 3));
+        pieces.push_back(byte);
+        if (pieces.size() == 4 + 6) {
+            // Six bytes into the atoms: the next byte is srcval + 5, the
+            // third most significant byte of the second atom.
+            EXPECT_EQ(walk.s.state, ZUB_SIS_WRITE_ARRAY);
+            EXPECT_EQ(walk.s.srcval, reinterpret_cast<uint8_t *>(atoms));
+            EXPECT_EQ(capture.messages()[0], "errorCode ZUB_DES_ERR_XRUN when ZUB_SIS_WRITE_ARRAY.\n");
+        }
+        if (pieces.size() == 2) {
+            EXPECT_EQ(capture.messages()[0], "errorCode ZUB_DES_ERR_XRUN when ZUB_SIS_WRITING_INTEGRAL.\n");
+        }
+    }
+    pieces.push_back(byte);
+    EXPECT_EQ(pieces, whole);
+    EXPECT_EQ(walk.s.totalBytes, whole.size());
+    EXPECT_EQ(walk.s.errorCode, 1);
+
+    // A walk that is over writes nothing more and changes nothing.
+    const zubDeserState_t done = walk.s;
+    byte = 0x99;
+    EXPECT_EQ(_zubSerializeTableInto(&walk.s), 0);
+    EXPECT_EQ(std::memcmp(&done, &walk.s, sizeof done), 0);
+    EXPECT_EQ(byte, 0x99);
+    EXPECT_EQ(_zubSerializeTableInto(nullptr), -22);
+}
+
+TEST(Serializer, ExactAndShortBuffers)
+{
+    Element elements[2] = {{0x0A0B0C0D, 0x0E}, {1, 2}};
+    Message message = {0x0102, 2, elements};
+    {
+        DebugCapture capture;
+        zubtest::GuardedBuffer buffer(13);
+        Walk walk(&messageTable, &message);
+        EXPECT_EQ(walk.call(buffer.data(), 13), 0);
+        EXPECT_EQ(walk.s.state, ZUB_SIS_DONE);
+        EXPECT_EQ(walk.s.errorCode, 1);
+        EXPECT_EQ(walk.s.bufferPosition, 13u);
+        EXPECT_TRUE(capture.messages().empty());
+        EXPECT_TRUE(buffer.guardsIntact());
+    }
+    zubtest::GuardedBuffer buffer(7);
+    EXPECT_EQ(zubSimpleSerializeInto(buffer.data(), 7, &messageTable, &message), 7);
+    EXPECT_EQ(hex(buffer.data(), 7), "01 02 02 0a 0b 0c 0d");
+    EXPECT_TRUE(buffer.guardsIntact());
+    EXPECT_EQ(zubSimpleSerializeInto(buffer.data(), 7, nullptr, &message), -22);
+}
+
+TEST(Serializer, FailuresStopTheWalkWithTheirMessages)
+{
+    struct Three {
+        uint16_t a;
+        uint32_t b;
+        uint32_t c;
+    } three = {0x0102, 0x03040506, 7};
+    uint8_t out[16];
+    for (unsigned kind : {0u, 5u, 12u, 13u, 14u}) {
+        DebugCapture capture;
+        const zubEndianInfoEntry_t entries[] = {ZUB_ENTRY_U16(Three, a), ZUB_ENTRY_U32(Three, b),
+                                                ZUB_ENTRY_RAW(8, kind, 0), ZUB_ENTRY_END};
+        const zubEndianTable_t table = {sizeof three, entries};
+        Walk walk(&table, &three);
+        EXPECT_EQ(walk.call(out, sizeof out), -14);
+        EXPECT_EQ(walk.s.state, ZUB_SIS_FAILED);
+        EXPECT_EQ(walk.s.bufferPosition, 6u);
+        EXPECT_EQ(hex(out, 6), "01 02 03 04 05 06");
+        EXPECT_EQ(capture.messages(), std::vector<std::string>{"Invalid endian table entry " + std::to_string(kind) + ".\n"});
+        EXPECT_EQ(capture.site(0), std::vector<uint32_t>(kSite2, kSite2 + 3));
+        EXPECT_EQ(walk.call(out, sizeof out), 0); // over: nothing more
+    }
+    for (uint32_t state : {5u, 8u}) {
+        DebugCapture capture;
+        Walk walk(&messageTable, &three);
+        walk.s.state = state;
+        EXPECT_EQ(walk.call(out, sizeof out), -14);
+        EXPECT_EQ(walk.s.errorCode, -14);
+        EXPECT_EQ(capture.messages(), std::vector<std::string>{"Invalid internal state " + std::to_string(state) + ".\n"});
+    }
+    // Unsupported entries: a count without a count field, a table that is
+    // an atom size, a fixed array whose atom is a table.
+    const zubEndianInfoEntry_t bad[][2] = {
+        {ZUB_ENTRY_RAW(0xFFFF, ZUB_ENDIAN_PACK(9, 1028), 1), ZUB_ENTRY_END},
+        {ZUB_ENTRY_RAW(0xFFFF, ZUB_ENDIAN_PACK(10, 1028), 1), ZUB_ENTRY_END},
+        {ZUB_ENTRY_RAW(0, 3, 4), ZUB_ENTRY_END},
+        {{0, ZUB_ENDIAN_PACK(11, 1), {.table = &messageTable}}, ZUB_ENTRY_END}};
+    const char *expected[] = {"s->srcval is NULL ", "Invalid endian table entry 10.\n",
+                              "Invalid endian table entry 3.\n", "Invalid endian table entry 11.\n"};
+    for (size_t i = 0; i < 4; ++i) {
+        DebugCapture capture;
+        const zubEndianTable_t table = {8, bad[i]};
+        EXPECT_EQ(zubSimpleSerializeInto(out, sizeof out, &table, &three), -14) << i;
+        EXPECT_EQ(capture.messages(), std::vector<std::string>{expected[i]});
+    }
+}
+
+TEST(Serializer, OddMembersKeepTheStreamLength)
+{
+    struct Counted {
+        uint32_t count;
+        uint8_t *data;
+        uint8_t fixed[4];
+    };
+    uint8_t six[6] = {1, 2, 3, 4, 5, 6};
+    uint8_t out[32];
+    {
+        // Atom size 3: the bytes are skipped, left as they were, but counted.
+        DebugCapture capture;
+        const zubEndianInfoEntry_t entries[] = {ZUB_ENTRY_RAW(0, ZUB_ENDIAN_PACK(9, 1024 + offsetof(Counted, data)), 3),
+                                                ZUB_ENTRY_RAW(offsetof(Counted, fixed), ZUB_ENDIAN_PACK(11, 5), 0),
+                                                ZUB_ENTRY_END};
+        const zubEndianTable_t table = {sizeof(Counted), entries};
+        Counted c = {2, six, {}};
+        std::memset(out, 0xA5, sizeof out);
+        EXPECT_EQ(zubSimpleSerializeInto(out, sizeof out, &table, &c), 10);
+        EXPECT_EQ(hex(out, 11), "00 00 00 02 a5 a5 a5 a5 a5 a5 a5");
+        EXPECT_EQ(capture.messages(), (std::vector<std::string>{"Invalid atom size 3 in table found.\n",
+                                                                "Invalid atom size 0 in table found.\n"}));
+    }
+    {
+        // The null data mark goes out as a zero count; the walk goes on.
+        DebugCapture capture;
+        Counted c = {0xFFFFFFFFu, nullptr, {}};
+        zubDeserBlobUint8_t after = {1, six};
+        struct Pair {
+            zubDeserBlobUint8_t a, b;
+        } pair;
+        std::memcpy(&pair.a, &c, sizeof pair.a);
+        pair.b = after;
+        const zubEndianInfoEntry_t entries[] = {ZUB_ENTRY_VAR32(Pair, a.count, a.data, 1),
+                                                ZUB_ENTRY_VAR32(Pair, b.count, b.data, 1), ZUB_ENTRY_END};
+        const zubEndianTable_t table = ZUB_ENDIAN_TABLE(Pair, entries);
+        EXPECT_EQ(simple(&table, &pair), bytes("00 00 00 00 00 00 00 01 01"));
+        EXPECT_EQ(capture.messages(), std::vector<std::string>{
+            "NULL pointers not supported except on strings. transmitting zero length instead.\n"});
+    }
+    // Atom data of exactly 0x200000 bytes pass; 2 bytes more fail after the count.
+    std::vector<uint8_t> big(0x200002, 0x5A), room(0x200010);
+    for (uint32_t count : {0x100000u, 0x100001u}) {
+        DebugCapture capture;
+        zubDeserBlobUint16_t blob = {count, reinterpret_cast<uint16_t *>(big.data())};
+        Walk walk(&__zub_EndianTable_zubDeserBlobUint16_t, &blob);
+        const int32_t r = walk.call(room.data(), static_cast<uint32_t>(room.size()));
+        if (count == 0x100000u) {
+            EXPECT_EQ(r, 0);
+            EXPECT_EQ(walk.s.totalBytes, 0x200004u);
+            EXPECT_TRUE(capture.messages().empty());
+        } else {
+            EXPECT_EQ(r, -1);
+            EXPECT_EQ(walk.s.state, ZUB_SIS_FAILED);
+            EXPECT_EQ(walk.s.bufferPosition, 4u);
+            EXPECT_EQ(capture.messages(), std::vector<std::string>{"Test for \"1\"was true: \"Exceed size\""});
+            EXPECT_EQ(capture.site(0), (std::vector<uint32_t>{0x000103E8u, 0, 0}));
+        }
+    }
+}
+
+TEST(Serializer, NineteenNestedLevelsFitTheDefaultStackAndTwentyDoNot)
+{
+    // Level i holds a u8 and the level below; the last holds a u8 only.
+    std::vector<zubEndianTable_t> tables(21);
+    std::vector<std::vector<zubEndianInfoEntry_t>> entries(21);
+    for (int i = 20; i >= 0; --i) {
+        entries[i].push_back(ZUB_ENTRY_RAW(0, 1, 0));
+        if (i < 20) entries[i].push_back({1, ZUB_DESER_TYPE_TABLE, {.table = &tables[i + 1]}});
+        entries[i].push_back(ZUB_ENTRY_END);
+        tables[i] = {static_cast<uint32_t>(21 - i), entries[i].data()};
+    }
+    uint8_t data[21], out[32];
+    for (int i = 0; i < 21; ++i) data[i] = static_cast<uint8_t>(i);
+    EXPECT_EQ(zubSimpleSerializeInto(out, sizeof out, &tables[1], data), 20); // 19 levels below
+    EXPECT_EQ(out[19], 19);
+    EXPECT_EQ(zubSimpleSerializeInto(out, sizeof out, &tables[0], data), -1000); // 20 levels below
+}
+
+TEST(Serializer, RandomStructuresMatchTheReferenceInEveryBufferSize)
+{
+#if defined(__arm__)
+    const uint32_t seeds = 60;
+#else
+    const uint32_t seeds = 300;
+#endif
+    for (uint32_t seed = 1; seed <= seeds; ++seed) {
+        zubtest::RandomSchema schema(seed);
+        zubtest::RandomValueOptions options;
+        options.nullMarks = true;
+        zubtest::RandomValue value(schema, seed, options);
+        const std::vector<uint8_t> expected = value.expectedStream();
+        std::mt19937 rng(seed);
+        for (uint32_t chunk : {1u, 2u, 3u, 7u, 64u, 100000u}) {
+            std::string failure;
+            const uint16_t capacity = static_cast<uint16_t>(schema.nesting() + 1);
+            const std::vector<uint8_t> stream =
+                chunkedAgainstReference(schema.table(), value.data(), chunk, capacity, rng, failure);
+            ASSERT_EQ(failure, "") << "seed " << seed << " chunk " << chunk << "\n" << schema.describe();
+            ASSERT_EQ(stream, expected) << "seed " << seed << " chunk " << chunk << "\n" << schema.describe();
+        }
+        // One level of stack less fails the walk with -1000 wherever it nests.
+        if (schema.nesting() > 0) {
+            std::string failure;
+            chunkedAgainstReference(schema.table(), value.data(), 5, static_cast<uint16_t>(schema.nesting()), rng,
+                                    failure);
+            ASSERT_EQ(failure, "") << "seed " << seed << " short stack";
+        }
+    }
+}

@@ -1,0 +1,117 @@
+// Random nested structure types with type description tables built at run
+// time, random values of them, and an independent model of their byte
+// stream, for property tests of the serialization walkers.
+//
+//   zubtest::RandomSchema schema(seed);           // a random type
+//   zubtest::RandomValue value(schema, seed);     // a random host structure
+//   serialize value.data() with schema.table() ...
+//   EXPECT_EQ(bytes, value.expectedStream());     // the stream it must give
+//   deserialize into a fresh structure `copy` ...
+//   EXPECT_EQ(value.compare(copy), "");           // deep comparison
+//
+// Types use every entry kind: integers of 1, 2, 4 and 8 bytes, nested
+// structures, counted arrays of atoms (1, 2, 4, 8 bytes) and of structures
+// with 8-, 16- and 32-bit counts, strings, fixed arrays (fixedCount 0 to 5),
+// and modifiers (limits that every generated count passes, and inert ones
+// whose bits 4-15 are set). Data pointers lie before or after their counts;
+// members may be unaligned and structure sizes odd. Everything is
+// determined by the seed.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "zub/serialization.h"
+
+namespace zubtest {
+
+struct RandomSchemaOptions {
+    uint32_t maxNesting = 4;  // levels below the top (nested structures, arrays of structures)
+    uint32_t maxFields = 7;   // members per structure, modifiers not counted
+    bool modifiers = true;    // modifier entries before some counted members
+    bool unaligned = true;    // members and data pointers at odd offsets now and then
+};
+
+// One member of a generated structure, as the model sees it.
+struct RandomField {
+    unsigned kind = 0;           // ZUB_DESER_TYPE_*
+    uint32_t offset = 0;         // member offset (the count field for counted kinds)
+    uint32_t pointerOffset = 0;  // offset of the data pointer field (counted kinds)
+    uint32_t atom = 0;           // atom size; 0 when the elements are structures
+    int type = -1;               // nested or element structure: index in types()
+    uint32_t fixedCount = 0;     // kind FIXED
+    uint32_t multiplicity = 0;   // kind MODIFIER: the limit
+    uint16_t packedHigh = 0;     // kind MODIFIER: bits 4-15 (non-zero: no effect)
+};
+
+struct RandomStruct {
+    uint32_t size = 0;  // at least 1; may be odd
+    std::vector<RandomField> fields;
+};
+
+class RandomSchema {
+public:
+    explicit RandomSchema(uint32_t seed, const RandomSchemaOptions &options = RandomSchemaOptions());
+    RandomSchema(const RandomSchema &) = delete;
+    RandomSchema &operator=(const RandomSchema &) = delete;
+
+    // Table of the top-level structure (type 0), or of any type.
+    const zubEndianTable_t *table(int type = 0) const { return &tables_[static_cast<size_t>(type)]; }
+    const std::vector<RandomStruct> &types() const { return types_; }
+    // Deepest nesting below the top level: a walk needs nesting() + 1
+    // stack records.
+    uint32_t nesting() const { return nesting_; }
+    // Every modifier limit is at least this; values never use larger counts.
+    static constexpr uint32_t kCountLimit = 64;
+    std::string describe() const;
+
+private:
+    int build(std::mt19937 &rng, uint32_t depthLeft);
+    uint32_t nestingOf(int type) const;
+
+    RandomSchemaOptions options_;
+    std::vector<RandomStruct> types_;
+    std::vector<zubEndianTable_t> tables_;
+    std::vector<std::vector<zubEndianInfoEntry_t>> entries_;
+    uint32_t nesting_ = 0;
+};
+
+struct RandomValueOptions {
+    uint32_t maxElements = 3;  // structures per counted array of structures
+    uint32_t maxAtoms = 40;    // atoms per counted array of atoms (below kCountLimit)
+    // VAR32 members with no data may hold the null mark 0xFFFFFFFF, which
+    // the serializer sends as a count of 0.
+    bool nullMarks = false;
+};
+
+class RandomValue {
+public:
+    RandomValue(const RandomSchema &schema, uint32_t seed,
+                const RandomValueOptions &options = RandomValueOptions());
+    RandomValue(const RandomValue &) = delete;
+    RandomValue &operator=(const RandomValue &) = delete;
+
+    // The top-level host structure; its blocks are owned by this object.
+    void *data() { return root_.data(); }
+    const void *data() const { return root_.data(); }
+
+    // The byte stream the serializer must write for this value.
+    std::vector<uint8_t> expectedStream() const;
+    // Compares the described members of `other` (a structure of the same
+    // type, e.g. deserialized) deeply; "" when equal, else the first
+    // difference. The null mark compares equal to a count of 0.
+    std::string compare(const void *other) const;
+
+private:
+    void fill(uint8_t *structure, int type, std::mt19937 &rng);
+    uint8_t *newBlock(size_t bytes);
+
+    const RandomSchema &schema_;
+    RandomValueOptions options_;
+    std::vector<uint8_t> root_;
+    std::vector<std::vector<uint8_t>> blocks_;
+};
+
+} // namespace zubtest
