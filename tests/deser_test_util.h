@@ -128,7 +128,10 @@ inline std::string dump(const zubEndianTable_t *table, const uint8_t *base, cons
     for (const zubEndianInfoEntry_t *e = table->entries; !ZUB_ENDIAN_IS_END(e); ++e) {
         const unsigned kind = ZUB_ENDIAN_KIND(e);
         if (kind == ZUB_DESER_TYPE_TABLE) {
+            // The nested structure is dumped on its own (its pointers replaced).
             nested += "{" + dump(e->argument.table, base + e->memberOffset, blocks) + "}";
+            const size_t end = std::min<size_t>(raw.size(), e->memberOffset + size_t{e->argument.table->size});
+            std::fill(raw.begin() + std::min<size_t>(raw.size(), e->memberOffset), raw.begin() + end, 0);
             continue;
         }
         if (kind != 6 && kind != 7 && kind != 9 && kind != 10) {
