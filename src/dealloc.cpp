@@ -1,8 +1,9 @@
 // Release of deserialized memory: frees the blocks that the deserializer
 // hung from a host structure, walking it with the same table.
 //
-// Design. The walk is the deserializer's, without a stream: a traversal
-// record of its own with a stack from malloc, depth first in entry order.
+// Design. The walk is the deserializer's, without a stream: the current
+// table state and a stack of saved ones from malloc, depth first in entry
+// order.
 // Elements of an array of structures are walked before the array is freed,
 // so a nested block always goes before the block that holds it. What was
 // freed is marked: the data pointer field of a freed array of structures
@@ -88,114 +89,135 @@ void write_marker(void *base, uint32_t index)
     }
 }
 
-// End of a table below the top: the next element of an array, or the end
-// of a kind 3 member or of the whole array.
-void end_of_table(zubDeserState_t &s)
-{
-    zubDeserTableState_t &parent = s.stack[s.stackDepth - 1];
-    if (parent.count != 0) {
-        if (--parent.count != 0) {
-            s.current.index += 1;
-            auto *array = static_cast<unsigned char *>(read_pointer(parent, parent.entry));
-            s.current.base = array + static_cast<size_t>(s.current.index) * s.current.table->size;
-            keep_first_bytes(s.current);
-            s.state = ZUB_DIS_START_TABLE;
-            return;
-        }
-        // All elements done: the array itself goes last.
-        void *array = read_pointer(parent, parent.entry);
-        std::memset(static_cast<unsigned char *>(parent.base) + pointer_field_offset(parent.entry),
-                    kFreedArrayFill, sizeof array);
-        std::free(array);
-    }
-    _zubDeserStatePopTable(&s);
-    s.state = ZUB_DIS_ADVANCE_ENTRY;
-}
+// The walk: the current level in `cur` (its entry in `entry`), the
+// enclosing levels on the stack, depth first in entry order.
+class Release {
+public:
+    Release(zubDeserTableState_t *stack, uint16_t capacity) : stack_(stack), capacity_(capacity) {}
 
-// Returns false when the walk stops (stack full).
-bool handle_entry(zubDeserState_t &s, int32_t *result)
-{
-    const zubEndianInfoEntry_t *entry = s.current.entry;
-    const uint32_t kind = entry_kind(entry);
-    s.state = ZUB_DIS_ADVANCE_ENTRY;
-    if (kind == ZUB_DESER_TYPE_TABLE && argument_is_table(entry)) {
-        s.current.count = 0;
-        if (_zubDeserStatePushTable(&s) != 0) {
-            *result = ZUB_ESTACKFULL;
+    int32_t run(const zubEndianTable_t *table, void *record)
+    {
+        std::memset(&cur_, 0, sizeof cur_);
+        cur_.table = table;
+        cur_.base = record;
+        keep_first_bytes(cur_);
+        stack_[depth_++] = cur_;
+        for (;;) {
+            // Start of a table. A null structure (an array whose block
+            // never came, as a failed walk leaves it) ends the walk.
+            if (cur_.base == nullptr) {
+                return 0;
+            }
+            const zubEndianInfoEntry_t *entry = cur_.table->entries;
+            Next next;
+            while ((next = member(entry)) == Next::Entry) {
+                ++entry;
+            }
+            if (next == Next::Done) {
+                return 0;
+            }
+            if (next == Next::Full) {
+                return ZUB_ESTACKFULL;
+            }
+        }
+    }
+
+private:
+    enum class Next { Entry, Table, Done, Full };
+
+    bool push(const zubEndianInfoEntry_t *entry)
+    {
+        if (depth_ >= capacity_) {
             return false;
         }
-        const zubDeserTableState_t &parent = s.stack[s.stackDepth - 1];
-        s.current.table = argument_table(entry);
-        s.current.base = static_cast<unsigned char *>(parent.base) + entry->memberOffset;
-        s.current.index = 0;
-        // The nested structure may begin inside the enclosing one's first
-        // four bytes: take its copy through the enclosing level's.
-        if (s.current.table->size >= kMarkerBytes) {
-            read_field(parent, entry->memberOffset, kMarkerBytes, &s.current.multiplicity);
-        }
-        s.state = ZUB_DIS_START_TABLE;
+        cur_.entry = entry;
+        stack_[depth_++] = cur_;
         return true;
     }
-    if (!is_counted_kind(kind) || has_no_count_field(entry)) {
-        // Integers, fixed arrays, modifiers, invalid kinds, and entries the
-        // deserializer refuses (nothing of theirs was allocated).
-        return true;
-    }
-    if (!argument_is_table(entry)) {
-        void *atoms = read_pointer(s.current, entry);
-        std::free(atoms);
-        write_marker(s.current.base, s.current.index);
-        return true;
-    }
-    const uint32_t count = read_count(s.current, entry);
-    if (count == 0) {
-        return true;
-    }
-    s.current.count = count;
-    if (_zubDeserStatePushTable(&s) != 0) {
-        *result = ZUB_ESTACKFULL;
-        return false;
-    }
-    s.current.base = read_pointer(s.current, entry);
-    s.current.table = argument_table(entry);
-    s.current.count = 0;
-    s.current.index = 0;
-    keep_first_bytes(s.current);
-    s.state = ZUB_DIS_START_TABLE;
-    return true;
-}
 
-int32_t walk(zubDeserState_t &s)
-{
-    int32_t result = 0;
-    for (;;) {
-        switch (s.state) {
-        case ZUB_DIS_START_TABLE:
-            // A null structure (an array whose block never came) ends the walk.
-            if (s.current.base == nullptr) {
-                return 0;
-            }
-            s.current.entry = s.current.table->entries;
-            s.state = ZUB_DIS_HANDLE_ENTRY;
-            break;
-        case ZUB_DIS_ADVANCE_ENTRY:
-            s.current.entry += 1;
-            s.state = ZUB_DIS_HANDLE_ENTRY;
-            break;
-        default:
-            if (!is_terminator(s.current.entry)) {
-                if (!handle_entry(s, &result)) {
-                    return result;
-                }
-            } else if (s.stackDepth <= 1) {
-                return 0;
-            } else {
-                end_of_table(s);
-            }
-            break;
+    // One entry of the current table; Next::Table when a new table starts
+    // (a nested structure, an element, or the level after an array ends
+    // goes on at its next entry through `entry`).
+    Next member(const zubEndianInfoEntry_t *&entry)
+    {
+        if (is_terminator(entry)) {
+            return end_of_table(entry);
         }
+        const uint32_t kind = entry_kind(entry);
+        if (kind == ZUB_DESER_TYPE_TABLE && argument_is_table(entry)) {
+            cur_.count = 0;
+            if (!push(entry)) {
+                return Next::Full;
+            }
+            const zubDeserTableState_t &parent = stack_[depth_ - 1];
+            cur_.table = argument_table(entry);
+            cur_.base = static_cast<unsigned char *>(parent.base) + entry->memberOffset;
+            cur_.index = 0;
+            // The nested structure may begin inside the enclosing one's
+            // first four bytes: take its copy through the enclosing level's.
+            if (cur_.table->size >= kMarkerBytes) {
+                read_field(parent, entry->memberOffset, kMarkerBytes, &cur_.multiplicity);
+            }
+            return Next::Table;
+        }
+        if (!is_counted_kind(kind) || has_no_count_field(entry)) {
+            // Integers, fixed arrays, modifiers, invalid kinds, and entries
+            // the deserializer refuses (nothing of theirs was allocated).
+            return Next::Entry;
+        }
+        if (!argument_is_table(entry)) {
+            std::free(read_pointer(cur_, entry));
+            write_marker(cur_.base, cur_.index);
+            return Next::Entry;
+        }
+        const uint32_t count = read_count(cur_, entry);
+        if (count == 0) {
+            return Next::Entry;
+        }
+        cur_.count = count;
+        if (!push(entry)) {
+            return Next::Full;
+        }
+        cur_.base = read_pointer(cur_, entry);
+        cur_.table = argument_table(entry);
+        cur_.count = 0;
+        cur_.index = 0;
+        keep_first_bytes(cur_);
+        return Next::Table;
     }
-}
+
+    // End of the current table: the walk, the next element of an array, or
+    // the end of a nested structure or of a whole array.
+    Next end_of_table(const zubEndianInfoEntry_t *&entry)
+    {
+        if (depth_ <= 1) {
+            return Next::Done;
+        }
+        zubDeserTableState_t &parent = stack_[depth_ - 1];
+        if (parent.count != 0) {
+            if (--parent.count != 0) {
+                cur_.index += 1;
+                auto *array = static_cast<unsigned char *>(read_pointer(parent, parent.entry));
+                cur_.base = array + static_cast<size_t>(cur_.index) * cur_.table->size;
+                keep_first_bytes(cur_);
+                return Next::Table;
+            }
+            // All elements done: the array itself goes last.
+            void *array = read_pointer(parent, parent.entry);
+            std::memset(static_cast<unsigned char *>(parent.base) + pointer_field_offset(parent.entry),
+                        kFreedArrayFill, sizeof array);
+            std::free(array);
+        }
+        cur_ = stack_[--depth_];
+        entry = cur_.entry;
+        return Next::Entry;
+    }
+
+    zubDeserTableState_t *stack_;
+    uint16_t capacity_;
+    uint16_t depth_ = 0;
+    zubDeserTableState_t cur_;
+};
 
 } // namespace
 
@@ -215,16 +237,8 @@ extern "C" int32_t _zubDeserMemoryDealloc(const zubEndianTable_t *table, void *r
     if (stack == nullptr) {
         return kNoStack;
     }
-    zubDeserState_t s;
-    std::memset(&s, 0, sizeof s);
-    s.stack = stack;
-    s.stackCapacity = static_cast<uint16_t>(records);
-    s.current.table = table;
-    s.current.base = record;
-    keep_first_bytes(s.current);
-    _zubDeserStatePushTable(&s);
-    s.state = ZUB_DIS_START_TABLE;
-    const int32_t result = walk(s);
+    Release release(stack, static_cast<uint16_t>(records));
+    const int32_t result = release.run(table, record);
     std::free(stack);
     return result;
 }

@@ -142,6 +142,21 @@ void read_integral(Walk &w)
     }
 }
 
+// Copies n bytes; short strings (most of them) without a library call,
+// as two fixed-size copies that may overlap.
+inline void copy_bytes(unsigned char *dst, const uint8_t *src, size_t n)
+{
+    if (n >= 8 && n <= 16) {
+        std::memcpy(dst, src, 8);
+        std::memcpy(dst + n - 8, src + n - 8, 8);
+    } else if (n >= 4 && n < 8) {
+        std::memcpy(dst, src, 4);
+        std::memcpy(dst + n - 4, src + n - 4, 4);
+    } else if (n != 0) {
+        std::memcpy(dst, src, n);
+    }
+}
+
 // Byte j of a member of a-byte atoms lands at j ^ (a - 1): each atom is
 // reversed in place. Whole atoms in the middle go as word swaps.
 void place_atoms(unsigned char *dst, uint32_t j, const uint8_t *in, uint32_t n, uint32_t a)
@@ -152,23 +167,29 @@ void place_atoms(unsigned char *dst, uint32_t j, const uint8_t *in, uint32_t n, 
         dst[j ^ mask] = *in++;
         ++j;
     }
+    // Whole atoms: the chunk and the block never overlap.
+    const uint32_t atoms = (stop - j) / a;
+    unsigned char *__restrict out = dst + j;
+    const uint8_t *__restrict from = in;
     switch (a) {
     case 2:
-        for (; stop - j >= 2; j += 2, in += 2) {
-            store<uint16_t>(dst + j, load_be16(in));
+        for (uint32_t i = 0; i < atoms; ++i) {
+            store<uint16_t>(out + 2 * i, load_be16(from + 2 * i));
         }
         break;
     case 4:
-        for (; stop - j >= 4; j += 4, in += 4) {
-            store<uint32_t>(dst + j, load_be32(in));
+        for (uint32_t i = 0; i < atoms; ++i) {
+            store<uint32_t>(out + 4 * i, load_be32(from + 4 * i));
         }
         break;
     default:
-        for (; stop - j >= 8; j += 8, in += 8) {
-            store<uint64_t>(dst + j, load_be64(in));
+        for (uint32_t i = 0; i < atoms; ++i) {
+            store<uint64_t>(out + 8 * i, load_be64(from + 8 * i));
         }
         break;
     }
+    j += atoms * a;
+    in += atoms * a;
     for (; j < stop; ++j) {
         dst[j ^ mask] = *in++;
     }
@@ -186,9 +207,7 @@ void read_array(Walk &w)
     const uint32_t a = atom_size(w.cur.entry);
     auto *dst = reinterpret_cast<unsigned char *>(w.srcval);
     if (a == 1) {
-        if (n != 0) {
-            std::memcpy(dst + w.done, w.in, n);
-        }
+        copy_bytes(dst + w.done, w.in, n);
     } else if (valid_atom(a)) {
         place_atoms(dst, w.done, w.in, n, a);
     } else {
@@ -311,10 +330,151 @@ void end_of_table(Walk &w)
     w.state = ZUB_DIS_START_TABLE;
 }
 
+// When the chunk holds the whole integer or count, it is taken at once and
+// the walk goes on to what follows it (the next entry, or the count check)
+// without another round through the state switch.
+void take_whole_integer(Walk &w)
+{
+    if (available(w) < w.total) {
+        return;
+    }
+    read_integral(w);
+    if (w.state == ZUB_DIS_ADVANCE_ENTRY) {
+        w.cur.entry += 1;
+        w.state = ZUB_DIS_HANDLE_ENTRY;
+    } else {
+        check_count(w);
+    }
+}
+
 void invalid_entry(Walk &w, uint32_t kind)
 {
     ZUB_DIAG(2, 3000, 3, "Invalid endian table entry %d.\n", static_cast<int>(kind));
     fail(w, ZUB_EFAULT);
+}
+
+// The run of entries that the chunk covers whole: integers, modifiers and
+// arrays of atoms, taken in one pass without going through the state
+// switch for every step. Each leaves the record exactly as the byte steps
+// would: for an integer srcval one below its first byte and
+// bytesOfMemberDone = totalBytesOfMember = its width; for an array of
+// atoms the count stored, its block filled, srcval at the block and the
+// limit cleared. Anything else (the table's end, nesting, a chunk that
+// ends inside the member, a count that needs a message or fails) is left
+// to the general states at the entry where the run stopped.
+void take_whole_entries(Walk &w)
+{
+    const zubEndianInfoEntry_t *entry = w.cur.entry;
+    unsigned char *base = base_bytes(w);
+    const uint8_t *in = w.in;
+    for (;;) {
+        if (is_terminator(entry)) {
+            // The next element of an array of structures starts here too.
+            if (w.depth <= 1) {
+                break;
+            }
+            zubDeserTableState_t &parent = w.stack[w.depth - 1];
+            if (parent.count <= 1) {
+                break;
+            }
+            parent.count -= 1;
+            w.cur.index += 1;
+            auto *array = static_cast<unsigned char *>(
+                load_ptr(pointer_field(static_cast<unsigned char *>(parent.base), parent.entry)));
+            base = array + static_cast<size_t>(w.cur.index) * w.cur.table->size;
+            w.cur.base = base;
+            if (base == nullptr) {
+                w.state = ZUB_DIS_START_TABLE;
+                break;
+            }
+            w.cur.multiplicity = kNoLimit;
+            entry = w.cur.table->entries;
+            continue;
+        }
+        const uint32_t kind = entry_kind(entry);
+        unsigned char *member = base + entry->memberOffset;
+        const auto avail = static_cast<size_t>(w.end - in);
+        if (kind == ZUB_DESER_TYPE_U8 || kind == ZUB_DESER_TYPE_U16 || kind == ZUB_DESER_TYPE_U32 ||
+            kind == ZUB_DESER_TYPE_U64) {
+            if (avail < kind) {
+                break;
+            }
+            switch (kind) {
+            case 1: *member = *in; break;
+            case 2: store<uint16_t>(member, load_be16(in)); break;
+            case 4: store<uint32_t>(member, load_be32(in)); break;
+            default: store<uint64_t>(member, load_be64(in)); break;
+            }
+            in += kind;
+            w.done = w.total = kind;
+            w.srcval = reinterpret_cast<uintptr_t>(member) - 1;
+            w.nextState = ZUB_DIS_ADVANCE_ENTRY;
+            ++entry;
+            continue;
+        }
+        if (kind == ZUB_DESER_TYPE_MODIFIER) {
+            if (entry_high12(entry) == 0) {
+                w.cur.multiplicity = entry_argument32(entry);
+            }
+            w.done = 0;
+            w.srcval = reinterpret_cast<uintptr_t>(member);
+            ++entry;
+            continue;
+        }
+        if (!is_counted_kind(kind) || argument_is_table(entry) || has_no_count_field(entry)) {
+            break;
+        }
+        const uint32_t width = count_width(kind);
+        const uint32_t a = atom_size(entry);
+        if (avail < width || !valid_atom(a)) {
+            break;
+        }
+        uint32_t count;
+        switch (width) {
+        case 1: count = *in; break;
+        case 2: count = load_be16(in); break;
+        default: count = load_be32(in); break;
+        }
+        const uint64_t bytes = static_cast<uint64_t>(count) * a;
+        if (count > w.cur.multiplicity || bytes > kAtomArrayLimit || avail - width < bytes) {
+            break;
+        }
+        switch (width) {
+        case 1: *member = static_cast<uint8_t>(count); break;
+        case 2: store<uint16_t>(member, static_cast<uint16_t>(count)); break;
+        default: store<uint32_t>(member, count); break;
+        }
+        in += width;
+        w.cur.count = count;
+        w.cur.multiplicity = kNoLimit;
+        w.nextState = ZUB_DIS_START_ARRAY;
+        void *block = nullptr;
+        if (bytes != 0) {
+            block = allocate_block(w, bytes, false);
+            if (block == nullptr) {
+                // As the byte steps leave it: count stored, its data not begun.
+                w.done = 0;
+                w.total = static_cast<uint32_t>(bytes);
+                w.srcval = reinterpret_cast<uintptr_t>(member) - 1;
+                w.cur.entry = entry;
+                w.in = in;
+                fail(w, ZUB_DES_ERR_NOMEM);
+                return;
+            }
+            if (a == 1) {
+                copy_bytes(static_cast<unsigned char *>(block), in, static_cast<size_t>(bytes));
+            } else {
+                place_atoms(static_cast<unsigned char *>(block), 0, in, static_cast<uint32_t>(bytes), a);
+            }
+        }
+        in += bytes;
+        store_ptr(pointer_field(base, entry), block);
+        w.done = w.total = static_cast<uint32_t>(bytes);
+        w.srcval = reinterpret_cast<uintptr_t>(block);
+        ++entry;
+    }
+    w.cur.entry = entry;
+    w.in = in;
 }
 
 void handle_entry(Walk &w)
@@ -336,6 +496,7 @@ void handle_entry(Walk &w)
         w.srcval += kind - 1;
         w.nextState = ZUB_DIS_ADVANCE_ENTRY;
         w.state = ZUB_DIS_READING_INTEGRAL;
+        take_whole_integer(w);
         return;
     case ZUB_DESER_TYPE_TABLE:
         if (!argument_is_table(entry)) {
@@ -363,6 +524,7 @@ void handle_entry(Walk &w)
         w.srcval += w.total - 1;
         w.nextState = argument_is_table(entry) ? ZUB_DIS_ENTER_ELEMENTS : ZUB_DIS_START_ARRAY;
         w.state = ZUB_DIS_READING_INTEGRAL;
+        take_whole_integer(w);
         return;
     case ZUB_DESER_TYPE_FIXED:
         // An element table cannot stand inline; only atoms can.
@@ -402,7 +564,10 @@ void step(Walk &w)
         enter_elements(w);
         return;
     case ZUB_DIS_HANDLE_ENTRY:
-        handle_entry(w);
+        take_whole_entries(w);
+        if (w.error == 0 && w.state == ZUB_DIS_HANDLE_ENTRY) {
+            handle_entry(w);
+        }
         return;
     case ZUB_DIS_ADVANCE_ENTRY:
         w.cur.entry += 1;
