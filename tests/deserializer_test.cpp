@@ -207,6 +207,31 @@ TEST(Deserializer, EveryCutGivesTheRecordOfTheByteAtATimeWalk)
     }
 }
 
+TEST(Deserializer, FailedAllocationLeavesTheRecordOfTheByteAtATimeWalk)
+{
+    // The k-th block refused: one chunk and one-byte chunks fail at the
+    // same place with the same record, structure and blocks.
+    const std::vector<uint8_t> stream = msgStream();
+    for (long k = 0; k < 5; ++k) { // five blocks: q64, w32, elems, "hi", "hello"
+        TrackingAllocator ta, tb;
+        ta.failAfter = tb.failAfter = k;
+        Msg ma{}, mb{};
+        Walk a(&msgTable, &ma, &ta.record);
+        Walk b(&msgTable, &mb, &tb.record);
+        a.feedChunks(stream, 0, stream.size(), stream.size());
+        b.feedChunks(stream, 0, stream.size(), 1);
+        ASSERT_EQ(a.s.errorCode, ZUB_DES_ERR_NOMEM) << "block " << k;
+        EXPECT_EQ(deser::recordText(a.s, &ma, sizeof ma, ta), deser::recordText(b.s, &mb, sizeof mb, tb))
+            << "block " << k;
+        EXPECT_EQ(a.s.bufferPosition + 0u, a.s.totalBytes);
+        EXPECT_EQ(deser::dump(&msgTable, reinterpret_cast<uint8_t *>(&ma), ta),
+                  deser::dump(&msgTable, reinterpret_cast<uint8_t *>(&mb), tb))
+            << "block " << k;
+        for (auto &block : ta.blocks) std::free(block.first);
+        for (auto &block : tb.blocks) std::free(block.first);
+    }
+}
+
 TEST(Deserializer, ChunkEdges)
 {
     const std::vector<uint8_t> stream = msgStream();
