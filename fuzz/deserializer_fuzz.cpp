@@ -5,13 +5,16 @@
 // Input: byte 0 picks the table, bytes 1-3 are the chunk lengths used in
 // turn (0: an empty chunk), the rest is the stream. Leaks, reads or writes
 // outside the host structure and its blocks, and undefined behaviour are
-// caught by the sanitizers.
+// caught by the sanitizers. The same stream is also read as one chunk:
+// both walks must end with the same record, structure and blocks, whether
+// they complete, fail or run out of bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include <sanitizer/allocator_interface.h>
 
+#include "../tests/deser_test_util.h"
 #include "zub/bounded_allocator.h"
 #include "zub/serialization.h"
 
@@ -115,8 +118,94 @@ const zubEndianTable_t *const tables[] = {
     &coveredTable};
 constexpr size_t kTables = sizeof tables / sizeof tables[0];
 constexpr uint16_t kStack = 12;
-constexpr size_t kBudget = 1u << 20;
-constexpr size_t kMostBlocks = 4096;
+constexpr size_t kBudget = 1u << 16;
+
+// The bounded allocator, with every block and its size noted for the
+// comparison of the two walks.
+struct Recorder {
+    zubAllocator_t record{this, &alloc, &zubBoundedAllocatorRelease};
+    zubBoundedAllocator_t bounded;
+    deser::TrackingAllocator seen;
+
+    Recorder() { zubBoundedAllocatorInit(&bounded, kBudget); }
+    static void *alloc(void *context, size_t size, uintptr_t zero)
+    {
+        auto *self = static_cast<Recorder *>(context);
+        void *block = zubBoundedAllocatorAlloc(&self->bounded, size, zero);
+        if (block != nullptr) {
+            self->seen.blocks.emplace_back(block, size);
+        }
+        return block;
+    }
+};
+
+struct Reading {
+    Recorder allocator;
+    zubDeserTableState_t stack[kStack];
+    zubDeserState_t s;
+    const zubEndianTable_t *table;
+    uint8_t *host;
+    size_t hostSize;
+
+    explicit Reading(const zubEndianTable_t *top) : table(top), hostSize(top->size)
+    {
+        // The structure lies in a block of exactly its size: a write past it shows.
+        host = static_cast<uint8_t *>(calloc(1, hostSize));
+        std::memset(&s, 0, sizeof s);
+        s.stack = stack;
+        s.stackCapacity = kStack;
+        s.allocator = &allocator.record;
+        s.current.table = table;
+        s.current.base = host;
+        s.state = ZUB_DIS_START_TABLE;
+        _zubDeserStatePushTable(&s);
+    }
+
+    // Feeds one chunk, copied into a block of its own size.
+    void feed(const uint8_t *data, size_t length)
+    {
+        auto *chunk = static_cast<uint8_t *>(malloc(length ? length : 1));
+        if (length != 0) {
+            std::memcpy(chunk, data, length);
+        }
+        s.buffer = chunk;
+        s.bufferLength = static_cast<uint32_t>(length);
+        s.bufferPosition = 0;
+        const int32_t result = _zubDeserializeTableFrom(&s);
+        if (result > 0 || s.bufferPosition > s.bufferLength || (result < 0 && result != s.errorCode) ||
+            (result == 0 && s.errorCode < 0)) {
+            __builtin_trap();
+        }
+        free(chunk);
+    }
+
+    // The record (pointers as block and offset) and the structure with its blocks.
+    std::string text() const
+    {
+        return deser::recordText(s, host, hostSize, allocator.seen) + deser::dump(table, host, allocator.seen);
+    }
+
+    // A walk whose push failed may have left an array one level deeper
+    // than its stack: the release gets one level more. A complete walk
+    // must be released completely (the leak check sees to that). After a
+    // failed walk the release may stop at an element whose count came
+    // without its block, so the blocks it did not reach are freed here.
+    ~Reading()
+    {
+        const int32_t released = _zubDeserMemoryDealloc(table, host, kStack);
+        if (s.state == ZUB_DIS_DONE && released != 0) {
+            __builtin_trap();
+        }
+        if (s.state != ZUB_DIS_DONE) {
+            for (const auto &block : allocator.seen.blocks) {
+                if (__sanitizer_get_ownership(block.first)) {
+                    free(block.first);
+                }
+            }
+        }
+        free(host);
+    }
+};
 
 } // namespace
 
@@ -130,66 +219,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     data += 4;
     size -= 4;
 
-    // The structure lies in a block of exactly its size, so that a write
-    // past it is caught.
-    auto *host = static_cast<uint8_t *>(calloc(1, table->size));
-    zubDeserTableState_t stack[kStack];
-    zubBoundedAllocator_t bounded;
-    static void *log[kMostBlocks];
-    zubDeserState_t s;
-    std::memset(&s, 0, sizeof s);
-    s.stack = stack;
-    s.stackCapacity = kStack;
-    s.allocator = zubBoundedAllocatorInit(&bounded, kBudget);
-    zubBoundedAllocatorSetLog(&bounded, log, kMostBlocks);
-    s.current.table = table;
-    s.current.base = host;
-    s.state = ZUB_DIS_START_TABLE;
-    _zubDeserStatePushTable(&s);
-
-    // The chunk is copied into a block of its own size: reads past it show.
+    Reading chunked(table);
     size_t at = 0;
-    for (unsigned turn = 0; s.state < ZUB_DIS_DONE && turn < 4 * size + 8; ++turn) {
+    for (unsigned turn = 0; chunked.s.state < ZUB_DIS_DONE && turn < 4 * size + 8; ++turn) {
         size_t length = chunks[turn % 3] % 64;
         if (length > size - at) {
             length = size - at;
         }
-        auto *chunk = static_cast<uint8_t *>(malloc(length ? length : 1));
-        if (length != 0) {
-            std::memcpy(chunk, data + at, length);
-        }
-        s.buffer = chunk;
-        s.bufferLength = static_cast<uint32_t>(length);
-        s.bufferPosition = 0;
-        const int32_t result = _zubDeserializeTableFrom(&s);
-        if (result > 0 || s.bufferPosition > s.bufferLength || (result < 0 && result != s.errorCode)) {
-            __builtin_trap();
-        }
-        at += s.bufferPosition;
-        free(chunk);
+        chunked.feed(data + at, length);
+        at += chunked.s.bufferPosition;
         if (at == size) {
             break; // stream used up; an unfinished walk is abandoned
         }
     }
-    if (bounded.used > kBudget) {
+    if (at < size && chunked.s.state < ZUB_DIS_DONE) {
+        return 0; // only empty chunks: nothing to compare
+    }
+
+    // The same bytes in one chunk (the part the chunked walk consumed, so
+    // both stop at the same byte).
+    Reading whole(table);
+    whole.feed(data, at);
+    if (whole.s.totalBytes != chunked.s.totalBytes || whole.text() != chunked.text()) {
         __builtin_trap();
     }
-    // A walk whose push failed may have left an array one level deeper than
-    // its stack: the release gets one level more. A complete walk must be
-    // released completely (the leak check sees to that). After a failed
-    // walk the release may stop at an element whose count came without its
-    // block, so the blocks it did not reach are freed from the log.
-    const int32_t released = _zubDeserMemoryDealloc(table, host, kStack);
-    if (s.state == ZUB_DIS_DONE && released != 0) {
-        __builtin_trap();
-    }
-    if (s.state != ZUB_DIS_DONE) {
-        for (size_t i = 0; i < bounded.blocks; ++i) {
-            if (__sanitizer_get_ownership(log[i])) {
-                free(log[i]);
-            }
-        }
-    }
-    free(host);
     return 0;
 }
