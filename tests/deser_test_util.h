@@ -1,14 +1,13 @@
-// Helpers of the deserializer and release tests: a prepared walk, a stream
-// builder, and a canonical dump of a filled structure that replaces block
-// addresses with their allocation order so that two walks can be compared.
+// Helpers of the deserializer tests and fuzz target: a prepared walk, a
+// big-endian stream builder, and a text form of a walk's record and
+// structure in which block addresses are replaced by their allocation
+// order, so that two walks can be compared byte for byte.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -16,14 +15,11 @@
 
 namespace deser {
 
-// Big-endian stream builder.
 struct Stream {
     std::vector<uint8_t> bytes;
     Stream &be(uint64_t value, int width)
     {
-        for (int i = width - 1; i >= 0; --i) {
-            bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
-        }
+        for (int i = width - 1; i >= 0; --i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
         return *this;
     }
     Stream &text(const std::string &t)
@@ -48,12 +44,8 @@ struct Walk {
         s.allocator = allocator;
         s.current.table = table;
         s.current.base = base;
-        s.state = ZUB_DIS_START_TABLE;
         _zubDeserStatePushTable(&s);
     }
-    Walk(const Walk &) = delete;
-    Walk &operator=(const Walk &) = delete;
-
     int32_t feed(const uint8_t *data, size_t length)
     {
         s.buffer = const_cast<uint8_t *>(data);
@@ -62,34 +54,24 @@ struct Walk {
         return _zubDeserializeTableFrom(&s);
     }
     int32_t feed(const std::vector<uint8_t> &data) { return feed(data.data(), data.size()); }
-    // Feeds [from, to) in chunks of `chunk` bytes, stopping at the first
-    // call that ends the walk or fails.
-    int32_t feedChunks(const std::vector<uint8_t> &data, size_t from, size_t to, size_t chunk)
+    // Feeds [from, to) in chunks of `chunk` bytes until the walk is over.
+    void feedChunks(const std::vector<uint8_t> &data, size_t from, size_t to, size_t chunk)
     {
-        int32_t result = 0;
         for (size_t at = from; at < to && s.state < ZUB_DIS_DONE; at += chunk) {
-            result = feed(data.data() + at, std::min(chunk, to - at));
+            feed(data.data() + at, std::min(chunk, to - at));
         }
-        return result;
     }
 };
 
-// Records every block handed out, in order, over malloc; optionally fails.
+// Plain malloc blocks (the release frees them), each noted with its size.
 struct TrackingAllocator {
     zubAllocator_t record{this, &alloc, &release};
     std::vector<std::pair<void *, size_t>> blocks;
-    long failAfter = -1;
     uint8_t fill = 0;
 
     static void *alloc(void *context, size_t size, uintptr_t)
     {
         auto *self = static_cast<TrackingAllocator *>(context);
-        if (self->failAfter == 0) {
-            return nullptr;
-        }
-        if (self->failAfter > 0) {
-            self->failAfter--;
-        }
         void *block = std::malloc(size ? size : 1);
         std::memset(block, self->fill, size);
         self->blocks.emplace_back(block, size);
@@ -99,9 +81,7 @@ struct TrackingAllocator {
     int indexOf(const void *block) const
     {
         for (size_t i = 0; i < blocks.size(); ++i) {
-            if (blocks[i].first == block) {
-                return static_cast<int>(i);
-            }
+            if (blocks[i].first == block) return static_cast<int>(i);
         }
         return -1;
     }
@@ -109,18 +89,18 @@ struct TrackingAllocator {
 
 inline std::string hexOf(const uint8_t *p, size_t n)
 {
+    static const char digits[] = "0123456789abcdef";
     std::string out;
-    char item[4];
     for (size_t i = 0; i < n; ++i) {
-        std::snprintf(item, sizeof item, "%02x", p[i]);
-        out += item;
+        out += digits[p[i] >> 4];
+        out += digits[p[i] & 15];
     }
     return out;
 }
 
-// Text form of a structure and everything hanging from it: raw bytes, with
-// every data pointer that holds a tracked block replaced by "#n" (its
-// allocation order) and the block's contents dumped after the structure.
+// The structure's bytes with each data pointer that holds a noted block
+// replaced by its number, then each such block's contents (element by
+// element for arrays of structures); nested structures dumped on their own.
 inline std::string dump(const zubEndianTable_t *table, const uint8_t *base, const TrackingAllocator &blocks)
 {
     std::vector<uint8_t> raw(base, base + table->size);
@@ -128,92 +108,64 @@ inline std::string dump(const zubEndianTable_t *table, const uint8_t *base, cons
     for (const zubEndianInfoEntry_t *e = table->entries; !ZUB_ENDIAN_IS_END(e); ++e) {
         const unsigned kind = ZUB_ENDIAN_KIND(e);
         if (kind == ZUB_DESER_TYPE_TABLE) {
-            // The nested structure is dumped on its own (its pointers replaced).
             nested += "{" + dump(e->argument.table, base + e->memberOffset, blocks) + "}";
-            const size_t end = std::min<size_t>(raw.size(), e->memberOffset + size_t{e->argument.table->size});
-            std::fill(raw.begin() + std::min<size_t>(raw.size(), e->memberOffset), raw.begin() + end, 0);
+            const size_t from = std::min<size_t>(raw.size(), e->memberOffset);
+            std::fill(raw.begin() + from, raw.begin() + std::min(raw.size(), from + e->argument.table->size), 0);
             continue;
         }
-        if (kind != 6 && kind != 7 && kind != 9 && kind != 10) {
-            continue;
-        }
+        if (kind != 6 && kind != 7 && kind != 9 && kind != 10) continue;
         const ptrdiff_t at = e->memberOffset + static_cast<ptrdiff_t>(ZUB_ENDIAN_POINTER_OFFSET(e)) - 1024;
         void *pointer;
         std::memcpy(&pointer, base + at, sizeof pointer);
         const int n = blocks.indexOf(pointer);
-        if (n < 0) {
-            continue;
-        }
+        if (n < 0) continue;
         std::memset(raw.data() + at, 0, sizeof pointer);
         raw[static_cast<size_t>(at)] = static_cast<uint8_t>(n);
         const auto *block = static_cast<const uint8_t *>(pointer);
         const size_t size = blocks.blocks[static_cast<size_t>(n)].second;
         nested += " #" + std::to_string(n) + "[";
-        if (ZUB_ENDIAN_ARGUMENT_IS_TABLE(e)) {
-            const zubEndianTable_t *element = e->argument.table;
-            for (size_t i = 0; element->size && i < size / element->size; ++i) {
-                nested += "(" + dump(element, block + i * element->size, blocks) + ")";
-            }
-        } else {
-            nested += hexOf(block, size);
+        const zubEndianTable_t *element = ZUB_ENDIAN_ARGUMENT_IS_TABLE(e) ? e->argument.table : nullptr;
+        for (size_t i = 0; element && element->size && i < size / element->size; ++i) {
+            nested += "(" + dump(element, block + i * element->size, blocks) + ")";
         }
-        nested += "]";
+        nested += element ? "]" : hexOf(block, size) + "]";
     }
     return hexOf(raw.data(), raw.size()) + nested;
 }
 
-// A pointer as region:offset: region 0 is the top-level structure, n > 0
-// the block n - 1. One below a region's start reads as offset -1 (the
-// cursor below an integer's first byte).
+// A pointer as region:offset: region 0 is the top-level structure, n the
+// block n - 1; one below a region's start (the cursor below an integer's
+// first byte) is offset -1.
 inline std::string where(const void *pointer, const void *top, size_t topSize, const TrackingAllocator &blocks)
 {
-    if (pointer == nullptr) {
-        return "null";
-    }
     const auto p = reinterpret_cast<uintptr_t>(pointer);
-    auto inside = [p](const void *start, size_t size) {
+    auto in = [p](const void *start, size_t size, size_t region) {
         const auto s = reinterpret_cast<uintptr_t>(start);
-        return p + 1 >= s && p <= s + size;
+        return p + 1 >= s && p <= s + size ? std::to_string(region) + ":" + std::to_string(long(p - s)) : "";
     };
-    auto text = [p](size_t region, const void *start) {
-        return std::to_string(region) + ":" +
-               std::to_string(static_cast<long>(p - reinterpret_cast<uintptr_t>(start)));
-    };
-    if (inside(top, topSize)) {
-        return text(0, top);
+    std::string found = pointer == nullptr ? "null" : in(top, topSize, 0);
+    for (size_t i = 0; found.empty() && i < blocks.blocks.size(); ++i) {
+        found = in(blocks.blocks[i].first, blocks.blocks[i].second, i + 1);
     }
-    for (size_t i = 0; i < blocks.blocks.size(); ++i) {
-        if (inside(blocks.blocks[i].first, blocks.blocks[i].second)) {
-            return text(i + 1, blocks.blocks[i].first);
-        }
-    }
-    return "?";
+    return found.empty() ? "?" : found;
 }
 
-inline std::string tableStateText(const zubDeserTableState_t &t, const void *top, size_t topSize,
-                                  const TrackingAllocator &blocks)
-{
-    return "t=" + std::to_string(reinterpret_cast<uintptr_t>(t.table)) +
-           " e=" + std::to_string(reinterpret_cast<uintptr_t>(t.entry)) + " c=" + std::to_string(t.count) +
-           " i=" + std::to_string(t.index) + " m=" + std::to_string(t.multiplicity) +
-           " b=" + where(t.base, top, topSize, blocks);
-}
-
-// Every field of the record except the chunk and its position, pointers
-// in `where` form, and the stack records in use.
+// Every field of the record but the chunk, and the stack records in use.
 inline std::string recordText(const zubDeserState_t &s, const void *top, size_t topSize,
                               const TrackingAllocator &blocks)
 {
-    std::string out = "state=" + std::to_string(s.state) + " next=" + std::to_string(s.nextState) +
-                      " done=" + std::to_string(s.bytesOfMemberDone) +
-                      " total=" + std::to_string(s.totalBytesOfMember) +
-                      " depth=" + std::to_string(s.stackDepth) + " err=" + std::to_string(s.errorCode) +
-                      " bytes=" + std::to_string(s.totalBytes) +
-                      " src=" + where(s.srcval, top, topSize, blocks) + " cur[" +
-                      tableStateText(s.current, top, topSize, blocks) + "]";
-    for (uint16_t i = 0; i < s.stackDepth; ++i) {
-        out += " [" + tableStateText(s.stack[i], top, topSize, blocks) + "]";
-    }
+    auto level = [&](const zubDeserTableState_t &t) {
+        return " [" + std::to_string(reinterpret_cast<uintptr_t>(t.table)) + " " +
+               std::to_string(reinterpret_cast<uintptr_t>(t.entry)) + " " + std::to_string(t.count) + " " +
+               std::to_string(t.index) + " " + std::to_string(t.multiplicity) + " " +
+               where(t.base, top, topSize, blocks) + "]";
+    };
+    std::string out = std::to_string(s.state) + " " + std::to_string(s.nextState) + " " +
+                      std::to_string(s.bytesOfMemberDone) + "/" + std::to_string(s.totalBytesOfMember) + " " +
+                      std::to_string(s.stackDepth) + " " + std::to_string(s.errorCode) + " " +
+                      std::to_string(s.totalBytes) + " " + where(s.srcval, top, topSize, blocks) +
+                      level(s.current);
+    for (uint16_t i = 0; i < s.stackDepth; ++i) out += level(s.stack[i]);
     return out;
 }
 
