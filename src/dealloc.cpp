@@ -18,6 +18,16 @@
 // through that copy where they overlap those bytes. For every table whose
 // fields lie outside the first four bytes, or are read before the first
 // marker, this reads exactly what is in memory.
+//
+// Choices where the release is left open:
+//  - maxDepth above 65534 is capped at the 65535 records that the 16-bit
+//    capacity can count (the size is computed after the cap).
+//  - Entries the deserializer refuses (a counted member without a count
+//    field, a nested structure whose argument is not a table) are passed
+//    over: nothing of theirs was allocated.
+//  - Blocks from a caller's allocator record are freed with free() like
+//    any other; the bounded allocator's blocks are plain calloc blocks, and
+//    it can free a failed walk's blocks from its log instead.
 #include <cstdlib>
 #include <cstring>
 
