@@ -16,11 +16,17 @@
 //    starts at the member's last byte and walks down one byte per byte.
 //  - move_atoms: atom data; byte j of the member (j counted over all calls)
 //    is the byte at srcval + (j XOR (atom size - 1)).
-// When the rest of a member fits, they move whole words with one byte swap
-// each (or one copy for one-byte atoms); a member cut by the end of the
-// buffer is moved byte by byte. Either way srcval, bytesOfMemberDone and the
+// An integer whose rest fits leaves with one swapped store, one cut by the
+// end of the buffer byte by byte; atom data move as whole swapped atoms (or
+// one copy for one-byte atoms), with byte steps only for an atom cut at
+// either end of the piece. Either way srcval, bytesOfMemberDone and the
 // buffer end up exactly as single-byte steps would leave them, so a walk
 // through buffers of any size, down to one byte, writes the same stream.
+//
+// A member that fits whole is carried from its entry through its count,
+// data and on to the next entry in one step (finish_member), without a
+// trip round the state loop; it stops wherever the loop would have to
+// report a lack of space, so the loop takes over in exactly that state.
 #include "zub/serialization.h"
 
 #include <cstring>
@@ -37,6 +43,10 @@ using namespace zub::detail;
 // The walkers' level 2 sites carry 3 in their second word.
 #define ZUB_SER_DIAG(...) ZUB_DIAG(2, 3000, 3u, __VA_ARGS__)
 
+// The walk's helpers are inlined into the one loop, so that the local
+// record never escapes and stays in registers.
+#define ZUB_WALK_INLINE [[gnu::always_inline]] inline
+
 // What a 32-bit count of 0xFFFFFFFF (the null data pointer mark) is sent as.
 constexpr uint8_t kZeroCount[4] = {0, 0, 0, 0};
 
@@ -46,21 +56,39 @@ struct Cursor {
     uint32_t space;
 };
 
-void fail(zubDeserState_t &s, int16_t code)
+ZUB_WALK_INLINE void fail(zubDeserState_t &s, int16_t code)
 {
     s.state = ZUB_SIS_FAILED;
     s.errorCode = code;
 }
 
-void invalid_entry(zubDeserState_t &s, unsigned kind)
+// Cold: messages only, so that the local record never escapes.
+[[gnu::cold, gnu::noinline]] void report_invalid_entry(unsigned kind)
 {
     ZUB_SER_DIAG("Invalid endian table entry %d.\n", static_cast<int>(kind));
+}
+
+ZUB_WALK_INLINE void invalid_entry(zubDeserState_t &s, unsigned kind)
+{
+    report_invalid_entry(kind);
     fail(s, ZUB_EFAULT);
+}
+
+ZUB_WALK_INLINE void start_table(zubDeserState_t &s)
+{
+    s.current.entry = s.current.table->entries;
+    s.state = ZUB_SIS_HANDLE_ENTRY;
+}
+
+ZUB_WALK_INLINE void advance_entry(zubDeserState_t &s)
+{
+    s.current.entry += 1;
+    s.state = ZUB_SIS_HANDLE_ENTRY;
 }
 
 // Moves what fits of the integer whose next byte is at srcval; true when
 // it is complete. The caller has checked that there is space.
-inline bool move_integral(zubDeserState_t &s, Cursor &c)
+ZUB_WALK_INLINE bool move_integral(zubDeserState_t &s, Cursor &c)
 {
     const uint32_t rest = s.totalBytesOfMember - s.bytesOfMemberDone;
     if (rest <= c.space) {
@@ -93,9 +121,28 @@ inline bool move_integral(zubDeserState_t &s, Cursor &c)
     return false;
 }
 
+// memcpy, with short strings copied inline: most strings of a message are
+// a few bytes long, where a library call costs more than the copy.
+ZUB_WALK_INLINE void copy_bytes(uint8_t *out, const uint8_t *src, uint32_t n)
+{
+    if (n >= 8 && n <= 16) {
+        std::memcpy(out, src, 8);
+        std::memcpy(out + n - 8, src + n - 8, 8);
+    } else if (n >= 4 && n < 8) {
+        std::memcpy(out, src, 4);
+        std::memcpy(out + n - 4, src + n - 4, 4);
+    } else if (n < 4) {
+        for (uint32_t i = 0; i < n; ++i) {
+            out[i] = src[i];
+        }
+    } else {
+        std::memcpy(out, src, n);
+    }
+}
+
 // n bytes of a member of T-sized atoms, starting at member byte d.
 template <typename T>
-inline void swap_atoms(uint8_t *out, const uint8_t *src, uint32_t d, uint32_t n)
+ZUB_WALK_INLINE void swap_atoms(uint8_t *__restrict out, const uint8_t *__restrict src, uint32_t d, uint32_t n)
 {
     constexpr uint32_t mask = sizeof(T) - 1u;
     uint32_t i = 0;
@@ -113,16 +160,12 @@ inline void swap_atoms(uint8_t *out, const uint8_t *src, uint32_t d, uint32_t n)
 // Moves n bytes (already cut to the space) of the atom data at srcval. An
 // invalid atom size leaves the n bytes unwritten but counted, so that the
 // stream keeps its length.
-inline void move_atoms(zubDeserState_t &s, Cursor &c, uint32_t n)
+ZUB_WALK_INLINE void move_atoms(zubDeserState_t &s, Cursor &c, uint32_t n)
 {
     const uint32_t atom = atom_size(s.current.entry);
     const uint32_t d = s.bytesOfMemberDone;
     switch (atom) {
-    case 1:
-        if (n != 0) {
-            std::memcpy(c.out, s.srcval + d, n);
-        }
-        break;
+    case 1: copy_bytes(c.out, s.srcval + d, n); break;
     case 2: swap_atoms<uint16_t>(c.out, s.srcval, d, n); break;
     case 4: swap_atoms<uint32_t>(c.out, s.srcval, d, n); break;
     case 8: swap_atoms<uint64_t>(c.out, s.srcval, d, n); break;
@@ -135,7 +178,7 @@ inline void move_atoms(zubDeserState_t &s, Cursor &c, uint32_t n)
 
 // The terminator of the current table: the walk's end at the top level,
 // else the next element of an array of structures or back to the parent.
-void end_of_table(zubDeserState_t &s)
+ZUB_WALK_INLINE void end_of_table(zubDeserState_t &s)
 {
     if (s.stackDepth <= 1) {
         s.state = ZUB_SIS_DONE;
@@ -151,15 +194,88 @@ void end_of_table(zubDeserState_t &s)
             s.current.base = load_data_pointer(parent.base, parent.entry) +
                              static_cast<uintptr_t>(static_cast<uint64_t>(s.current.index) *
                                                     s.current.table->size);
-            s.state = ZUB_SIS_START_TABLE;
+            start_table(s);
             return;
         }
     }
     pop_table(&s);
-    s.state = ZUB_SIS_ADVANCE_ENTRY;
+    advance_entry(s);
 }
 
-void handle_counted(zubDeserState_t &s, const zubEndianInfoEntry_t *e, unsigned kind, uint8_t *member)
+ZUB_WALK_INLINE void enter_elements(zubDeserState_t &s)
+{
+    if (!push_table(&s)) {
+        fail(s, ZUB_ESTACKFULL);
+        return;
+    }
+    const zubEndianInfoEntry_t *e = s.current.entry;
+    s.current.base = load_data_pointer(s.current.base, e);
+    s.current.table = e->argument.table;
+    s.current.count = 0;
+    s.current.index = 0;
+    start_table(s);
+}
+
+ZUB_WALK_INLINE void start_array(zubDeserState_t &s)
+{
+    const zubEndianInfoEntry_t *e = s.current.entry;
+    s.bytesOfMemberDone = 0;
+    const uint64_t total = static_cast<uint64_t>(s.current.count) * atom_size(e);
+    if (total > ZUB_DESER_MAX_MEMBER_BYTES) {
+        // The count has been sent; none of the data is, and the walk ends.
+        zubOsalWriteBacktrace();
+        ZUB_DIAG(1, 1000, 0u, "Test for \"1\"was true: \"%s\"", "Exceed size");
+        fail(s, ZUB_EFAIL);
+        return;
+    }
+    s.totalBytesOfMember = static_cast<uint32_t>(total);
+    s.srcval = load_data_pointer(s.current.base, e);
+    s.state = ZUB_SIS_WRITE_ARRAY;
+}
+
+ZUB_WALK_INLINE void write_array(zubDeserState_t &s, Cursor &c)
+{
+    uint32_t n = s.totalBytesOfMember - s.bytesOfMemberDone;
+    if (n > c.space) {
+        if (c.space == 0) {
+            ZUB_SER_DIAG("errorCode ZUB_DES_ERR_XRUN when ZUB_SIS_WRITE_ARRAY.\n");
+            s.errorCode = ZUB_DES_ERR_XRUN;
+            return;
+        }
+        n = c.space;
+    }
+    move_atoms(s, c, n);
+    if (s.bytesOfMemberDone == s.totalBytesOfMember) {
+        advance_entry(s);
+    }
+}
+
+// Carries a member that has just been set up on as far as the space allows
+// without a trip round the loop: the steps the loop would take, in its
+// order, stopping wherever the loop would have to report a lack of space.
+ZUB_WALK_INLINE void finish_member(zubDeserState_t &s, Cursor &c)
+{
+    if (s.state == ZUB_SIS_WRITING_INTEGRAL) {
+        if (c.space == 0 || !move_integral(s, c)) {
+            return;
+        }
+        s.state = s.nextState;
+        if (s.state == ZUB_SIS_ADVANCE_ENTRY) {
+            advance_entry(s);
+            return;
+        }
+        if (s.state == ZUB_SIS_ENTER_ELEMENTS) {
+            enter_elements(s);
+            return;
+        }
+        start_array(s);
+    }
+    if (s.state == ZUB_SIS_WRITE_ARRAY && s.totalBytesOfMember - s.bytesOfMemberDone <= c.space) {
+        write_array(s, c);
+    }
+}
+
+ZUB_WALK_INLINE void handle_counted(zubDeserState_t &s, const zubEndianInfoEntry_t *e, unsigned kind, uint8_t *member)
 {
     if (e->memberOffset == 0xFFFFu) {
         // A member without a count field cannot be located: refused.
@@ -188,7 +304,7 @@ void handle_counted(zubDeserState_t &s, const zubEndianInfoEntry_t *e, unsigned 
     s.state = ZUB_SIS_WRITING_INTEGRAL;
 }
 
-void handle_entry(zubDeserState_t &s, Cursor &c)
+ZUB_WALK_INLINE void handle_entry(zubDeserState_t &s, Cursor &c)
 {
     const zubEndianInfoEntry_t *e = s.current.entry;
     if (entry_is_end(e)) {
@@ -208,13 +324,7 @@ void handle_entry(zubDeserState_t &s, Cursor &c)
         s.totalBytesOfMember = kind;
         s.nextState = ZUB_SIS_ADVANCE_ENTRY;
         s.state = ZUB_SIS_WRITING_INTEGRAL;
-        // The common case, a scalar that fits, goes on to the next entry
-        // without passing through the loop.
-        if (c.space >= kind) {
-            move_integral(s, c);
-            s.current.entry = e + 1;
-            s.state = ZUB_SIS_HANDLE_ENTRY;
-        }
+        finish_member(s, c);
         return;
     case ZUB_DESER_TYPE_TABLE:
         if (!argument_is_table(e)) {
@@ -230,13 +340,14 @@ void handle_entry(zubDeserState_t &s, Cursor &c)
         s.current.count = 0;
         s.current.index = 0;
         s.current.base = member;
-        s.state = ZUB_SIS_START_TABLE;
+        start_table(s);
         return;
     case ZUB_DESER_TYPE_VAR8:
     case ZUB_DESER_TYPE_VAR16:
     case ZUB_DESER_TYPE_VAR32:
     case ZUB_DESER_TYPE_STRING:
         handle_counted(s, e, kind, member);
+        finish_member(s, c);
         return;
     case ZUB_DESER_TYPE_FIXED:
         // Only an atom size makes sense here; a table pointer would give a
@@ -247,61 +358,14 @@ void handle_entry(zubDeserState_t &s, Cursor &c)
         }
         s.totalBytesOfMember = atom_size(e) * ZUB_ENDIAN_FIXED_COUNT(e);
         s.state = ZUB_SIS_WRITE_ARRAY;
+        finish_member(s, c);
         return;
     case ZUB_DESER_TYPE_MODIFIER:
-        s.state = ZUB_SIS_ADVANCE_ENTRY;
+        advance_entry(s);
         return;
     default:
         invalid_entry(s, kind);
         return;
-    }
-}
-
-void enter_elements(zubDeserState_t &s)
-{
-    if (!push_table(&s)) {
-        fail(s, ZUB_ESTACKFULL);
-        return;
-    }
-    const zubEndianInfoEntry_t *e = s.current.entry;
-    s.current.base = load_data_pointer(s.current.base, e);
-    s.current.table = e->argument.table;
-    s.current.count = 0;
-    s.current.index = 0;
-    s.state = ZUB_SIS_START_TABLE;
-}
-
-void start_array(zubDeserState_t &s)
-{
-    const zubEndianInfoEntry_t *e = s.current.entry;
-    s.bytesOfMemberDone = 0;
-    const uint64_t total = static_cast<uint64_t>(s.current.count) * atom_size(e);
-    if (total > ZUB_DESER_MAX_MEMBER_BYTES) {
-        // The count has been sent; none of the data is, and the walk ends.
-        zubOsalWriteBacktrace();
-        ZUB_DIAG(1, 1000, 0u, "Test for \"1\"was true: \"%s\"", "Exceed size");
-        fail(s, ZUB_EFAIL);
-        return;
-    }
-    s.totalBytesOfMember = static_cast<uint32_t>(total);
-    s.srcval = load_data_pointer(s.current.base, e);
-    s.state = ZUB_SIS_WRITE_ARRAY;
-}
-
-void write_array(zubDeserState_t &s, Cursor &c)
-{
-    uint32_t n = s.totalBytesOfMember - s.bytesOfMemberDone;
-    if (n > c.space) {
-        if (c.space == 0) {
-            ZUB_SER_DIAG("errorCode ZUB_DES_ERR_XRUN when ZUB_SIS_WRITE_ARRAY.\n");
-            s.errorCode = ZUB_DES_ERR_XRUN;
-            return;
-        }
-        n = c.space;
-    }
-    move_atoms(s, c, n);
-    if (s.bytesOfMemberDone == s.totalBytesOfMember) {
-        s.state = ZUB_SIS_ADVANCE_ENTRY;
     }
 }
 
@@ -317,15 +381,14 @@ int32_t serialize(zubDeserState_t *record)
     s.errorCode = 0;
     while (s.errorCode == 0) {
         switch (s.state) {
-        case ZUB_SIS_START_TABLE:
-            s.current.entry = s.current.table->entries;
-            s.state = ZUB_SIS_HANDLE_ENTRY;
+        case ZUB_SIS_START_TABLE: start_table(s); break;
+        case ZUB_SIS_ADVANCE_ENTRY: advance_entry(s); break;
+        case ZUB_SIS_HANDLE_ENTRY:
+            // Members that fit whole come back here at once: stay.
+            do {
+                handle_entry(s, c);
+            } while (s.state == ZUB_SIS_HANDLE_ENTRY);
             break;
-        case ZUB_SIS_ADVANCE_ENTRY:
-            s.current.entry += 1;
-            s.state = ZUB_SIS_HANDLE_ENTRY;
-            break;
-        case ZUB_SIS_HANDLE_ENTRY: handle_entry(s, c); break;
         case ZUB_SIS_ENTER_ELEMENTS: enter_elements(s); break;
         case ZUB_SIS_START_ARRAY: start_array(s); break;
         case ZUB_SIS_WRITING_INTEGRAL:
