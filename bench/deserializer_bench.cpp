@@ -248,8 +248,10 @@ public:
     void ReportRuns(const std::vector<Run> &runs) override
     {
         for (const Run &run : runs) {
+            // With --benchmark_repetitions the median stands for the run.
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
             auto it = run.counters.find("items_per_second");
-            if (it != run.counters.end()) rate[run.benchmark_name()] = it->second.value;
+            if (it != run.counters.end()) rate[run.run_name.str()] = it->second.value;
         }
         ConsoleReporter::ReportRuns(runs);
     }
