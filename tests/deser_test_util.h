@@ -108,7 +108,7 @@ inline std::string dump(const zubEndianTable_t *table, const uint8_t *base, cons
     for (const zubEndianInfoEntry_t *e = table->entries; !ZUB_ENDIAN_IS_END(e); ++e) {
         const unsigned kind = ZUB_ENDIAN_KIND(e);
         if (kind == ZUB_DESER_TYPE_TABLE) {
-            nested += "{" + dump(e->argument.table, base + e->memberOffset, blocks) + "}";
+            nested.append("{").append(dump(e->argument.table, base + e->memberOffset, blocks)).append("}");
             const size_t from = std::min<size_t>(raw.size(), e->memberOffset);
             std::fill(raw.begin() + from, raw.begin() + std::min(raw.size(), from + e->argument.table->size), 0);
             continue;
@@ -123,10 +123,10 @@ inline std::string dump(const zubEndianTable_t *table, const uint8_t *base, cons
         raw[static_cast<size_t>(at)] = static_cast<uint8_t>(n);
         const auto *block = static_cast<const uint8_t *>(pointer);
         const size_t size = blocks.blocks[static_cast<size_t>(n)].second;
-        nested += " #" + std::to_string(n) + "[";
+        nested.append(" #").append(std::to_string(n)).append("[");
         const zubEndianTable_t *element = ZUB_ENDIAN_ARGUMENT_IS_TABLE(e) ? e->argument.table : nullptr;
         for (size_t i = 0; element && element->size && i < size / element->size; ++i) {
-            nested += "(" + dump(element, block + i * element->size, blocks) + ")";
+            nested.append("(").append(dump(element, block + i * element->size, blocks)).append(")");
         }
         nested += element ? "]" : hexOf(block, size) + "]";
     }
@@ -155,7 +155,7 @@ inline std::string recordText(const zubDeserState_t &s, const void *top, size_t 
                               const TrackingAllocator &blocks)
 {
     auto level = [&](const zubDeserTableState_t &t) {
-        return " [" + std::to_string(reinterpret_cast<uintptr_t>(t.table)) + " " +
+        return std::string(" [") + std::to_string(reinterpret_cast<uintptr_t>(t.table)) + " " +
                std::to_string(reinterpret_cast<uintptr_t>(t.entry)) + " " + std::to_string(t.count) + " " +
                std::to_string(t.index) + " " + std::to_string(t.multiplicity) + " " +
                where(t.base, top, topSize, blocks) + "]";

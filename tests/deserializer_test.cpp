@@ -264,8 +264,8 @@ TEST(Deserializer, InvalidEntriesStatesAndAtomSizes)
         EXPECT_EQ(w.feed(bytes("42 00 02 61 62")), -14);
         EXPECT_EQ(w.s.state, ZUB_DIS_FAILED);
         EXPECT_EQ(w.s.bufferPosition, 1u);
-        EXPECT_EQ(capture.messages(), std::vector<std::string>{"Invalid endian table entry " +
-                                                              std::to_string(second.packed & 15) + ".\n"});
+        const std::string message = "Invalid endian table entry " + std::to_string(second.packed & 15u);
+        EXPECT_EQ(capture.messages(), std::vector<std::string>{message + ".\n"});
     }
     EXPECT_EQ(host[0], 0x42);
 
