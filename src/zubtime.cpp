@@ -11,7 +11,7 @@
 // and 2038-01-19. Counted from 1900-03-01, each leap day is the last day of
 // its (March to February) year, and from 1900-03-01 to 2100-02-28 every
 // fourth such year is the long one: the calendar repeats every 1461 days.
-// The day count splits into 4-year cycles, the year in the cycle and the
+// One division of four times the day count by 1461 gives the year and the
 // day in the year; the month of a March-based day follows from
 // (5 * day + 2) / 153 because the months from March onwards repeat the
 // lengths 31 30 31 30 31 every five months (153 days).
@@ -50,6 +50,13 @@ constexpr uint32_t kDaysPerCycle = 4 * 365 + 1;
 // Day of the March-based year on which January begins.
 constexpr uint32_t kJanuaryOfMarchYear = 306;
 
+// INT32_MIN, 1901-12-13 20:45:52, as a day after 1900-03-01 and a second of that day.
+constexpr uint32_t kEarliestDay = 652;
+constexpr uint32_t kEarliestSecondOfDay = 74752;
+
+static_assert((int64_t{kEarliestDay} - kDaysMarch1900To1970) * kSecondsPerDay + kEarliestSecondOfDay ==
+                  INT32_MIN,
+              "the earliest 32-bit time");
 static_assert(daysBeforeYear(2000) == 10957, "2000-01-01 is day 10957");
 static_assert(kDaysMarch1900To1970 == 70 * 365 + 17 - 59, "17 leap days from 1900 to 1969");
 
@@ -109,26 +116,29 @@ uint32_t toCalendarTime(struct tm *tm)
 
 void toBrokenDownTime(int32_t time, struct tm *tm)
 {
-    int32_t days = time / static_cast<int32_t>(kSecondsPerDay);
-    int32_t remainder = time % static_cast<int32_t>(kSecondsPerDay);
-    if (remainder < 0) {
-        remainder += static_cast<int32_t>(kSecondsPerDay);
-        --days;
+    // Counted from the earliest time, INT32_MIN, the seconds are unsigned
+    // and the division needs no sign correction.
+    const uint32_t sinceEarliest = static_cast<uint32_t>(time) ^ 0x80000000u;
+    uint32_t day = kEarliestDay + sinceEarliest / kSecondsPerDay;
+    uint32_t secondOfDay = sinceEarliest % kSecondsPerDay + kEarliestSecondOfDay;
+    if (secondOfDay >= kSecondsPerDay) {
+        secondOfDay -= kSecondsPerDay;
+        ++day;
     }
-    const uint32_t secondOfDay = static_cast<uint32_t>(remainder);
     tm->tm_hour = static_cast<int>(secondOfDay / 3600);
     tm->tm_min = static_cast<int>(secondOfDay % 3600 / 60);
     tm->tm_sec = static_cast<int>(secondOfDay % 60);
 
-    // At least 652 (1901-12-13) and at most 50363 (2038-01-19).
-    const uint32_t day = static_cast<uint32_t>(days + kDaysMarch1900To1970);
+    // day is at least 652 (1901-12-13) and at most 50363 (2038-01-19).
     tm->tm_wday = static_cast<int>((day + kWeekdayOfMarch1900) % 7);
 
-    const uint32_t dayOfCycle = day % kDaysPerCycle;
-    // The cycle's last day, its leap day, still belongs to the cycle's fourth year.
-    const uint32_t yearOfCycle = (dayOfCycle - dayOfCycle / (kDaysPerCycle - 1)) / 365;
-    const uint32_t dayOfYear = dayOfCycle - 365 * yearOfCycle; // 0 is 1 March
-    uint32_t year = 1900 + 4 * (day / kDaysPerCycle) + yearOfCycle;
+    // A year is 1461 / 4 days on average: (4 * day + 3) / 1461 counts the
+    // whole March-based years, the +3 keeping each cycle's leap day in its
+    // fourth year, and the remainder / 4 is the day within the year.
+    const uint32_t quarterDays = 4 * day + 3;
+    const uint32_t yearsFromMarch1900 = quarterDays / kDaysPerCycle;
+    const uint32_t dayOfYear = (quarterDays - kDaysPerCycle * yearsFromMarch1900) / 4; // 0 is 1 March
+    uint32_t year = 1900 + yearsFromMarch1900;
     const uint32_t monthFromMarch = (5 * dayOfYear + 2) / 153;
     tm->tm_mday = static_cast<int>(dayOfYear - (153 * monthFromMarch + 2) / 5 + 1);
     if (dayOfYear >= kJanuaryOfMarchYear) {
@@ -137,9 +147,9 @@ void toBrokenDownTime(int32_t time, struct tm *tm)
         tm->tm_mon = static_cast<int>(monthFromMarch - 10);
         tm->tm_yday = static_cast<int>(dayOfYear - kJanuaryOfMarchYear);
     } else {
-        // The year's February had a leap day when it opened a cycle (1900,
-        // which did not, lies before every 32-bit time).
-        const uint32_t januaryAndFebruary = 59 + (yearOfCycle == 0 ? 1 : 0);
+        // Every fourth year from 1900 has a leap day before its March (1900
+        // itself, which did not, lies before every 32-bit time).
+        const uint32_t januaryAndFebruary = 59 + (yearsFromMarch1900 % 4 == 0 ? 1 : 0);
         tm->tm_mon = static_cast<int>(monthFromMarch + 2);
         tm->tm_yday = static_cast<int>(dayOfYear + januaryAndFebruary);
     }
