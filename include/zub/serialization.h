@@ -61,6 +61,12 @@
  *  - The byte-order conversion passes over a TABLE entry whose argument is
  *    not a table (15 or less, null included), and does nothing for a null
  *    destination, source or table.
+ *  - The deserializer reads nothing when bufferPosition is above
+ *    bufferLength: it returns with ZUB_DES_ERR_XRUN and leaves
+ *    bufferPosition and totalBytes as they were.
+ *  - The deserializer refuses a TABLE entry whose argument is not a table
+ *    and a FIXED entry whose argument is a table with the invalid-entry
+ *    message and -14, as the serializer does.
  *
  * No function here keeps global state; separate walks may run on separate
  * threads and share tables. One state record, its stack, its buffer and its
@@ -428,7 +434,9 @@ ZUB_API int32_t zubSimpleSerializeInto(uint8_t *buffer, uint32_t bufferLength,
  * ZUB_DES_ERR_MULTIPLICITY (state ZUB_DIS_FAILED). A call on a walk that is
  * over returns 0 and changes nothing. A caller's allocator record decides
  * what its blocks hold: zero-fill them if the structure may be released
- * after a failed walk.
+ * after a failed walk. To cap what a stream can make you allocate, use the
+ * header-only bounded allocator of zub/bounded_allocator.h. The chunk must
+ * not overlap the structure being filled or its blocks.
  */
 ZUB_API int32_t _zubDeserializeTableFrom(zubDeserState_t *s);
 
@@ -446,6 +454,21 @@ ZUB_API int32_t _zubDeserializeTableFrom(zubDeserState_t *s);
  * allocated (nothing released); -1000 nesting deeper than maxDepth (what
  * was met before is released); 0 complete, or stopped at a null structure
  * address. Only for blocks from malloc (the default allocator).
+ * The marker of a freed array of atoms covers the first four bytes of the
+ * structure; a count or data pointer there that a later entry needs is read
+ * from a copy of those bytes taken when the structure's walk began, so such
+ * tables release correctly. Entries the deserializer refuses (a counted
+ * member with memberOffset 0xFFFF, a TABLE entry whose argument is not a
+ * table) are passed over.
+ * After a failed walk: a count that failed (above the multiplicity, or its
+ * block refused) inside an array of structures leaves that element with a
+ * count and a null data pointer; the release stops there with result 0 and
+ * does not free the arrays that enclose it. Give back everything a failed
+ * walk took with the bounded allocator's block log
+ * (zubBoundedAllocatorFreeAll in zub/bounded_allocator.h).
+ * After a walk that failed with -1000, release with maxDepth at least the
+ * deserializing stack's capacity: the walk may have allocated an array one
+ * level deeper than its stack.
  */
 ZUB_API int32_t _zubDeserMemoryDealloc(const zubEndianTable_t *table, void *record,
                                        int32_t maxDepth);

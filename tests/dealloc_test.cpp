@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+
+#include <execinfo.h>
+
+#include <climits>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "deser_test_util.h"
+#include "serial_random.h"
+#include "test_support.h"
+#include "zub/bounded_allocator.h"
+#include "zub/serialization.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
+#endif
+
+using deser::Walk;
+using zubtest::bytes;
+
+namespace {
+
+// Bytes held on the heap; only the sanitizer's allocator counts them
+// exactly (glibc's per-thread caches count freed chunks as used), so
+// elsewhere the checks that use it are skipped.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kHeapCounted = true;
+size_t heapInUse() { return __sanitizer_get_current_allocated_bytes(); }
+#else
+constexpr bool kHeapCounted = false;
+size_t heapInUse() { return 0; }
+#endif
+
+bool filledWith(const void *p, size_t n, uint8_t value)
+{
+    for (size_t i = 0; i < n; ++i) {
+        if (static_cast<const uint8_t *>(p)[i] != value) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(Dealloc, MarksWhatItFreed)
+{
+    zubDeserString_t text{3, static_cast<char *>(std::malloc(3))};
+    char *old = text.data;
+    EXPECT_EQ(_zubDeserMemoryDealloc(&__zub_EndianTable_zubDeserString_t, &text, -1), 0);
+    EXPECT_EQ(text.count, 0x57575700u);
+    EXPECT_EQ(text.data, old); // freed, not cleared
+
+    zubDeserStringArray_t list{};
+    Walk w(&__zub_EndianTable_zubDeserStringArray_t, &list);
+    w.feed(bytes("00 00 00 02 00 00 00 01 61 00 00 00 02 62 63"));
+    const size_t before = heapInUse();
+    EXPECT_EQ(_zubDeserMemoryDealloc(&__zub_EndianTable_zubDeserStringArray_t, &list, -1), 0);
+    EXPECT_TRUE(!kHeapCounted || before - heapInUse() == 2 * sizeof(zubDeserString_t) + 3);
+    EXPECT_EQ(list.count, 2u);
+    EXPECT_TRUE(filledWith(&list.data, sizeof list.data, 0x87));
+
+    // A null array of atoms is still marked; an empty array of structures
+    // keeps its pointer.
+    struct Two { uint32_t n; uint8_t *atoms; uint32_t m; zubDeserString_t *list; };
+    static const zubEndianInfoEntry_t entries[] = {
+        ZUB_ENTRY_VAR32(Two, n, atoms, 1), ZUB_ENTRY_VAR32_TABLE(Two, m, list, __zub_EndianTable_zubDeserString_t),
+        ZUB_ENTRY_END};
+    static const zubEndianTable_t table = ZUB_ENDIAN_TABLE(Two, entries);
+    Two two{5, nullptr, 0, reinterpret_cast<zubDeserString_t *>(0x10)};
+    EXPECT_EQ(_zubDeserMemoryDealloc(&table, &two, 0), 0);
+    EXPECT_EQ(two.n, 0x57575700u);
+    EXPECT_EQ(two.list, reinterpret_cast<zubDeserString_t *>(0x10));
+    EXPECT_EQ(_zubDeserMemoryDealloc(nullptr, &two, -1), -1);
+    EXPECT_EQ(_zubDeserMemoryDealloc(&table, nullptr, -1), -1);
+}
+
+TEST(Dealloc, DepthLimitStopsWhereTheStackEnds)
+{
+    // Elements mark themselves with their index; the second one's nested
+    // array does not fit a one-level stack, so the walk stops inside the
+    // array, with both marks readable and the array not yet freed.
+    struct Element { zubDeserString_t text; uint8_t n; zubDeserString_t *more; };
+    static const zubEndianInfoEntry_t elementEntries[] = {
+        ZUB_ENTRY_VAR32(Element, text.count, text.data, 1),
+        ZUB_ENTRY_VAR8_TABLE(Element, n, more, __zub_EndianTable_zubDeserString_t), ZUB_ENTRY_END};
+    static const zubEndianTable_t elementTable = ZUB_ENDIAN_TABLE(Element, elementEntries);
+    struct Top { uint32_t count; Element *data; } top{};
+    static const zubEndianInfoEntry_t entries[] = {ZUB_ENTRY_VAR32_TABLE(Top, count, data, elementTable),
+                                                   ZUB_ENTRY_END};
+    static const zubEndianTable_t table = ZUB_ENDIAN_TABLE(Top, entries);
+    Walk w(&table, &top);
+    w.feed(bytes("00 00 00 02 00 00 00 01 61 00 00 00 00 01 62 01 00 00 00 00"));
+    ASSERT_EQ(w.s.state, ZUB_DIS_DONE);
+    Element *elements = top.data;
+    EXPECT_EQ(_zubDeserMemoryDealloc(&table, &top, 1), -1000);
+    EXPECT_EQ(elements[0].text.count, 0x57575700u);
+    EXPECT_EQ(elements[1].text.count, 0x57575701u);
+    EXPECT_EQ(top.data, elements);
+    std::free(elements[1].more);
+    std::free(elements);
+
+    // The default stack walks 19 levels below the top, not 20; a huge
+    // maxDepth is capped, not wrapped.
+    for (int levels : {19, 20}) {
+        std::vector<zubEndianTable_t> tables(levels + 1);
+        std::vector<std::vector<zubEndianInfoEntry_t>> lists(levels + 1);
+        for (int k = levels; k >= 0; --k) {
+            const zubEndianInfoEntry_t nested = ZUB_ENTRY_RAW(0, 3, &tables[k + 1]);
+            const zubEndianInfoEntry_t text = ZUB_ENTRY_RAW(0, ZUB_ENDIAN_PACK(9, 1024 + sizeof(void *)), 1);
+            lists[k] = {k < levels ? nested : text, ZUB_ENTRY_END};
+            tables[k] = {static_cast<uint32_t>(2 * sizeof(void *)), lists[k].data()};
+        }
+        for (int32_t maxDepth : {-1, INT32_MAX}) {
+            zubDeserString_t deepest{1, static_cast<char *>(std::malloc(1))};
+            const int32_t expected = levels == 19 || maxDepth == INT32_MAX ? 0 : -1000;
+            EXPECT_EQ(_zubDeserMemoryDealloc(&tables[0], &deepest, maxDepth), expected);
+            if (expected != 0) std::free(deepest.data);
+        }
+    }
+}
+
+TEST(Dealloc, FieldsUnderTheMarkerAreReadAsTheyWere)
+{
+    // The element count lies in the first four bytes, listed after an array
+    // of atoms whose marker covers it before it is read.
+    struct Covered { uint32_t nList; uint32_t nBytes; uint8_t *bytes; zubDeserString_t *list; };
+    static const zubEndianInfoEntry_t entries[] = {
+        ZUB_ENTRY_VAR32(Covered, nBytes, bytes, 1),
+        ZUB_ENTRY_VAR32_TABLE(Covered, nList, list, __zub_EndianTable_zubDeserString_t), ZUB_ENTRY_END};
+    static const zubEndianTable_t table = ZUB_ENDIAN_TABLE(Covered, entries);
+    Covered c{};
+    Walk w(&table, &c);
+    w.feed(bytes("00 00 00 01 7a 00 00 00 02 00 00 00 01 61 00 00 00 00"));
+    ASSERT_EQ(c.nList, 2u);
+    const size_t before = heapInUse();
+    EXPECT_EQ(_zubDeserMemoryDealloc(&table, &c, -1), 0);
+    EXPECT_TRUE(!kHeapCounted || before - heapInUse() == 1 + 2 * sizeof(zubDeserString_t) + 1);
+    EXPECT_EQ(c.nList, 0x57575700u);
+    EXPECT_TRUE(filledWith(&c.list, sizeof c.list, 0x87));
+}
+
+TEST(Dealloc, AfterAFailedCountTheReleaseStopsButTheBoundedLogFreesAll)
+{
+    // Elements take at most one string; the second announces five, so its
+    // count stands without a block, and the release stops there.
+    struct Element { uint32_t count; zubDeserString_t *data; };
+    static const zubEndianInfoEntry_t elementEntries[] = {
+        ZUB_ENTRY_MULTIPLICITY(1), ZUB_ENTRY_VAR32_TABLE(Element, count, data, __zub_EndianTable_zubDeserString_t),
+        ZUB_ENTRY_END};
+    static const zubEndianTable_t elementTable = ZUB_ENDIAN_TABLE(Element, elementEntries);
+    struct Top { uint32_t count; Element *data; };
+    static const zubEndianInfoEntry_t entries[] = {ZUB_ENTRY_VAR32_TABLE(Top, count, data, elementTable),
+                                                   ZUB_ENTRY_END};
+    static const zubEndianTable_t table = ZUB_ENDIAN_TABLE(Top, entries);
+    const auto stream = bytes("00 00 00 02 00 00 00 01 00 00 00 01 61 00 00 00 05");
+    for (size_t logSlots : {8u, 2u}) {
+        const size_t before = heapInUse();
+        void *log[8];
+        zubBoundedAllocator_t bounded;
+        zubBoundedAllocatorInit(&bounded, 1024);
+        zubBoundedAllocatorSetLog(&bounded, log, logSlots);
+        Top top{};
+        {
+            Walk w(&table, &top, &bounded.record);
+            w.feed(stream);
+            // A full log refuses the third block, like an exhausted budget.
+            EXPECT_EQ(w.s.errorCode, logSlots == 8 ? ZUB_DES_ERR_MULTIPLICITY : ZUB_DES_ERR_NOMEM);
+        }
+        if (logSlots == 8) {
+            Element *array = top.data;
+            EXPECT_EQ(_zubDeserMemoryDealloc(&table, &top, -1), 0);
+            EXPECT_EQ(top.data, array); // the walk stopped inside it
+            EXPECT_EQ(array[1].count, 5u);
+            std::free(array);
+        } else {
+            zubBoundedAllocatorFreeAll(&bounded);
+        }
+        EXPECT_TRUE(!kHeapCounted || heapInUse() == before);
+    }
+}
+
+TEST(Dealloc, RandomTypesRoundTripInAnyChunkingAndReleaseCompletely)
+{
+    // The serializer's stream of random nested values read in one chunk,
+    // byte by byte and in random chunks: the same record, structure and
+    // blocks, equal to the value; the release gives back every byte.
+    void *frames[4];
+    backtrace(frames, 4); // the unwinder keeps memory once loaded
+#if defined(__arm__)
+    constexpr uint32_t kSeeds = 60;
+#else
+    constexpr uint32_t kSeeds = 400;
+#endif
+    for (uint32_t seed = 1; seed <= kSeeds; ++seed) {
+        zubtest::RandomSchema schema(seed);
+        zubtest::RandomValue value(schema, seed * 7919u);
+        const std::vector<uint8_t> stream = value.expectedStream();
+        std::mt19937 rng(seed);
+        size_t reference = 0;
+        for (int run = 0; run < 3; ++run) {
+            std::vector<uint8_t> copy(schema.types()[0].size, 0);
+            deser::TrackingAllocator blocks;
+            blocks.blocks.reserve(4096);
+            const size_t before = heapInUse();
+            size_t hash = 0;
+            {
+                Walk w(schema.table(), copy.data(), &blocks.record, static_cast<uint16_t>(schema.nesting() + 1));
+                for (size_t at = 0; at < stream.size() || w.s.state < ZUB_DIS_DONE;) {
+                    const size_t chunk = run == 0 ? stream.size() : run == 1 ? 1 : rng() % 12;
+                    w.feed(stream.data() + at, std::min(chunk, stream.size() - at));
+                    at += w.s.bufferPosition;
+                    ASSERT_LT(w.s.state, ZUB_DIS_FAILED) << "seed " << seed << " " << schema.describe();
+                }
+                hash = std::hash<std::string>()(deser::recordText(w.s, copy.data(), copy.size(), blocks) +
+                                                deser::dump(schema.table(), copy.data(), blocks));
+            }
+            ASSERT_EQ(value.compare(copy.data()), "") << "seed " << seed << " run " << run;
+            reference = run == 0 ? hash : reference;
+            ASSERT_EQ(hash, reference) << "seed " << seed << " run " << run;
+            const auto depth = static_cast<int32_t>(schema.nesting());
+            ASSERT_EQ(_zubDeserMemoryDealloc(schema.table(), copy.data(), depth), 0) << "seed " << seed;
+            ASSERT_TRUE(!kHeapCounted || heapInUse() == before) << "seed " << seed << " run " << run;
+        }
+    }
+}
