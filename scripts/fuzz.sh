@@ -15,9 +15,16 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target "${target}_fuzz"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-if [ -d "fuzz/corpus/$target" ]; then
-  cp -r "fuzz/corpus/$target/." "$work/"
-fi
+for corpus in "fuzz/corpus/$target" "fuzz/corpus/${target}_fuzz"; do
+  if [ -d "$corpus" ]; then
+    cp -r "$corpus/." "$work/"
+  fi
+done
 mkdir -p build/fuzz/artifacts
-"build/fuzz/fuzz/${target}_fuzz" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
+# Diagnostics stay on (the targets capture them); a target's own stderr
+# output such as backtraces is kept out of the log with -close_fd_mask when
+# ZUB_FUZZ_QUIET is set.
+extra=()
+[ -n "${ZUB_FUZZ_QUIET:-}" ] && extra+=(-close_fd_mask=2)
+"build/fuzz/fuzz/${target}_fuzz" "${extra[@]}" -rss_limit_mb=2048 -max_total_time="$seconds" -max_len=4096 -timeout=10 \
   -print_final_stats=1 -artifact_prefix="build/fuzz/artifacts/${target}-" "$work"
