@@ -226,7 +226,7 @@ private:
     zubDeserTableState_t *stack_;
     uint16_t capacity_;
     uint16_t depth_ = 0;
-    zubDeserTableState_t cur_;
+    zubDeserTableState_t cur_{};
 };
 
 } // namespace

@@ -54,7 +54,7 @@ constexpr uint32_t kJanuaryOfMarchYear = 306;
 constexpr uint32_t kEarliestDay = 652;
 constexpr uint32_t kEarliestSecondOfDay = 74752;
 
-static_assert((int64_t{kEarliestDay} - kDaysMarch1900To1970) * kSecondsPerDay + kEarliestSecondOfDay ==
+static_assert((static_cast<int64_t>(kEarliestDay) - kDaysMarch1900To1970) * kSecondsPerDay + kEarliestSecondOfDay ==
                   INT32_MIN,
               "the earliest 32-bit time");
 static_assert(daysBeforeYear(2000) == 10957, "2000-01-01 is day 10957");
