@@ -214,6 +214,14 @@ ZUB_WALK_INLINE void move_atoms(zubDeserState_t &s, Cursor &c, uint32_t n)
     s.bytesOfMemberDone += n;
 }
 
+// A counted member's data pointer, as load_data_pointer reads it, kept
+// inline in the walk.
+ZUB_WALK_INLINE uint8_t *data_pointer(uint8_t *base, const zubEndianInfoEntry_t *e)
+{
+    return static_cast<uint8_t *>(
+        load_ptr(base + (static_cast<ptrdiff_t>(e->memberOffset) + static_cast<ptrdiff_t>(ZUB_ENDIAN_POINTER_OFFSET(e)) - 1024)));
+}
+
 // The terminator of the current table: the walk's end at the top level,
 // else the next element of an array of structures or back to the parent.
 ZUB_WALK_INLINE void end_of_table(zubDeserState_t &s)
@@ -229,7 +237,7 @@ ZUB_WALK_INLINE void end_of_table(zubDeserState_t &s)
         if (parent.count != 0) {
             // The element address is taken afresh from the parent each time.
             s.current.index += 1;
-            s.current.base = load_data_pointer(parent.base, parent.entry) +
+            s.current.base = data_pointer(static_cast<uint8_t *>(parent.base), parent.entry) +
                              static_cast<uintptr_t>(static_cast<uint64_t>(s.current.index) *
                                                     s.current.table->size);
             start_table(s);
@@ -247,7 +255,7 @@ ZUB_WALK_INLINE void enter_elements(zubDeserState_t &s)
         return;
     }
     const zubEndianInfoEntry_t *e = s.current.entry;
-    s.current.base = load_data_pointer(s.current.base, e);
+    s.current.base = data_pointer(static_cast<uint8_t *>(s.current.base), e);
     s.current.table = e->argument.table;
     s.current.count = 0;
     s.current.index = 0;
@@ -267,24 +275,45 @@ ZUB_WALK_INLINE void start_array(zubDeserState_t &s)
         return;
     }
     s.totalBytesOfMember = static_cast<uint32_t>(total);
-    s.srcval = load_data_pointer(s.current.base, e);
+    s.srcval = data_pointer(static_cast<uint8_t *>(s.current.base), e);
     s.state = ZUB_SIS_WRITE_ARRAY;
+}
+
+[[gnu::cold, gnu::noinline]] void report_array_overrun()
+{
+    ZUB_SER_DIAG("errorCode ZUB_DES_ERR_XRUN when ZUB_SIS_WRITE_ARRAY.\n");
+}
+
+[[gnu::cold, gnu::noinline]] void report_integral_overrun()
+{
+    ZUB_SER_DIAG("errorCode ZUB_DES_ERR_XRUN when ZUB_SIS_WRITING_INTEGRAL.\n");
+}
+
+ZUB_WALK_INLINE void array_overrun(zubDeserState_t &s)
+{
+    report_array_overrun();
+    s.errorCode = ZUB_DES_ERR_XRUN;
+}
+
+ZUB_WALK_INLINE void integral_overrun(zubDeserState_t &s)
+{
+    report_integral_overrun();
+    s.errorCode = ZUB_DES_ERR_XRUN;
 }
 
 ZUB_WALK_INLINE void write_array(zubDeserState_t &s, Cursor &c)
 {
-    uint32_t n = s.totalBytesOfMember - s.bytesOfMemberDone;
-    if (n > c.space) {
-        if (c.space == 0) {
-            ZUB_SER_DIAG("errorCode ZUB_DES_ERR_XRUN when ZUB_SIS_WRITE_ARRAY.\n");
-            s.errorCode = ZUB_DES_ERR_XRUN;
-            return;
-        }
-        n = c.space;
-    }
-    move_atoms(s, c, n);
-    if (s.bytesOfMemberDone == s.totalBytesOfMember) {
+    const uint32_t n = s.totalBytesOfMember - s.bytesOfMemberDone;
+    if (n <= c.space) {
+        move_atoms(s, c, n);
         advance_entry(s);
+    } else if (c.space == 0) {
+        array_overrun(s);
+    } else {
+        // Cut by the end of the buffer: the next step would find no space
+        // and report it, so report it now.
+        move_atoms(s, c, c.space);
+        array_overrun(s);
     }
 }
 
@@ -322,14 +351,6 @@ ZUB_WALK_INLINE uint32_t entry_head(const zubEndianInfoEntry_t *e)
     } else {
         return e->memberOffset | static_cast<uint32_t>(e->packed) << 16;
     }
-}
-
-// A counted member's data pointer, as load_data_pointer reads it, kept
-// inline in the walk.
-ZUB_WALK_INLINE uint8_t *data_pointer(uint8_t *base, const zubEndianInfoEntry_t *e)
-{
-    return static_cast<uint8_t *>(
-        load_ptr(base + (static_cast<ptrdiff_t>(e->memberOffset) + static_cast<ptrdiff_t>(ZUB_ENDIAN_POINTER_OFFSET(e)) - 1024)));
 }
 
 // The same for the member at member whose entry begins with head.
@@ -726,11 +747,11 @@ int32_t serialize(zubDeserState_t *record)
         case ZUB_SIS_ENTER_ELEMENTS: enter_elements(s); break;
         case ZUB_SIS_START_ARRAY: start_array(s); break;
         case ZUB_SIS_WRITING_INTEGRAL:
-            if (c.space == 0) {
-                ZUB_SER_DIAG("errorCode ZUB_DES_ERR_XRUN when ZUB_SIS_WRITING_INTEGRAL.\n");
-                s.errorCode = ZUB_DES_ERR_XRUN;
-            } else if (move_integral(s, c)) {
+            if (c.space != 0 && move_integral(s, c)) {
                 s.state = s.nextState;
+            } else {
+                // No space, or none left after the part that fitted.
+                integral_overrun(s);
             }
             break;
         case ZUB_SIS_WRITE_ARRAY: write_array(s, c); break;
