@@ -410,12 +410,18 @@ public:
 
     ZUB_WALK_INLINE void run()
     {
+        // Nothing is stored back when the first entry is handed over at
+        // once (a buffer that is already full): the record is unchanged,
+        // and small stores just before the caller's whole-record copy
+        // would only stall it.
+        bool moved = false;
         for (;;) {
             const zubEndianInfoEntry_t *e = e_;
             if (entry_is_end(e)) {
                 if (!end_of_table()) {
                     break;
                 }
+                moved = true;
                 continue;
             }
             const uint32_t head = entry_head(e);
@@ -453,6 +459,10 @@ public:
             if (!ok) {
                 break;
             }
+            moved = true;
+        }
+        if (!moved) {
+            return;
         }
         save_current();
         s_.srcval = srcval_;
@@ -723,14 +733,60 @@ ZUB_WALK_INLINE void handle_entry(zubDeserState_t &s, Cursor &c)
     }
 }
 
+// The walk works on a local copy of the walk fields (see the design note),
+// taken and stored back field by field: a whole-record block copy would
+// read, in wide words, fields the caller has just stored one by one (and
+// store back fields the walk has just stored), which the processor cannot
+// forward and has to wait for. The buffer fields and totalBytes stay in
+// the caller's record, read once and written once; fields the serializer
+// never changes are not stored back.
+ZUB_WALK_INLINE void load_record(zubDeserState_t &s, const zubDeserState_t &r)
+{
+    s.stack = r.stack;
+    s.stackCapacity = r.stackCapacity;
+    s.current.table = r.current.table;
+    s.current.entry = r.current.entry;
+    s.current.count = r.current.count;
+    s.current.index = r.current.index;
+    s.current.multiplicity = r.current.multiplicity;
+    s.current.base = r.current.base;
+    s.state = r.state;
+    s.nextState = r.nextState;
+    s.bytesOfMemberDone = r.bytesOfMemberDone;
+    s.totalBytesOfMember = r.totalBytesOfMember;
+    s.stackDepth = r.stackDepth;
+    s.errorCode = r.errorCode;
+    s.srcval = r.srcval;
+}
+
+ZUB_WALK_INLINE void store_record(zubDeserState_t &r, const zubDeserState_t &s)
+{
+    r.current.table = s.current.table;
+    r.current.entry = s.current.entry;
+    r.current.count = s.current.count;
+    r.current.index = s.current.index;
+    r.current.multiplicity = s.current.multiplicity;
+    r.current.base = s.current.base;
+    r.state = s.state;
+    r.nextState = s.nextState;
+    r.bytesOfMemberDone = s.bytesOfMemberDone;
+    r.totalBytesOfMember = s.totalBytesOfMember;
+    r.stackDepth = s.stackDepth;
+    r.errorCode = s.errorCode;
+    r.srcval = s.srcval;
+}
+
 int32_t serialize(zubDeserState_t *record)
 {
-    zubDeserState_t s = *record;
     // A position past the end is taken as a full buffer.
+    const uint32_t length = record->bufferLength;
+    const uint32_t position = record->bufferPosition;
     Cursor c;
-    c.space = s.bufferPosition <= s.bufferLength ? s.bufferLength - s.bufferPosition : 0u;
-    c.out = s.buffer + (s.bufferLength - c.space);
+    c.space = position <= length ? length - position : 0u;
+    c.out = record->buffer + (length - c.space);
     const uint32_t spaceAtStart = c.space;
+    zubDeserState_t s;
+    load_record(s, *record);
 
     s.errorCode = 0;
     while (s.errorCode == 0) {
@@ -762,9 +818,9 @@ int32_t serialize(zubDeserState_t *record)
         }
     }
 
-    s.totalBytes += spaceAtStart - c.space;
-    s.bufferPosition = s.bufferLength - c.space;
-    *record = s;
+    record->totalBytes += spaceAtStart - c.space;
+    record->bufferPosition = length - c.space;
+    store_record(*record, s);
     return s.errorCode < 0 ? s.errorCode : 0;
 }
 
