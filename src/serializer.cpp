@@ -410,18 +410,12 @@ public:
 
     ZUB_WALK_INLINE void run()
     {
-        // Nothing is stored back when the first entry is handed over at
-        // once (a buffer that is already full): the record is unchanged,
-        // and small stores just before the caller's whole-record copy
-        // would only stall it.
-        bool moved = false;
         for (;;) {
             const zubEndianInfoEntry_t *e = e_;
             if (entry_is_end(e)) {
                 if (!end_of_table()) {
                     break;
                 }
-                moved = true;
                 continue;
             }
             const uint32_t head = entry_head(e);
@@ -459,10 +453,6 @@ public:
             if (!ok) {
                 break;
             }
-            moved = true;
-        }
-        if (!moved) {
-            return;
         }
         save_current();
         s_.srcval = srcval_;
