@@ -279,12 +279,14 @@ ZUB_WALK_INLINE void start_array(zubDeserState_t &s)
     s.state = ZUB_SIS_WRITE_ARRAY;
 }
 
-[[gnu::cold, gnu::noinline]] void report_array_overrun()
+// The overrun reports stay inline: a resumable walk through a small buffer
+// makes one at the end of every call.
+ZUB_WALK_INLINE void report_array_overrun()
 {
     ZUB_SER_DIAG("errorCode ZUB_DES_ERR_XRUN when ZUB_SIS_WRITE_ARRAY.\n");
 }
 
-[[gnu::cold, gnu::noinline]] void report_integral_overrun()
+ZUB_WALK_INLINE void report_integral_overrun()
 {
     ZUB_SER_DIAG("errorCode ZUB_DES_ERR_XRUN when ZUB_SIS_WRITING_INTEGRAL.\n");
 }
