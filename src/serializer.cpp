@@ -6,12 +6,13 @@
 // the state number and, for the member being written, srcval,
 // bytesOfMemberDone and totalBytesOfMember. A call runs the state machine
 // until the buffer runs out, the walk ends or it fails. It works on a local
-// copy of the record and stores it back on the way out: the buffer is byte
-// memory that may alias anything, so writing through the caller's record
-// would make the compiler reload every field after every store.
+// copy of the walk fields and stores them back on the way out, one by one
+// (load_record, store_record): the buffer is byte memory that may alias
+// anything, so writing through the caller's record would make the compiler
+// reload every field after every store.
 //
-// Every byte leaves through one of two helpers, both of which move exactly
-// the part of the member that fits:
+// In the state loop every byte leaves through one of two helpers, both of
+// which move exactly the part of the member that fits:
 //  - move_integral: a scalar or a count, most significant byte first; srcval
 //    starts at the member's last byte and walks down one byte per byte.
 //  - move_atoms: atom data; byte j of the member (j counted over all calls)
