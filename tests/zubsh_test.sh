@@ -27,8 +27,10 @@ commands:
   echo     print the arguments
   encode   encode TYPE VALUES...: print the stream in hex
   help     list the commands
+  mktime   print the seconds of YYYY-MM-DD hh:mm:ss (fields repaired)
   quit     leave zubsh
   sort     print the arguments in byte order (string list)
+  time     print the UTC date of SECONDS since 1970
 hello quoted  text single
 apple apple fig pear
 root class "zubObject" a b
@@ -46,6 +48,18 @@ printf 'before\n' >"$work/want"
 check "quit" "$work/want" "$work/out"
 [ "$status" -eq 0 ] || { echo "FAILED: exit status $status after quit"; failed=1; }
 [ -s "$work/err" ] && { echo "FAILED: unexpected output on stderr"; cat "$work/err"; failed=1; }
+
+# Time conversion both ways, with the repairs shown.
+printf '%s\n' 'time 951782400' 'time -1' 'mktime 2001-02-31 07:08:60' 'mktime 2000-13-01 25:00:00' \
+  'time x' | ZUB_DEBUG=none run "$@" >"$work/out" 2>"$work/err"
+cat >"$work/want" <<'TEXT'
+2000-02-29 00:00:00 (Tue, day 59 of the year)
+1969-12-31 23:59:59 (Wed, day 364 of the year)
+983603280  2001-02-31 07:08:00 (Sat, day 61 of the year)
+946684800  2000-01-01 00:00:00 (Sat, day 0 of the year)
+usage: time SECONDS (-2147483648 to 2147483647)
+TEXT
+check "time" "$work/want" "$work/out"
 
 # No input at all.
 run "$@" </dev/null >"$work/out" 2>/dev/null

@@ -16,5 +16,6 @@ int zubsh_register_modules(vklState_t *console);
 int zubsh_register_lists(vklState_t *console);
 int zubsh_register_object(vklState_t *console);
 int zubsh_register_serial(vklState_t *console);
+int zubsh_register_time(vklState_t *console);
 
 #endif

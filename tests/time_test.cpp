@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "zub/zubtime.h"
+
+namespace {
+
+// The nine standard fields lead struct tm (checked in tests/abi/time_abi.c).
+constexpr size_t kNineFields = offsetof(struct tm, tm_isdst) + sizeof(int);
+
+std::string show(const struct tm &tm)
+{
+    char text[160];
+    std::snprintf(text, sizeof text, "%lld-%02lld-%02d %02d:%02d:%02d w%d d%d s%d", tm.tm_year + 1900LL,
+                  tm.tm_mon + 1LL, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, tm.tm_wday, tm.tm_yday,
+                  tm.tm_isdst);
+    return text;
+}
+
+// Fields in reading order; years since 1900 as given, so any value fits.
+struct tm record(int year, int mon, int mday, int hour, int min, int sec)
+{
+    struct tm tm;
+    std::memset(&tm, 0xA5, sizeof tm);
+    tm.tm_year = year, tm.tm_mon = mon, tm.tm_mday = mday, tm.tm_hour = hour, tm.tm_min = min, tm.tm_sec = sec;
+    return tm;
+}
+
+bool extraFieldsUntouched(const struct tm &tm)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(&tm);
+    for (size_t i = kNineFields; i < sizeof tm; ++i) {
+        if (bytes[i] != 0xA5) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool leap(int year)
+{
+    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
+
+// The repair rules and a loop over the years, step by step.
+uint32_t slowToCalendar(struct tm *tm)
+{
+    static const uint32_t before[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    auto inRange = [](int &field, uint32_t lo, uint32_t hi, int repaired) {
+        if (static_cast<uint32_t>(field) < lo || static_cast<uint32_t>(field) > hi) {
+            field = repaired;
+        }
+    };
+    inRange(tm->tm_sec, 0, 59, 0), inRange(tm->tm_min, 0, 59, 0), inRange(tm->tm_hour, 0, 23, 0);
+    inRange(tm->tm_mon, 0, 11, 0), inRange(tm->tm_mday, 1, 31, 1), inRange(tm->tm_year, 70, 200, 70);
+    const int year = tm->tm_year + 1900;
+    uint32_t days = before[tm->tm_mon] + static_cast<uint32_t>(tm->tm_mday - 1) + (tm->tm_mon > 1 && leap(year));
+    tm->tm_yday = static_cast<int>(days);
+    for (int y = 1970; y < year; ++y) {
+        days += leap(y) ? 366 : 365;
+    }
+    tm->tm_wday = static_cast<int>((days + 4) % 7), tm->tm_isdst = 0;
+    return static_cast<uint32_t>(tm->tm_sec + 60 * tm->tm_min + 3600 * tm->tm_hour) + 86400u * days;
+}
+
+} // namespace
+
+TEST(TimeToBrokenDown, KnownDatesAndNullRecord)
+{
+    const std::pair<int32_t, const char *> cases[] = {
+        {0, "1970-01-01 00:00:00 w4 d0 s0"},           {-1, "1969-12-31 23:59:59 w3 d364 s0"},
+        {951782400, "2000-02-29 00:00:00 w2 d59 s0"},  {951868800, "2000-03-01 00:00:00 w3 d60 s0"},
+        {978220800, "2000-12-31 00:00:00 w0 d365 s0"}, {INT32_MAX, "2038-01-19 03:14:07 w2 d18 s0"},
+        {INT32_MIN, "1901-12-13 20:45:52 w5 d346 s0"}, {-2145916801, "1901-12-31 23:59:59 w2 d364 s0"},
+    };
+    for (const auto &[time, text] : cases) {
+        struct tm tm = record(0, 0, 0, 0, 0, 0);
+        EXPECT_EQ(zubTimeConvertCalendarTimeToBrokenDownTime(time, &tm), &tm);
+        EXPECT_EQ(show(tm), text) << time;
+        EXPECT_TRUE(extraFieldsUntouched(tm)) << time;
+    }
+    EXPECT_EQ(zubTimeConvertCalendarTimeToBrokenDownTime(0, nullptr), nullptr);
+}
+
+// Every day of the 32-bit range at a few times of day, and a million random
+// seconds, against gmtime_r; non-negative times also convert back.
+TEST(TimeToBrokenDown, MatchesGmtimeAndConvertsBack)
+{
+    const uint32_t seed = std::random_device{}();
+    std::mt19937 random(seed);
+    auto check = [&](int64_t wide) {
+        if (wide < INT32_MIN || wide > INT32_MAX) {
+            return true;
+        }
+        const auto time = static_cast<int32_t>(wide);
+        const time_t value = time;
+        struct tm ours, theirs;
+        zubTimeConvertCalendarTimeToBrokenDownTime(time, &ours);
+        EXPECT_NE(gmtime_r(&value, &theirs), nullptr);
+        const bool same = std::memcmp(&ours, &theirs, kNineFields) == 0;
+        EXPECT_TRUE(same) << "seed " << seed << " time " << time << ": " << show(ours) << " / " << show(theirs);
+        if (same && time >= 0) {
+            EXPECT_EQ(zubTimeConvertBrokenDownTimeToCalendarTime(&ours), static_cast<uint32_t>(time));
+            EXPECT_EQ(std::memcmp(&ours, &theirs, kNineFields), 0) << time;
+        }
+        return same;
+    };
+    for (int64_t day = INT32_MIN / 86400 - 1; day <= INT32_MAX / 86400; ++day) {
+        for (int64_t second : {0, 1, 43199, 86399}) {
+            ASSERT_TRUE(check(day * 86400 + second));
+        }
+    }
+    for (int i = 0; i < 1000000; ++i) {
+        ASSERT_TRUE(check(static_cast<int32_t>(random())));
+    }
+}
+
+TEST(TimeToCalendar, KnownDatesAndRepairs)
+{
+    struct Case {
+        struct tm given;
+        uint32_t time;
+        const char *repaired;
+    } cases[] = {
+        {record(70, 0, 1, 0, 0, 0), 0, "1970-01-01 00:00:00 w4 d0 s0"},
+        {record(100, 1, 29, 0, 0, 0), 951782400, "2000-02-29 00:00:00 w2 d59 s0"},
+        {record(100, 11, 31, 0, 0, 0), 978220800, "2000-12-31 00:00:00 w0 d365 s0"},
+        {record(138, 0, 19, 3, 14, 8), 2147483648u, "2038-01-19 03:14:08 w2 d18 s0"},
+        {record(200, 2, 1, 0, 0, 0), 4107542400u, "2100-03-01 00:00:00 w1 d59 s0"}, // 2100: no leap day
+        {record(200, 11, 31, 23, 59, 59), 4133980799u, "2100-12-31 23:59:59 w5 d364 s0"},
+        // Each field out of range is repaired alone, never carried.
+        {record(101, 4, 6, 7, 8, 60), 989132880, "2001-05-06 07:08:00 w0 d125 s0"},
+        {record(101, 4, 6, 7, 60, 9), 989107200 + 7 * 3600 + 9, "2001-05-06 07:00:09 w0 d125 s0"},
+        {record(101, 4, 6, 24, 8, 0), 989107200 + 8 * 60, "2001-05-06 00:08:00 w0 d125 s0"},
+        {record(101, 12, 6, 7, 8, 0), 978764880, "2001-01-06 07:08:00 w6 d5 s0"},
+        {record(101, 4, 0, 0, 0, 0), 988675200, "2001-05-01 00:00:00 w2 d120 s0"},
+        {record(101, 4, 32, 0, 0, 0), 988675200, "2001-05-01 00:00:00 w2 d120 s0"},
+        {record(101, -1, -1, -1, -1, -1), 978307200, "2001-01-01 00:00:00 w1 d0 s0"},
+        {record(69, 2, 1, 0, 0, 0), 59 * 86400, "1970-03-01 00:00:00 w0 d59 s0"},
+        {record(201, 2, 1, 0, 0, 0), 59 * 86400, "1970-03-01 00:00:00 w0 d59 s0"},
+        {record(INT32_MIN, 2, 1, 0, 0, 0), 59 * 86400, "1970-03-01 00:00:00 w0 d59 s0"},
+        // The day is not checked against its month; the leap day goes by the month field.
+        {record(101, 1, 31, 0, 0, 0), 983577600, "2001-02-31 00:00:00 w6 d61 s0"},
+        {record(104, 1, 31, 0, 0, 0), 1078185600, "2004-02-31 00:00:00 w2 d61 s0"},
+        {record(200, 1, 30, 0, 0, 0), 4107628800u, "2100-02-30 00:00:00 w2 d60 s0"},
+    };
+    for (auto &c : cases) {
+        EXPECT_EQ(zubTimeConvertBrokenDownTimeToCalendarTime(&c.given), c.time) << c.repaired;
+        EXPECT_EQ(show(c.given), c.repaired);
+        EXPECT_TRUE(extraFieldsUntouched(c.given)) << c.repaired;
+    }
+    EXPECT_EQ(zubTimeConvertBrokenDownTimeToCalendarTime(nullptr), 0u);
+}
+
+// Every valid date of 1970 to 2100 at a random time of day against timegm
+// (as far as the C library's time_t reaches; the year-by-year model covers
+// the rest on a 32-bit time_t).
+TEST(TimeToCalendar, EveryValidDateMatchesTimegm)
+{
+    const uint32_t seed = std::random_device{}();
+    std::mt19937 random(seed);
+    for (int32_t day = 0; day <= 47846; ++day) { // 1970-01-01 to 2100-12-31
+        const uint32_t expected = 86400u * static_cast<uint32_t>(day) + random() % 86400;
+        if (sizeof(time_t) == 4 && expected > static_cast<uint32_t>(INT32_MAX)) {
+            break;
+        }
+        const time_t value = static_cast<time_t>(expected);
+        struct tm ours = record(0, 0, 0, 0, 0, 0), theirs;
+        gmtime_r(&value, &ours);
+        theirs = ours;
+        ASSERT_EQ(zubTimeConvertBrokenDownTimeToCalendarTime(&ours), expected) << "seed " << seed;
+        ASSERT_EQ(static_cast<int64_t>(timegm(&theirs)), static_cast<int64_t>(expected));
+        ASSERT_EQ(std::memcmp(&ours, &theirs, kNineFields), 0) << show(ours) << " / " << show(theirs);
+    }
+}
+
+// Fields drawn from the edges of their ranges and from all 32-bit values.
+TEST(TimeToCalendar, RandomFieldsMatchTheYearByYearModel)
+{
+    const uint32_t seed = std::random_device{}();
+    std::mt19937 random(seed);
+    const int edges[] = {INT32_MIN, -1, 0, 1, 11, 12, 23, 24, 31, 32, 59, 60, 69, 70, 100, 200, 201, INT32_MAX};
+    auto field = [&](int lo, int hi) {
+        const uint32_t pick = random() % 3;
+        return pick == 0   ? edges[random() % std::size(edges)]
+               : pick == 1 ? lo + static_cast<int>(random() % static_cast<uint32_t>(hi - lo + 1))
+                           : static_cast<int>(random());
+    };
+    for (int i = 0; i < 200000; ++i) {
+        struct tm ours = record(field(70, 200), field(0, 11), field(1, 31), field(0, 23), field(0, 59), field(0, 59));
+        struct tm slow = ours;
+        const std::string given = show(ours);
+        ASSERT_EQ(zubTimeConvertBrokenDownTimeToCalendarTime(&ours), slowToCalendar(&slow))
+            << "seed " << seed << " given " << given;
+        ASSERT_EQ(std::memcmp(&ours, &slow, kNineFields), 0) << "seed " << seed << " given " << given;
+        ASSERT_TRUE(extraFieldsUntouched(ours));
+    }
+}
