@@ -80,7 +80,7 @@ FAMILY = {
     "vector": "vector", "sortedidlist": "sorted id list", "ringbuffer": "ring buffer",
     "scattergather": "scatter-gather", "ohash": "open hash (ohash)", "zubohash": "keyed hash (OHash)",
     "dllist": "linked list", "strlist": "string list", "time": "time conversion",
-    "zubsimplecommandline": "console", "object": "object root, strings",
+    "zubsimplecommandline": "console", "zubtime": "time conversion", "object": "object root, strings",
     "pb_encode": "nanopb pb_encode", "pb_decode": "nanopb pb_decode", "pb_common": "nanopb pb_common",
 }
 SERIAL = ("serializer", "deserializer", "dealloc", "byteorder")
