@@ -126,10 +126,11 @@ PATTERNS = [
         ("{1}/std_{2}", "std::unordered_map",
          lambda m: (">=", 1.0) if m[1].startswith("find") else None),
         ("{1}/absl_{2}", "absl::flat_hash_map", None)]),
-    ("time_bench", r"^To(BrokenDown|Calendar)Zub/(.*)$", "time to {1}, {2}", [
-        ("ToBrokenDownGmtime/{2}", "gmtime_r", lambda m: (">=", 2.0) if m[1] == "BrokenDown" else None),
-        ("ToCalendarTimegm/{2}", "timegm", lambda m: (">=", 5.0) if m[1] == "Calendar" else None),
-        ("ToCalendarYearByYear/{2}", "year-by-year loop", None)]),
+    ("time_bench", r"^ToBrokenDownZub/(.*)$", "time: calendar to broken-down, {1} distinct inputs", [
+        ("ToBrokenDownGmtime/{1}", "gmtime_r", (">=", 2.0))]),
+    ("time_bench", r"^ToCalendarZub/(.*)$", "time: broken-down to calendar, {1} distinct inputs", [
+        ("ToCalendarTimegm/{1}", "timegm", (">=", 5.0)),
+        ("ToCalendarYearByYear/{1}", "year-by-year loop", None)]),
 ]
 
 
