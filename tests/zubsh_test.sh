@@ -104,5 +104,37 @@ decode: odd number of hex digits
 TEXT
 check "stream inspector" "$work/want" "$work/out"
 
+# Every type round-trips: what encode prints, decode reads back to the
+# same values (extremes of each width included).
+cases=('blob-i8|-128 127 0' 'blob-i16|-32768 32767' 'blob-i32|-2147483648 2147483647'
+  'blob-i64|-9223372036854775808 9223372036854775807' 'blob-u8|255 1' 'blob-u16|65535'
+  'blob-u32|4294967295 7' 'blob-u64|18446744073709551615' 'vector-u8|' 'vector-u16|1 2 3'
+  'vector-u32|305419896' 'string|' 'string-array|x yz' 'blob-string|' 'time|-1 999999999')
+for c in "${cases[@]}"; do echo "encode ${c%%|*} ${c#*|}"; done | ZUB_DEBUG=none run "$@" >"$work/hex" 2>/dev/null
+i=0
+while read -r count hex; do
+  c=${cases[$i]}
+  echo "decode ${c%%|*} ${hex#bytes: }"
+  i=$((i + 1))
+done <"$work/hex" | ZUB_DEBUG=none run "$@" >"$work/out" 2>/dev/null
+cat >"$work/want" <<'TEXT'
+count 3: -128 127 0
+count 2: -32768 32767
+count 2: -2147483648 2147483647
+count 2: -9223372036854775808 9223372036854775807
+count 2: 255 1
+count 1: 65535
+count 2: 4294967295 7
+count 1: 18446744073709551615
+count 0:
+count 3: 1 2 3
+count 1: 305419896
+count 0: ""
+count 2: [0] "x" [1] "yz"
+count 0:
+seconds -1 nanoseconds 999999999
+TEXT
+check "round trip of every type" "$work/want" "$work/out"
+
 [ "$failed" -eq 0 ] && echo "zubsh: all scripted sessions passed"
 exit "$failed"
