@@ -19,87 +19,20 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "../bench/representative_message.h"
 #include "internal/bytes.h"
 #include "zub/bitmask.h"
 #include "zub/serialization.h"
 
 namespace {
 
-// ---- the representative message (as in bench/serializer_bench.cpp) ----------
+// ---- the representative message of the serialization benchmarks -----------
 
-struct Item {
-    uint32_t id;
-    uint32_t value;
-    uint16_t nameLength;
-    char *name;
-};
-struct Msg {
-    uint8_t u8;
-    uint16_t u16;
-    uint32_t u32;
-    uint64_t u64;
-    uint16_t nameLength;
-    char *name;
-    uint32_t valueCount;
-    uint32_t *values;
-    uint8_t itemCount;
-    Item *items;
-};
+using namespace bench;
 
-constexpr zubEndianInfoEntry_t itemEntries[] = {ZUB_ENTRY_U32(Item, id), ZUB_ENTRY_U32(Item, value),
-                                                ZUB_ENTRY_STRING(Item, nameLength, name), ZUB_ENTRY_END};
-constexpr zubEndianTable_t itemTable = ZUB_ENDIAN_TABLE(Item, itemEntries);
-constexpr zubEndianInfoEntry_t msgEntries[] = {
-    ZUB_ENTRY_U8(Msg, u8),
-    ZUB_ENTRY_U16(Msg, u16),
-    ZUB_ENTRY_U32(Msg, u32),
-    ZUB_ENTRY_U64(Msg, u64),
-    ZUB_ENTRY_STRING(Msg, nameLength, name),
-    ZUB_ENTRY_VAR32(Msg, valueCount, values, 4),
-    ZUB_ENTRY_VAR8_TABLE(Msg, itemCount, items, itemTable),
-    ZUB_ENTRY_END};
-constexpr zubEndianTable_t msgTable = ZUB_ENDIAN_TABLE(Msg, msgEntries);
-constexpr uint32_t kStreamBytes = 1 + 2 + 4 + 8 + 2 + 32 + 4 + 64 * 4 + 1 + 16 * (4 + 4 + 2 + 8);
-
-char msgName[33] = "a thirty-two byte message name!!";
-uint32_t msgValues[64];
-char itemNames[16][9];
-Item msgItems[16];
-Msg message;
+MessageData messageData;
+Msg &message = messageData.msg;
 uint8_t stream[4096];
-
-void makeMessage()
-{
-    for (uint32_t i = 0; i < 64; ++i) msgValues[i] = i * 0x01010101u;
-    for (uint32_t i = 0; i < 16; ++i) {
-        std::snprintf(itemNames[i], sizeof itemNames[i], "item-%03u", i);
-        msgItems[i] = {i, i * 7u, 8, itemNames[i]};
-    }
-    message = {0x12, 0x3456, 0x789ABCDE, 0x0123456789ABCDEFull, 32, msgName, 64, msgValues, 16, msgItems};
-}
-
-__attribute__((noinline)) size_t handEncode(uint8_t *out, const Msg &m)
-{
-    using namespace zub::detail;
-    uint8_t *p = out;
-    *p++ = m.u8;
-    store_be16(p, m.u16), p += 2;
-    store_be32(p, m.u32), p += 4;
-    store_be64(p, m.u64), p += 8;
-    store_be16(p, m.nameLength), p += 2;
-    std::memcpy(p, m.name, m.nameLength), p += m.nameLength;
-    store_be32(p, m.valueCount), p += 4;
-    for (uint32_t i = 0; i < m.valueCount; ++i, p += 4) store_be32(p, m.values[i]);
-    *p++ = m.itemCount;
-    for (uint32_t i = 0; i < m.itemCount; ++i) {
-        const Item &it = m.items[i];
-        store_be32(p, it.id), p += 4;
-        store_be32(p, it.value), p += 4;
-        store_be16(p, it.nameLength), p += 2;
-        std::memcpy(p, it.name, it.nameLength), p += it.nameLength;
-    }
-    return static_cast<size_t>(p - out);
-}
 
 // The hand-written decoder's work for the well-formed stream: the same
 // blocks as the deserializer, then freed.
@@ -250,7 +183,6 @@ int main(int argc, char **argv)
     auto is = [op](const char *name) { return std::strcmp(op, name) == 0; };
     uint64_t sum = 0;
 
-    makeMessage();
     if (zubSimpleSerializeInto(stream, sizeof stream, &msgTable, &message) != static_cast<int32_t>(kStreamBytes)) {
         std::fprintf(stderr, "the representative message does not serialize\n");
         return 1;
