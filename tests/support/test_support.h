@@ -26,9 +26,7 @@ public:
     zubAllocator_t *record() { return &record_; }
 
     size_t liveBlocks() const;
-    size_t liveBytes() const;
     size_t allocations() const { return allocations_; }
-    size_t releases() const { return releases_; }
     size_t lastSize() const { return lastSize_; }
     std::vector<size_t> sizes() const { return sizes_; }
     // Size of a live block, 0 when unknown.
@@ -46,7 +44,6 @@ private:
     mutable std::mutex mutex_;
     std::map<const void *, size_t> live_;
     size_t allocations_ = 0;
-    size_t releases_ = 0;
     size_t lastSize_ = 0;
     std::vector<size_t> sizes_;
 };
@@ -61,7 +58,6 @@ public:
     DebugCapture &operator=(const DebugCapture &) = delete;
 
     void enable(uint16_t level, uint16_t messageClass) { zubDebugTestEnable(level, messageClass, 1); }
-    void disableAll() { zubDebugTestDisableAll(); }
     std::vector<std::string> messages() const;
     // Site words (level << 16 | class, frame, chunk) of message i.
     std::vector<uint32_t> site(size_t i) const;
