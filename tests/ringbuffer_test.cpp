@@ -10,17 +10,9 @@
 
 using zubtest::GuardedBuffer;
 using zubtest::hex;
+using zubtest::seq;
 
 namespace {
-
-std::vector<uint8_t> seq(uint8_t first, size_t n)
-{
-    std::vector<uint8_t> v(n);
-    for (size_t i = 0; i < n; ++i) {
-        v[i] = static_cast<uint8_t>(first + i);
-    }
-    return v;
-}
 
 // The buffered bytes in order, read through the record's own fields.
 std::vector<uint8_t> contents(const zubRingBuffer_t &ring)

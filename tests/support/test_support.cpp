@@ -133,6 +133,15 @@ std::vector<uint8_t> bytes(const std::string &hexText)
     return out;
 }
 
+std::vector<uint8_t> seq(uint8_t first, size_t n)
+{
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) {
+        v[i] = static_cast<uint8_t>(first + i);
+    }
+    return v;
+}
+
 GuardedBuffer::GuardedBuffer(size_t size, uint8_t guard, size_t guardSize)
     : storage_(size + 2 * guardSize, guard), size_(size), guardSize_(guardSize), guard_(guard)
 {

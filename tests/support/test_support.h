@@ -68,6 +68,8 @@ public:
 std::string hex(const void *data, size_t length);
 // Bytes from a hex text such as "00 00 00 02 01 02".
 std::vector<uint8_t> bytes(const std::string &hexText);
+// n bytes counting up from `first`, wrapping at 256.
+std::vector<uint8_t> seq(uint8_t first, size_t n);
 
 // A buffer with guard bytes on both sides, to catch writes past the ends.
 class GuardedBuffer {
