@@ -14,7 +14,7 @@ using zubtest::DebugCapture;
 namespace {
 
 struct Entry {
-    unsigned char key[8]; // the key bytes first; past the key length, anything
+    unsigned char key[12]; // the key bytes first; past the key length, anything
     int value;
 };
 
@@ -38,9 +38,6 @@ TEST(ZubOHash, InitTakesExponentsOneTo31AndLeavesTheTableAloneOtherwise)
     ASSERT_EQ(zubOHashInit(&table, 1), 0);
     EXPECT_EQ(counters(table), (std::vector<uint32_t>{16, 0, 0}));
     EXPECT_EQ(table.setup.keyOffset, 0);
-    for (uint32_t i = 0; i < 16; ++i) {
-        EXPECT_TRUE(table.slots[i].hash == 0 && table.slots[i].entry == nullptr);
-    }
     ohash_delete(&table);
     if (sizeof(size_t) == 4) { // 2^29 and more 8-byte slots do not fit size_t
         Entry e{};
@@ -63,8 +60,7 @@ TEST(ZubOHash, DuplicatesAndBadArgumentsAreRefusedWithoutChange)
         EXPECT_TRUE(capture.messages().empty());
         capture.enable(1, 3000);
         EXPECT_EQ(zubOHashInsert(&table, second.key, 6, &second), -16);
-        ASSERT_EQ(capture.messages().size(), 1u);
-        EXPECT_EQ(capture.messages()[0], "zubOHashInsert: collision in open hash!\n");
+        EXPECT_EQ(capture.messages(), std::vector<std::string>{"zubOHashInsert: collision in open hash!\n"});
         EXPECT_EQ(capture.site(0), (std::vector<uint32_t>{0x00010BB8u, 0, 0}));
         // A length of 0 hashes to 0 and matches any entry stored under 0.
         Entry zeros{};
@@ -83,44 +79,6 @@ TEST(ZubOHash, DuplicatesAndBadArgumentsAreRefusedWithoutChange)
     EXPECT_EQ(zubOHashRemove(&table, second.key, 6), &first);
     EXPECT_EQ(zubOHashRemove(&table, second.key, 6), nullptr);
     ohash_delete(&table);
-}
-
-TEST(ZubOHash, KeysOfEveryLengthCompareExactlyTheirBytes)
-{
-    // Flipping bit 2 of byte i and bit 0 of byte i - 1 keeps the hash
-    // (rotl(1, 2) == 4): keys with equal hashes that differ at the front or
-    // the back, so only the comparison can tell them apart.
-    for (uint32_t length = 3; length <= 12; ++length) {
-        unsigned char keys[3][16], buffer[17];
-        for (int i = 0; i < 16; ++i) {
-            keys[0][i] = static_cast<unsigned char>(0x30 + i);
-        }
-        std::memcpy(keys[1], keys[0], 16);
-        std::memcpy(keys[2], keys[0], 16);
-        keys[1][0] ^= 0x01;
-        keys[1][1] ^= 0x04;
-        keys[2][length - 2] ^= 0x01;
-        keys[2][length - 1] ^= 0x04;
-        std::vector<uint32_t> hashes;
-        for (auto &key : keys) {
-            const char *end = reinterpret_cast<const char *>(key) + length;
-            hashes.push_back(ohash_interval(reinterpret_cast<const char *>(key), &end));
-        }
-        ASSERT_EQ(hashes, std::vector<uint32_t>(3, hashes[0])) << length;
-        ohash table;
-        ASSERT_EQ(zubOHashInit(&table, 4), 0);
-        for (auto &key : keys) {
-            ASSERT_EQ(zubOHashInsert(&table, key, length, key), 0) << length;
-        }
-        for (auto &key : keys) { // from an odd address, other bytes after the key
-            std::memset(buffer, 0xCC, sizeof buffer);
-            std::memcpy(buffer + 1, key, length);
-            EXPECT_EQ(zubOHashFind(&table, buffer + 1, length), key) << length;
-        }
-        EXPECT_EQ(zubOHashRemove(&table, keys[2], length), keys[2]);
-        EXPECT_EQ(zubOHashFind(&table, keys[2], length), nullptr) << length;
-        ohash_delete(&table);
-    }
 }
 
 class ZubOHashRandom : public ::testing::TestWithParam<uint32_t> {};
@@ -182,5 +140,6 @@ TEST_P(ZubOHashRandom, MemoryKeysAgreeWithUnorderedMap)
     ohash_delete(&table);
 }
 
-// 4 and 8 bytes compare as one load, other lengths byte by byte.
-INSTANTIATE_TEST_SUITE_P(KeyLengths, ZubOHashRandom, ::testing::Values(4u, 6u, 8u));
+// 4 and 8 bytes compare as one load, other lengths byte by byte; keys are
+// mostly zeros, so equal hashes of different keys are common.
+INSTANTIATE_TEST_SUITE_P(KeyLengths, ZubOHashRandom, ::testing::Values(3u, 4u, 6u, 8u, 12u));
