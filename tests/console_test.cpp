@@ -58,9 +58,10 @@ int quit_handler(vklState_t *console, uintptr_t, char **, int32_t)
 }
 
 std::atomic<bool> g_gateOpen{false};
+std::atomic<bool> g_gateEntered{false};
 int gate_handler(vklState_t *, uintptr_t, char **, int32_t)
 {
-    g_gateOpen = false;
+    g_gateEntered = true;
     while (!g_gateOpen) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -290,8 +291,10 @@ TEST_F(Console, StopAndDestroyReachEveryKindOfThread)
     vklState_t *console = create();
     vklAddSimpleCommand(console, "gate", gate_handler, 0, 0);
     ASSERT_EQ(vklStateStart(console), 0);
+    g_gateOpen = false;
+    g_gateEntered = false;
     feed("gate\n");
-    ASSERT_TRUE(eventually([] { return !g_gateOpen; }));
+    ASSERT_TRUE(eventually([] { return g_gateEntered.load(); }));
     std::atomic<int32_t> result{1};
     std::thread stopper([&] { result = _vklTerminateConsoleThread(console); });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
