@@ -6,12 +6,13 @@
 // the state number and, for the member being written, srcval,
 // bytesOfMemberDone and totalBytesOfMember. A call runs the state machine
 // until the buffer runs out, the walk ends or it fails. It works on a local
-// copy of the record and stores it back on the way out: the buffer is byte
-// memory that may alias anything, so writing through the caller's record
-// would make the compiler reload every field after every store.
+// copy of the walk fields and stores them back on the way out, one by one
+// (load_record, store_record): the buffer is byte memory that may alias
+// anything, so writing through the caller's record would make the compiler
+// reload every field after every store.
 //
-// Every byte leaves through one of two helpers, both of which move exactly
-// the part of the member that fits:
+// In the state loop every byte leaves through one of two helpers, both of
+// which move exactly the part of the member that fits:
 //  - move_integral: a scalar or a count, most significant byte first; srcval
 //    starts at the member's last byte and walks down one byte per byte.
 //  - move_atoms: atom data; byte j of the member (j counted over all calls)
@@ -23,12 +24,21 @@
 // buffer end up exactly as single-byte steps would leave them, so a walk
 // through buffers of any size, down to one byte, writes the same stream.
 //
-// A member that fits whole is carried from its entry through its count,
-// data and on to the next entry in one step (finish_member), without a
-// trip round the state loop; it stops wherever the loop would have to
-// report a lack of space, so the loop takes over in exactly that state.
+// Most of a walk never meets the end of the buffer: members that fit whole
+// go through FastWalk, which runs entry after entry with the position and
+// the member fields in locals, decodes each entry once, writes scalars with
+// one swapped store and whole atom data with word swaps, and enters and
+// leaves nested tables without a trip round the state loop. It leaves the
+// record exactly as the loop's steps would, and hands any entry it cannot
+// finish silently (one that does not fit, needs a message or fails) to the
+// loop in ZUB_SIS_HANDLE_ENTRY. There a member that fits whole is still
+// carried through its count, data and on to the next entry in one step
+// (finish_member), and one cut by the end of the buffer stops exactly where
+// the loop has to report the lack of space.
 #include "zub/serialization.h"
 
+#include <bit>
+#include <cstddef>
 #include <cstring>
 
 #include "internal/bytes.h"
@@ -125,19 +135,35 @@ ZUB_WALK_INLINE bool move_integral(zubDeserState_t &s, Cursor &c)
 // a few bytes long, where a library call costs more than the copy.
 ZUB_WALK_INLINE void copy_bytes(uint8_t *out, const uint8_t *src, uint32_t n)
 {
-    if (n >= 8 && n <= 16) {
-        std::memcpy(out, src, 8);
-        std::memcpy(out + n - 8, src + n - 8, 8);
-    } else if (n >= 4 && n < 8) {
-        std::memcpy(out, src, 4);
-        std::memcpy(out + n - 4, src + n - 4, 4);
-    } else if (n < 4) {
-        for (uint32_t i = 0; i < n; ++i) {
-            out[i] = src[i];
+    if (n <= 16) {
+        if (n >= 8) {
+            std::memcpy(out, src, 8);
+            std::memcpy(out + n - 8, src + n - 8, 8);
+        } else if (n >= 4) {
+            std::memcpy(out, src, 4);
+            std::memcpy(out + n - 4, src + n - 4, 4);
+        } else {
+            for (uint32_t i = 0; i < n; ++i) {
+                out[i] = src[i];
+            }
         }
+    } else if (n <= 32) {
+        std::memcpy(out, src, 16);
+        std::memcpy(out + n - 16, src + n - 16, 16);
     } else {
         std::memcpy(out, src, n);
     }
+}
+
+// Eight bytes of 2- or 4-byte atoms, each atom's bytes reversed in place.
+ZUB_WALK_INLINE uint64_t swap_lanes(uint64_t v, uint32_t atom)
+{
+    if (atom == 4) {
+        const uint64_t r = bswap(v); // atoms reversed and in swapped order
+        return (r >> 32) | (r << 32);
+    }
+    constexpr uint64_t low = 0x00FF00FF00FF00FFull;
+    return ((v & low) << 8) | ((v >> 8) & low);
 }
 
 // n bytes of a member of T-sized atoms, starting at member byte d.
@@ -148,6 +174,19 @@ ZUB_WALK_INLINE void swap_atoms(uint8_t *__restrict out, const uint8_t *__restri
     uint32_t i = 0;
     for (; i < n && ((d + i) & mask) != 0; ++i) {
         out[i] = src[(d + i) ^ mask];
+    }
+    if constexpr (sizeof(T) < 8) {
+        // Whole 64-bit words of smaller atoms: one load, swap and store.
+        for (; n - i >= 16u; i += 16u) {
+            const uint64_t w0 = load<uint64_t>(src + d + i);
+            const uint64_t w1 = load<uint64_t>(src + d + i + 8u);
+            store<uint64_t>(out + i, swap_lanes(w0, sizeof(T)));
+            store<uint64_t>(out + i + 8u, swap_lanes(w1, sizeof(T)));
+        }
+        if (n - i >= 8u) {
+            store<uint64_t>(out + i, swap_lanes(load<uint64_t>(src + d + i), sizeof(T)));
+            i += 8u;
+        }
     }
     for (; n - i >= sizeof(T); i += sizeof(T)) {
         store<T>(out + i, bswap(load<T>(src + d + i)));
@@ -176,6 +215,14 @@ ZUB_WALK_INLINE void move_atoms(zubDeserState_t &s, Cursor &c, uint32_t n)
     s.bytesOfMemberDone += n;
 }
 
+// A counted member's data pointer, as load_data_pointer reads it, kept
+// inline in the walk.
+ZUB_WALK_INLINE uint8_t *data_pointer(uint8_t *base, const zubEndianInfoEntry_t *e)
+{
+    return static_cast<uint8_t *>(
+        load_ptr(base + (static_cast<ptrdiff_t>(e->memberOffset) + static_cast<ptrdiff_t>(ZUB_ENDIAN_POINTER_OFFSET(e)) - 1024)));
+}
+
 // The terminator of the current table: the walk's end at the top level,
 // else the next element of an array of structures or back to the parent.
 ZUB_WALK_INLINE void end_of_table(zubDeserState_t &s)
@@ -191,7 +238,7 @@ ZUB_WALK_INLINE void end_of_table(zubDeserState_t &s)
         if (parent.count != 0) {
             // The element address is taken afresh from the parent each time.
             s.current.index += 1;
-            s.current.base = load_data_pointer(parent.base, parent.entry) +
+            s.current.base = data_pointer(static_cast<uint8_t *>(parent.base), parent.entry) +
                              static_cast<uintptr_t>(static_cast<uint64_t>(s.current.index) *
                                                     s.current.table->size);
             start_table(s);
@@ -209,7 +256,7 @@ ZUB_WALK_INLINE void enter_elements(zubDeserState_t &s)
         return;
     }
     const zubEndianInfoEntry_t *e = s.current.entry;
-    s.current.base = load_data_pointer(s.current.base, e);
+    s.current.base = data_pointer(static_cast<uint8_t *>(s.current.base), e);
     s.current.table = e->argument.table;
     s.current.count = 0;
     s.current.index = 0;
@@ -229,24 +276,47 @@ ZUB_WALK_INLINE void start_array(zubDeserState_t &s)
         return;
     }
     s.totalBytesOfMember = static_cast<uint32_t>(total);
-    s.srcval = load_data_pointer(s.current.base, e);
+    s.srcval = data_pointer(static_cast<uint8_t *>(s.current.base), e);
     s.state = ZUB_SIS_WRITE_ARRAY;
+}
+
+// The overrun reports stay inline: a resumable walk through a small buffer
+// makes one at the end of every call.
+ZUB_WALK_INLINE void report_array_overrun()
+{
+    ZUB_SER_DIAG("errorCode ZUB_DES_ERR_XRUN when ZUB_SIS_WRITE_ARRAY.\n");
+}
+
+ZUB_WALK_INLINE void report_integral_overrun()
+{
+    ZUB_SER_DIAG("errorCode ZUB_DES_ERR_XRUN when ZUB_SIS_WRITING_INTEGRAL.\n");
+}
+
+ZUB_WALK_INLINE void array_overrun(zubDeserState_t &s)
+{
+    report_array_overrun();
+    s.errorCode = ZUB_DES_ERR_XRUN;
+}
+
+ZUB_WALK_INLINE void integral_overrun(zubDeserState_t &s)
+{
+    report_integral_overrun();
+    s.errorCode = ZUB_DES_ERR_XRUN;
 }
 
 ZUB_WALK_INLINE void write_array(zubDeserState_t &s, Cursor &c)
 {
-    uint32_t n = s.totalBytesOfMember - s.bytesOfMemberDone;
-    if (n > c.space) {
-        if (c.space == 0) {
-            ZUB_SER_DIAG("errorCode ZUB_DES_ERR_XRUN when ZUB_SIS_WRITE_ARRAY.\n");
-            s.errorCode = ZUB_DES_ERR_XRUN;
-            return;
-        }
-        n = c.space;
-    }
-    move_atoms(s, c, n);
-    if (s.bytesOfMemberDone == s.totalBytesOfMember) {
+    const uint32_t n = s.totalBytesOfMember - s.bytesOfMemberDone;
+    if (n <= c.space) {
+        move_atoms(s, c, n);
         advance_entry(s);
+    } else if (c.space == 0) {
+        array_overrun(s);
+    } else {
+        // Cut by the end of the buffer: the next step would find no space
+        // and report it, so report it now.
+        move_atoms(s, c, c.space);
+        array_overrun(s);
     }
 }
 
@@ -274,6 +344,293 @@ ZUB_WALK_INLINE void finish_member(zubDeserState_t &s, Cursor &c)
         write_array(s, c);
     }
 }
+
+// memberOffset in the low and the packed unit in the high half: the first
+// four bytes of an entry in one read.
+ZUB_WALK_INLINE uint32_t entry_head(const zubEndianInfoEntry_t *e)
+{
+    if constexpr (std::endian::native == std::endian::little) {
+        return load<uint32_t>(e);
+    } else {
+        return e->memberOffset | static_cast<uint32_t>(e->packed) << 16;
+    }
+}
+
+// The same for the member at member whose entry begins with head.
+ZUB_WALK_INLINE uint8_t *data_pointer_at(uint8_t *member, uint32_t head)
+{
+    return static_cast<uint8_t *>(load_ptr(member + (static_cast<ptrdiff_t>((head >> 20) & 0x7FFu) - 1024)));
+}
+
+// 1, 2, 4 or 8 (atom is the low four bits of an argument).
+ZUB_WALK_INLINE bool valid_atom(uint32_t atom)
+{
+    return ((0x116u >> atom) & 1u) != 0;
+}
+
+// A whole member of n bytes of valid atoms; one-byte atoms (strings) first.
+ZUB_WALK_INLINE void copy_atoms(uint8_t *out, const uint8_t *src, uint32_t atom, uint32_t n)
+{
+    if (atom == 1) {
+        copy_bytes(out, src, n);
+    } else if (atom == 4) {
+        swap_atoms<uint32_t>(out, src, 0, n);
+    } else if (atom == 2) {
+        swap_atoms<uint16_t>(out, src, 0, n);
+    } else {
+        swap_atoms<uint64_t>(out, src, 0, n);
+    }
+}
+
+// A count field's value, most significant byte first.
+template <uint32_t Width> ZUB_WALK_INLINE void put_count(uint8_t *out, const uint8_t *field)
+{
+    if constexpr (Width == 1) {
+        *out = *field;
+    } else if constexpr (Width == 2) {
+        store<uint16_t>(out, bswap(load<uint16_t>(field)));
+    } else {
+        store<uint32_t>(out, bswap(load<uint32_t>(field)));
+    }
+}
+
+// The walk over members that fit whole, entry after entry, with its
+// position and the member fields in locals. It takes exactly the steps of
+// the state loop, so every member leaves srcval, bytesOfMemberDone,
+// totalBytesOfMember, nextState and count as the loop's steps leave them.
+// At the first entry it cannot finish without reporting anything (one that
+// does not fit whole, needs a message or fails) it stores everything back
+// and returns in ZUB_SIS_HANDLE_ENTRY, and the loop takes that entry on;
+// at the end of the top-level table it ends the walk.
+class FastWalk {
+public:
+    FastWalk(zubDeserState_t &s, Cursor &c)
+        : s_(s), c_(c), e_(s.current.entry), base_(static_cast<uint8_t *>(s.current.base)),
+          count_(s.current.count), srcval_(s.srcval), done_(s.bytesOfMemberDone),
+          total_(s.totalBytesOfMember), next_(s.nextState), out_(c.out), space_(c.space)
+    {
+    }
+
+    ZUB_WALK_INLINE void run()
+    {
+        for (;;) {
+            const zubEndianInfoEntry_t *e = e_;
+            if (entry_is_end(e)) {
+                if (!end_of_table()) {
+                    break;
+                }
+                continue;
+            }
+            const uint32_t head = entry_head(e);
+            uint8_t *member = base_ + (head & 0xFFFFu);
+            // Compares, commonest kinds first, rather than a jump table:
+            // each is one predictable branch.
+            const unsigned kind = (head >> 16) & 0xFu;
+            bool ok;
+            if (kind == ZUB_DESER_TYPE_U32) {
+                ok = scalar<uint32_t>(member);
+            } else if (kind == ZUB_DESER_TYPE_STRING || kind == ZUB_DESER_TYPE_VAR16) {
+                ok = counted<uint16_t>(member, head);
+            } else if (kind == ZUB_DESER_TYPE_U16) {
+                ok = scalar<uint16_t>(member);
+            } else if (kind == ZUB_DESER_TYPE_U8) {
+                ok = scalar<uint8_t>(member);
+            } else if (kind == ZUB_DESER_TYPE_U64) {
+                ok = scalar<uint64_t>(member);
+            } else if (kind == ZUB_DESER_TYPE_VAR32) {
+                ok = counted<uint32_t>(member, head);
+            } else if (kind == ZUB_DESER_TYPE_VAR8) {
+                ok = counted<uint8_t>(member, head);
+            } else if (kind == ZUB_DESER_TYPE_TABLE) {
+                ok = nested(member);
+            } else if (kind == ZUB_DESER_TYPE_FIXED) {
+                ok = fixed(member);
+            } else if (kind == ZUB_DESER_TYPE_MODIFIER) {
+                srcval_ = member;
+                done_ = 0;
+                ++e_;
+                ok = true;
+            } else {
+                ok = false;
+            }
+            if (!ok) {
+                break;
+            }
+        }
+        save_current();
+        s_.srcval = srcval_;
+        s_.bytesOfMemberDone = done_;
+        s_.totalBytesOfMember = total_;
+        s_.nextState = next_;
+        c_.out = out_;
+        c_.space = space_;
+    }
+
+private:
+    // The current table state as the loop would hold it.
+    ZUB_WALK_INLINE void save_current()
+    {
+        s_.current.entry = e_;
+        s_.current.base = base_;
+        s_.current.count = count_;
+    }
+
+    // Saves the current level (the loop's push) and starts the walk of
+    // table over the structure at base.
+    ZUB_WALK_INLINE void enter(const zubEndianTable_t *table, uint8_t *base)
+    {
+        save_current();
+        (void)push_table(&s_);
+        s_.current.table = table;
+        s_.current.index = 0;
+        count_ = 0;
+        base_ = base;
+        e_ = table->entries;
+    }
+
+    // False when the walk is complete.
+    ZUB_WALK_INLINE bool end_of_table()
+    {
+        const uint32_t depth = s_.stackDepth;
+        if (depth <= 1u) {
+            s_.state = ZUB_SIS_DONE;
+            s_.errorCode = ZUB_DES_ERR_XRUN;
+            return false;
+        }
+        zubDeserTableState_t &parent = s_.stack[depth - 1u];
+        if (parent.count != 0 && --parent.count != 0) {
+            // The next element of an array of structures. base is the
+            // element just walked (the levels below it have been popped),
+            // and the parent's data pointer, which the host structure holds
+            // unchanged while it is walked, addresses element 0: one stride
+            // on is the address the parent's pointer gives.
+            s_.current.index += 1;
+            base_ += s_.current.table->size;
+            e_ = s_.current.table->entries;
+            return true;
+        }
+        s_.stackDepth = static_cast<uint16_t>(depth - 1u);
+        s_.current = parent;
+        e_ = s_.current.entry + 1;
+        base_ = static_cast<uint8_t *>(s_.current.base);
+        count_ = s_.current.count;
+        return true;
+    }
+
+    template <typename T> ZUB_WALK_INLINE bool scalar(uint8_t *member)
+    {
+        if (space_ < sizeof(T)) {
+            return false;
+        }
+        if constexpr (sizeof(T) == 1) {
+            *out_ = *member;
+        } else {
+            store<T>(out_, bswap(load<T>(member)));
+        }
+        out_ += sizeof(T);
+        space_ -= static_cast<uint32_t>(sizeof(T));
+        srcval_ = byte_cursor_back(member, 1);
+        done_ = total_ = static_cast<uint32_t>(sizeof(T));
+        next_ = ZUB_SIS_ADVANCE_ENTRY;
+        ++e_;
+        return true;
+    }
+
+    ZUB_WALK_INLINE bool nested(uint8_t *member)
+    {
+        const zubEndianInfoEntry_t *e = e_;
+        if (!argument_is_table(e) || s_.stackDepth >= s_.stackCapacity) {
+            return false;
+        }
+        srcval_ = member;
+        done_ = 0;
+        count_ = 0;
+        enter(e->argument.table, member);
+        return true;
+    }
+
+    // Count field of type T at member.
+    template <typename T> ZUB_WALK_INLINE bool counted(uint8_t *member, uint32_t head)
+    {
+        constexpr uint32_t width = sizeof(T);
+        const zubEndianInfoEntry_t *e = e_;
+        if ((head & 0xFFFFu) == 0xFFFFu || space_ < width) {
+            return false;
+        }
+        const uint32_t n = load<T>(member);
+        if (n == 0xFFFFFFFFu) {
+            return false;
+        }
+        if (n != 0 && !argument_is_table(e)) {
+            const uint32_t atom = atom_size(e);
+            const uint64_t bytes = static_cast<uint64_t>(n) * atom;
+            if (!valid_atom(atom) || bytes > ZUB_DESER_MAX_MEMBER_BYTES || bytes > space_ - width) {
+                return false;
+            }
+            put_count<width>(out_, member);
+            uint8_t *data = data_pointer_at(member, head);
+            copy_atoms(out_ + width, data, atom, static_cast<uint32_t>(bytes));
+            out_ += width + static_cast<uint32_t>(bytes);
+            space_ -= width + static_cast<uint32_t>(bytes);
+            count_ = n;
+            srcval_ = data;
+            done_ = total_ = static_cast<uint32_t>(bytes);
+            next_ = ZUB_SIS_START_ARRAY;
+            ++e_;
+            return true;
+        }
+        if (n != 0 && s_.stackDepth >= s_.stackCapacity) {
+            return false;
+        }
+        put_count<width>(out_, member);
+        out_ += width;
+        space_ -= width;
+        count_ = n;
+        srcval_ = byte_cursor_back(member, 1);
+        done_ = total_ = width;
+        if (n == 0) {
+            next_ = ZUB_SIS_ADVANCE_ENTRY;
+            ++e_;
+            return true;
+        }
+        // An array of structures: its level is saved with the count.
+        next_ = ZUB_SIS_ENTER_ELEMENTS;
+        enter(e->argument.table, data_pointer_at(member, head));
+        return true;
+    }
+
+    ZUB_WALK_INLINE bool fixed(uint8_t *member)
+    {
+        const zubEndianInfoEntry_t *e = e_;
+        const uint32_t atom = atom_size(e);
+        if (argument_is_table(e) || !valid_atom(atom)) {
+            return false;
+        }
+        const uint32_t bytes = atom * ZUB_ENDIAN_FIXED_COUNT(e);
+        if (bytes > space_) {
+            return false;
+        }
+        copy_atoms(out_, member, atom, bytes);
+        out_ += bytes;
+        space_ -= bytes;
+        srcval_ = member;
+        done_ = total_ = bytes;
+        ++e_;
+        return true;
+    }
+
+    zubDeserState_t &s_;
+    Cursor &c_;
+    const zubEndianInfoEntry_t *e_;
+    uint8_t *base_;
+    uint32_t count_;
+    uint8_t *srcval_;
+    uint32_t done_;
+    uint32_t total_;
+    uint32_t next_;
+    uint8_t *out_;
+    uint32_t space_;
+};
 
 ZUB_WALK_INLINE void handle_counted(zubDeserState_t &s, const zubEndianInfoEntry_t *e, unsigned kind, uint8_t *member)
 {
@@ -369,14 +726,60 @@ ZUB_WALK_INLINE void handle_entry(zubDeserState_t &s, Cursor &c)
     }
 }
 
+// The walk works on a local copy of the walk fields (see the design note),
+// taken and stored back field by field: a whole-record block copy would
+// read, in wide words, fields the caller has just stored one by one (and
+// store back fields the walk has just stored), which the processor cannot
+// forward and has to wait for. The buffer fields and totalBytes stay in
+// the caller's record, read once and written once; fields the serializer
+// never changes are not stored back.
+ZUB_WALK_INLINE void load_record(zubDeserState_t &s, const zubDeserState_t &r)
+{
+    s.stack = r.stack;
+    s.stackCapacity = r.stackCapacity;
+    s.current.table = r.current.table;
+    s.current.entry = r.current.entry;
+    s.current.count = r.current.count;
+    s.current.index = r.current.index;
+    s.current.multiplicity = r.current.multiplicity;
+    s.current.base = r.current.base;
+    s.state = r.state;
+    s.nextState = r.nextState;
+    s.bytesOfMemberDone = r.bytesOfMemberDone;
+    s.totalBytesOfMember = r.totalBytesOfMember;
+    s.stackDepth = r.stackDepth;
+    s.errorCode = r.errorCode;
+    s.srcval = r.srcval;
+}
+
+ZUB_WALK_INLINE void store_record(zubDeserState_t &r, const zubDeserState_t &s)
+{
+    r.current.table = s.current.table;
+    r.current.entry = s.current.entry;
+    r.current.count = s.current.count;
+    r.current.index = s.current.index;
+    r.current.multiplicity = s.current.multiplicity;
+    r.current.base = s.current.base;
+    r.state = s.state;
+    r.nextState = s.nextState;
+    r.bytesOfMemberDone = s.bytesOfMemberDone;
+    r.totalBytesOfMember = s.totalBytesOfMember;
+    r.stackDepth = s.stackDepth;
+    r.errorCode = s.errorCode;
+    r.srcval = s.srcval;
+}
+
 int32_t serialize(zubDeserState_t *record)
 {
-    zubDeserState_t s = *record;
     // A position past the end is taken as a full buffer.
+    const uint32_t length = record->bufferLength;
+    const uint32_t position = record->bufferPosition;
     Cursor c;
-    c.space = s.bufferPosition <= s.bufferLength ? s.bufferLength - s.bufferPosition : 0u;
-    c.out = s.buffer + (s.bufferLength - c.space);
+    c.space = position <= length ? length - position : 0u;
+    c.out = record->buffer + (length - c.space);
     const uint32_t spaceAtStart = c.space;
+    zubDeserState_t s;
+    load_record(s, *record);
 
     s.errorCode = 0;
     while (s.errorCode == 0) {
@@ -384,19 +787,20 @@ int32_t serialize(zubDeserState_t *record)
         case ZUB_SIS_START_TABLE: start_table(s); break;
         case ZUB_SIS_ADVANCE_ENTRY: advance_entry(s); break;
         case ZUB_SIS_HANDLE_ENTRY:
-            // Members that fit whole come back here at once: stay.
-            do {
+            FastWalk(s, c).run();
+            if (s.state == ZUB_SIS_HANDLE_ENTRY) {
+                // One entry the fast walk cannot finish: the full steps.
                 handle_entry(s, c);
-            } while (s.state == ZUB_SIS_HANDLE_ENTRY);
+            }
             break;
         case ZUB_SIS_ENTER_ELEMENTS: enter_elements(s); break;
         case ZUB_SIS_START_ARRAY: start_array(s); break;
         case ZUB_SIS_WRITING_INTEGRAL:
-            if (c.space == 0) {
-                ZUB_SER_DIAG("errorCode ZUB_DES_ERR_XRUN when ZUB_SIS_WRITING_INTEGRAL.\n");
-                s.errorCode = ZUB_DES_ERR_XRUN;
-            } else if (move_integral(s, c)) {
+            if (c.space != 0 && move_integral(s, c)) {
                 s.state = s.nextState;
+            } else {
+                // No space, or none left after the part that fitted.
+                integral_overrun(s);
             }
             break;
         case ZUB_SIS_WRITE_ARRAY: write_array(s, c); break;
@@ -407,9 +811,9 @@ int32_t serialize(zubDeserState_t *record)
         }
     }
 
-    s.totalBytes += spaceAtStart - c.space;
-    s.bufferPosition = s.bufferLength - c.space;
-    *record = s;
+    record->totalBytes += spaceAtStart - c.space;
+    record->bufferPosition = length - c.space;
+    store_record(*record, s);
     return s.errorCode < 0 ? s.errorCode : 0;
 }
 

@@ -30,7 +30,9 @@ constexpr int64_t kMaxSlots = std::numeric_limits<int32_t>::max();
 // Elements of up to kSmall bytes are copied with pairs of (possibly
 // overlapping) loads and stores of the largest width that fits, so that
 // the queue's hot paths make no library call and need no stack frame.
-// Loads come before stores: a pair never reads what it wrote.
+// Loads come before stores: a pair never reads what it wrote. The two
+// commonest sizes, 4 and 8 bytes, are one load and one store: a pair that
+// writes one word twice delays the next read of that word.
 constexpr uint32_t kSmall = 32;
 
 template <typename T> inline void copy_pair(uint8_t *dst, const uint8_t *src, uint32_t size)
@@ -46,6 +48,11 @@ inline void copy_small(void *dst, const void *src, uint32_t size)
 {
     auto *d = static_cast<uint8_t *>(dst);
     const auto *s = static_cast<const uint8_t *>(src);
+    switch (size) {
+    case 4: zub::detail::store<uint32_t>(d, zub::detail::load<uint32_t>(s)); return;
+    case 8: zub::detail::store<uint64_t>(d, zub::detail::load<uint64_t>(s)); return;
+    default: break;
+    }
     if (size > 16) {
         // First 16 and last 16 bytes.
         const uint64_t w0 = zub::detail::load<uint64_t>(s);
@@ -71,6 +78,11 @@ inline void copy_small(void *dst, const void *src, uint32_t size)
 inline void fill_small(void *dst, uint8_t byte, uint32_t size)
 {
     auto *d = static_cast<uint8_t *>(dst);
+    switch (size) {
+    case 4: zub::detail::store<uint32_t>(d, 0x01010101u * byte); return;
+    case 8: zub::detail::store<uint64_t>(d, 0x0101010101010101ull * byte); return;
+    default: break;
+    }
     if (size >= 8) {
         const uint64_t pattern = 0x0101010101010101ull * byte;
         zub::detail::store<uint64_t>(d, pattern);
@@ -280,8 +292,13 @@ template <bool Small> inline int32_t remove_first(zubVector_t &v, void *element,
     return 0;
 }
 
-[[gnu::noinline]] int32_t remove_large(zubVector_t &v, void *element, int32_t position)
+// Every removal the exported fast path does not take: failures, a head
+// past a shrunken buffer, large elements.
+[[gnu::noinline]] int32_t remove_slow(zubVector_t &v, void *element, int32_t position)
 {
+    if (v.elementSize <= kSmall) {
+        return remove_first<true>(v, element, position);
+    }
     return remove_first<false>(v, element, position);
 }
 
@@ -323,15 +340,21 @@ int32_t zubVectorInitialize(zubVector_t *vector, const zubVectorParams_t *params
     return 0;
 }
 
+// The queue's hot paths: append into a free slot and removal from the
+// front of a small element, with head already below alloced. Every field is
+// read once up front, and every other case (failures, growth, a head to be
+// reduced, large elements) goes to the general code, which gives the same
+// results for these cases too.
 int32_t zubVectorInsert(zubVector_t *vector, int32_t position, const void *element)
 {
     zubVector_t &v = *vector;
     const uint32_t n = static_cast<uint32_t>(v.count);
+    const uint32_t a = v.alloced;
+    const uint32_t h = v.head;
     const uint32_t es = v.elementSize;
-    if (position == -1 && n < v.alloced && es <= kSmall) {
-        // Append into a free slot: the queue's hot path.
+    if (position == -1 && n < a && h < a && es <= kSmall) {
         v.count = static_cast<int32_t>(n + 1);
-        copy_small(slot_ptr(v, wrap(first_slot(v) + n, v.alloced)), element, es);
+        copy_small(static_cast<uint8_t *>(v.data) + static_cast<size_t>(wrap(h + n, a)) * es, element, es);
         return 0;
     }
     return insert(v, position, element);
@@ -339,10 +362,24 @@ int32_t zubVectorInsert(zubVector_t *vector, int32_t position, const void *eleme
 
 int32_t zubVectorRemove(zubVector_t *vector, void *element, int32_t position)
 {
-    if (vector->elementSize <= kSmall) {
-        return remove_first<true>(*vector, element, position);
+    zubVector_t &v = *vector;
+    const uint32_t n = static_cast<uint32_t>(v.count);
+    const uint32_t a = v.alloced;
+    const uint32_t h = v.head;
+    const uint32_t es = v.elementSize;
+    if (n != 0 && position == -1 && h < a && es <= kSmall) {
+        uint8_t *slot = static_cast<uint8_t *>(v.data) + static_cast<size_t>(h) * es;
+        v.count = static_cast<int32_t>(n - 1);
+        if (n != 1) {
+            v.head = h + 1 == a ? 0 : h + 1;
+        }
+        if (element != nullptr) {
+            copy_small(element, slot, es);
+        }
+        fill_small(slot, kRemovedFill, es);
+        return 0;
     }
-    return remove_large(*vector, element, position);
+    return remove_slow(v, element, position);
 }
 
 int32_t zubVectorGetAt(const zubVector_t *vector, void *element, int32_t position)

@@ -535,3 +535,51 @@ TEST(Serializer, RandomStructuresMatchTheReferenceInEveryBufferSize)
         }
     }
 }
+
+// An array of structures, each with a nested structure, whose element table
+// ends early at an argument of all ones on an integer entry: each element
+// sends two members, the next element lies one stride on, and the walk
+// goes back to the parent after the last. Through every small buffer, and
+// with a stack one level too short for the nested structure, the records
+// after each call match the reference.
+TEST(Serializer, ArraysOfStructuresWithNestedMembersAndEarlyEndsMatchTheReference)
+{
+    struct Inner {
+        uint8_t a;
+        uint16_t b;
+    };
+    struct Elem {
+        uint16_t x;
+        Inner in;
+        uint32_t never;
+    };
+    struct Top {
+        uint8_t n;
+        Elem *elems;
+        uint8_t tail;
+    };
+    static const zubEndianInfoEntry_t innerEntries[] = {ZUB_ENTRY_U8(Inner, a), ZUB_ENTRY_U16(Inner, b), ZUB_ENTRY_END};
+    static const zubEndianTable_t innerTable = ZUB_ENDIAN_TABLE(Inner, innerEntries);
+    static const zubEndianInfoEntry_t elemEntries[] = {
+        ZUB_ENTRY_U16(Elem, x), {offsetof(Elem, in), ZUB_DESER_TYPE_TABLE, {.table = &innerTable}},
+        ZUB_ENTRY_RAW(offsetof(Elem, never), ZUB_DESER_TYPE_U32, 0xFFFFFFFFu), ZUB_ENTRY_U32(Elem, never),
+        ZUB_ENTRY_END};
+    static const zubEndianTable_t elemTable = ZUB_ENDIAN_TABLE(Elem, elemEntries);
+    static const zubEndianInfoEntry_t topEntries[] = {ZUB_ENTRY_VAR8_TABLE(Top, n, elems, elemTable),
+                                                      ZUB_ENTRY_U8(Top, tail), ZUB_ENTRY_END};
+    static const zubEndianTable_t topTable = ZUB_ENDIAN_TABLE(Top, topEntries);
+    Elem elems[3] = {{0x0102, {0x03, 0x0405}, 0xEEEEEEEE},
+                     {0x0607, {0x08, 0x090A}, 0xEEEEEEEE},
+                     {0x0B0C, {0x0D, 0x0E0F}, 0xEEEEEEEE}};
+    const Top top = {3, elems, 0x10};
+    const std::vector<uint8_t> expected = bytes("03 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10");
+    EXPECT_EQ(simple(&topTable, &top), expected);
+    std::mt19937 rng(7);
+    for (uint32_t chunk : {1u, 2u, 3u, 4u, 5u, 6u, 16u, 17u}) {
+        std::string failure;
+        EXPECT_EQ(chunkedAgainstReference(&topTable, &top, chunk, 20, rng, failure), expected) << chunk;
+        EXPECT_EQ(failure, "") << chunk;
+        chunkedAgainstReference(&topTable, &top, chunk, 2, rng, failure);
+        EXPECT_EQ(failure, "") << "short stack, chunk " << chunk;
+    }
+}
