@@ -15,62 +15,15 @@
 #include <rpc/xdr.h>
 
 #include "internal/bytes.h"
-#include "zub/serialization.h"
+#include "representative_message.h"
 
 namespace {
 
-// A header of 8-, 16-, 32- and 64-bit members, a 32-byte string, 64 32-bit
-// values and 16 nested items of two integers and a short string.
-struct Item {
-    uint32_t id;
-    uint32_t value;
-    uint16_t nameLength;
-    char *name;
-};
-struct Msg {
-    uint8_t u8;
-    uint16_t u16;
-    uint32_t u32;
-    uint64_t u64;
-    uint16_t nameLength;
-    char *name;
-    uint32_t valueCount;
-    uint32_t *values;
-    uint8_t itemCount;
-    Item *items;
-};
+using namespace bench;
 
-constexpr zubEndianInfoEntry_t itemEntries[] = {ZUB_ENTRY_U32(Item, id), ZUB_ENTRY_U32(Item, value),
-                                                ZUB_ENTRY_STRING(Item, nameLength, name), ZUB_ENTRY_END};
-constexpr zubEndianTable_t itemTable = ZUB_ENDIAN_TABLE(Item, itemEntries);
-constexpr zubEndianInfoEntry_t msgEntries[] = {
-    ZUB_ENTRY_U8(Msg, u8),
-    ZUB_ENTRY_U16(Msg, u16),
-    ZUB_ENTRY_U32(Msg, u32),
-    ZUB_ENTRY_U64(Msg, u64),
-    ZUB_ENTRY_STRING(Msg, nameLength, name),
-    ZUB_ENTRY_VAR32(Msg, valueCount, values, 4),
-    ZUB_ENTRY_VAR8_TABLE(Msg, itemCount, items, itemTable),
-    ZUB_ENTRY_END};
-constexpr zubEndianTable_t msgTable = ZUB_ENDIAN_TABLE(Msg, msgEntries);
-
-struct Fixture {
-    char name[33] = "a thirty-two byte message name!!";
-    uint32_t values[64];
-    char itemNames[16][9];
-    Item items[16];
-    Msg msg;
+struct Fixture : MessageData {
     std::vector<uint8_t> stream;
     std::vector<char> xdrStream;
-    Fixture()
-    {
-        for (uint32_t i = 0; i < 64; ++i) values[i] = i * 0x01010101u;
-        for (uint32_t i = 0; i < 16; ++i) {
-            std::snprintf(itemNames[i], sizeof itemNames[i], "item-%03u", i);
-            items[i] = {i, i * 7u, 8, itemNames[i]};
-        }
-        msg = {0x12, 0x3456, 0x789ABCDE, 0x0123456789ABCDEFull, 32, name, 64, values, 16, items};
-    }
 };
 Fixture fixture;
 

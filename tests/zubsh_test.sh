@@ -23,7 +23,9 @@ status=$?
 cat >"$work/want" <<'TEXT'
 commands:
   class    name the root class, then copy the arguments
+  decode   decode TYPE HEX...: deserialize and print a stream
   echo     print the arguments
+  encode   encode TYPE VALUES...: print the stream in hex
   help     list the commands
   mktime   print the seconds of YYYY-MM-DD hh:mm:ss (fields repaired)
   quit     leave zubsh
@@ -63,6 +65,76 @@ check "time" "$work/want" "$work/out"
 run "$@" </dev/null >"$work/out" 2>/dev/null
 status=$?
 [ "$status" -eq 0 ] && [ ! -s "$work/out" ] || { echo "FAILED: empty input (status $status)"; failed=1; }
+
+# Stream inspector: encode prints the stream, decode reads it back, and a
+# stream that ends early or asks for too much names where the walk stopped
+# (the refused 4 GiB member also writes a backtrace on stderr).
+printf '%s\n' 'encode blob-i16 -1 300' 'encode blob-u64 0x0102030405060708' 'encode vector-u8 255 0' \
+  'encode string "hi there"' 'encode string-array a "" bc' 'encode time 1700000000 5' \
+  'encode blob-i8 128' 'encode blob-u8 -1' 'encode nosuch' \
+  'decode blob-i16 00000002 ffff012c' 'decode string-array 00000003 00000001 61000000 00000000 0262 63' \
+  'decode blob-string 00000001 0000000568 656c6c6f' 'decode time 000000006553f100 00000005' \
+  'decode blob-u8 00000003 0102' 'decode blob-string 00000002 00000001 61 000000' \
+  'decode time 000000006553f1' 'decode blob-u32 40000000' 'decode blob-string 0fffffff' \
+  'decode vector-u8 00000001 0102' 'decode blob-u8 0g' 'decode blob-u8 000' |
+  ZUB_DEBUG=none run "$@" >"$work/out" 2>"$work/err"
+cat >"$work/want" <<'TEXT'
+8 bytes: 00000002 ffff012c
+12 bytes: 00000001 01020304 05060708
+6 bytes: 00000002 ff00
+12 bytes: 00000008 68692074 68657265
+19 bytes: 00000003 00000001 61000000 00000000 026263
+12 bytes: 00000000 6553f100 00000005
+encode: "128" is not a 8-bit signed integer
+encode: "-1" is not a 8-bit unsigned integer
+encode: TYPE is one of blob-i8 blob-i16 blob-i32 blob-i64 blob-u8 blob-u16 blob-u32 blob-u64 vector-u8 vector-u16 vector-u32 string string-array blob-string time
+count 2: -1 300
+count 3: [0] "a" [1] "" [2] "bc"
+count 1: [0] "hello"
+seconds 1700000000 nanoseconds 5
+decode: stopped in blob-u8, member elements (entry 0, field ZUB_DESER_NODEBUG), after 6 of 6 bytes, 2 of its 3 bytes read: the stream ends here, more bytes needed
+decode: stopped in blob-string element 1, member length (entry 0, field ZUB_DESER_NODEBUG), after 12 of 12 bytes, 3 of its 4 bytes read: the stream ends here, more bytes needed
+decode: stopped in time, member seconds (entry 0, field ZUB_DESER_NODEBUG), after 7 of 7 bytes, 7 of its 8 bytes read: the stream ends here, more bytes needed
+decode: stopped in blob-u32, member count (entry 0, field ZUB_DESER_NODEBUG), after 4 of 4 bytes: the member's data exceed 0x200000 bytes
+decode: stopped in blob-string, member count (entry 0, field ZUB_DESER_NODEBUG), after 4 of 4 bytes: a count asks for more than the 65536-byte budget
+count 1: 1
+decode: 1 bytes after the end of the vector-u8 left over
+decode: "0g" is not hex
+decode: odd number of hex digits
+TEXT
+check "stream inspector" "$work/want" "$work/out"
+
+# Every type round-trips: what encode prints, decode reads back to the
+# same values (extremes of each width included).
+cases=('blob-i8|-128 127 0' 'blob-i16|-32768 32767' 'blob-i32|-2147483648 2147483647'
+  'blob-i64|-9223372036854775808 9223372036854775807' 'blob-u8|255 1' 'blob-u16|65535'
+  'blob-u32|4294967295 7' 'blob-u64|18446744073709551615' 'vector-u8|' 'vector-u16|1 2 3'
+  'vector-u32|305419896' 'string|' 'string-array|x yz' 'blob-string|' 'time|-1 999999999')
+for c in "${cases[@]}"; do echo "encode ${c%%|*} ${c#*|}"; done | ZUB_DEBUG=none run "$@" >"$work/hex" 2>/dev/null
+i=0
+while read -r count hex; do
+  c=${cases[$i]}
+  echo "decode ${c%%|*} ${hex#bytes: }"
+  i=$((i + 1))
+done <"$work/hex" | ZUB_DEBUG=none run "$@" >"$work/out" 2>/dev/null
+cat >"$work/want" <<'TEXT'
+count 3: -128 127 0
+count 2: -32768 32767
+count 2: -2147483648 2147483647
+count 2: -9223372036854775808 9223372036854775807
+count 2: 255 1
+count 1: 65535
+count 2: 4294967295 7
+count 1: 18446744073709551615
+count 0:
+count 3: 1 2 3
+count 1: 305419896
+count 0: ""
+count 2: [0] "x" [1] "yz"
+count 0:
+seconds -1 nanoseconds 999999999
+TEXT
+check "round trip of every type" "$work/want" "$work/out"
 
 [ "$failed" -eq 0 ] && echo "zubsh: all scripted sessions passed"
 exit "$failed"

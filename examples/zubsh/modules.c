@@ -6,6 +6,7 @@
 static int (*const modules[])(vklState_t *) = {
     zubsh_register_lists,
     zubsh_register_object,
+    zubsh_register_serial,
     zubsh_register_time,
 };
 

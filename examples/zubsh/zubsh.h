@@ -15,6 +15,7 @@ int zubsh_register_modules(vklState_t *console);
 /* One registration function per family, in cmd_<family>.c. */
 int zubsh_register_lists(vklState_t *console);
 int zubsh_register_object(vklState_t *console);
+int zubsh_register_serial(vklState_t *console);
 int zubsh_register_time(vklState_t *console);
 
 #endif

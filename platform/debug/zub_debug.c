@@ -8,6 +8,7 @@
  */
 #define _GNU_SOURCE
 #include <pthread.h>
+#include <stdatomic.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -34,7 +35,14 @@ static int capturing;
 static char *captured[MAX_CAPTURED];
 static uint32_t capturedSites[MAX_CAPTURED][3];
 static size_t capturedCount;
-static size_t checkCount;
+static atomic_size_t checkCount;
+/* Levels that have an enabled site (bit min(level, 30)), bit 31 for
+ * "everything", QUICK_READY once configured: a check for a level without
+ * rules is rejected without taking the lock, so disabled sites on hot
+ * paths cost one atomic load. */
+#define QUICK_ALL 0x80000000u
+#define QUICK_READY 0x40000000u
+static atomic_uint quickLevels;
 static __thread uint32_t lastSite[3];
 
 static void add_rule(unsigned level, unsigned messageClass)
@@ -46,6 +54,21 @@ static void add_rule(unsigned level, unsigned messageClass)
     }
 }
 
+static unsigned level_bit(unsigned level)
+{
+    return 1u << (level < 29 ? level : 29);
+}
+
+/* Publishes the quick-reject view of the rules; called with the lock held. */
+static void publish(void)
+{
+    unsigned quick = QUICK_READY | (enableAll ? QUICK_ALL : 0u);
+    for (size_t i = 0; i < ruleCount; i++) {
+        quick |= level_bit(rules[i].level);
+    }
+    atomic_store(&quickLevels, quick);
+}
+
 /* Reads ZUB_DEBUG; called with the lock held. */
 static void configure_from_environment(void)
 {
@@ -55,6 +78,7 @@ static void configure_from_environment(void)
     configured = 1;
     if (text == NULL) {
         add_rule(1, 0xFFFF);
+        publish();
         return;
     }
     char copy[256];
@@ -68,6 +92,7 @@ static void configure_from_environment(void)
             add_rule(level, messageClass);
         }
     }
+    publish();
 }
 
 EXPORT int zubDebugCheckLevelGetFrameAndChunk(const zubDebugSite_t *site)
@@ -77,12 +102,19 @@ EXPORT int zubDebugCheckLevelGetFrameAndChunk(const zubDebugSite_t *site)
     }
     const unsigned level = site->levelClass >> 16;
     const unsigned messageClass = site->levelClass & 0xFFFFu;
+    /* A plain relaxed increment: the count is for tests, and a locked
+     * read-modify-write would cost more than the rejected check itself. */
+    atomic_store_explicit(&checkCount, atomic_load_explicit(&checkCount, memory_order_relaxed) + 1,
+                          memory_order_relaxed);
+    const unsigned quick = atomic_load_explicit(&quickLevels, memory_order_acquire);
+    if ((quick & QUICK_READY) && !(quick & QUICK_ALL) && !(quick & level_bit(level))) {
+        return 0;
+    }
     int pass = 0;
     pthread_mutex_lock(&lock);
     if (!configured) {
         configure_from_environment();
     }
-    checkCount++;
     pass = enableAll;
     for (size_t i = 0; i < ruleCount && !pass; i++) {
         pass = rules[i].level == level &&
@@ -142,6 +174,7 @@ EXPORT void zubDebugTestDisableAll(void)
     configured = 1;
     enableAll = 0;
     ruleCount = 0;
+    publish();
     pthread_mutex_unlock(&lock);
 }
 
@@ -150,6 +183,7 @@ EXPORT void zubDebugTestEnableAll(void)
     pthread_mutex_lock(&lock);
     configured = 1;
     enableAll = 1;
+    publish();
     pthread_mutex_unlock(&lock);
 }
 
@@ -171,6 +205,7 @@ EXPORT void zubDebugTestEnable(uint16_t level, uint16_t messageClass, int enable
         }
         ruleCount = kept;
     }
+    publish();
     pthread_mutex_unlock(&lock);
 }
 
@@ -196,7 +231,7 @@ EXPORT void zubDebugTestClear(void)
         captured[i] = NULL;
     }
     capturedCount = 0;
-    checkCount = 0;
+    atomic_store(&checkCount, 0);
     pthread_mutex_unlock(&lock);
 }
 
@@ -230,7 +265,7 @@ EXPORT int zubDebugTestSite(size_t i, uint32_t words[3])
 EXPORT size_t zubDebugTestCheckCount(void)
 {
     pthread_mutex_lock(&lock);
-    size_t count = checkCount;
+    size_t count = atomic_load(&checkCount);
     pthread_mutex_unlock(&lock);
     return count;
 }

@@ -1,0 +1,448 @@
+/*
+ * Serialization family: a stream inspector for the predefined types.
+ *
+ *   encode TYPE VALUES...  fills the type's host structure from the
+ *                          arguments, serializes it and prints the stream
+ *                          in hex, four bytes to a group;
+ *   decode TYPE HEX...     deserializes the hex stream (groups and blanks
+ *                          as you like), prints the fields and releases
+ *                          what the deserializer allocated. A stream that
+ *                          ends early, or that the deserializer refuses,
+ *                          is reported with the member the walk stopped
+ *                          at and why.
+ *
+ * Values: integers in C notation (0x.. hex, a leading - for the signed
+ * blobs), each checked against the element width; for string the
+ * arguments joined by one blank; for string-array and blob-string one
+ * string per argument; for time SECONDS [NANOSECONDS].
+ *
+ * The deserializer gets a bounded allocator with a block log, so a hostile
+ * count costs at most kDecodeBudget bytes and a failed walk gives back
+ * every block it took.
+ */
+#include <errno.h>
+#include <inttypes.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "zub/bounded_allocator.h"
+#include "zub/serialization.h"
+#include "zubsh.h"
+
+enum kind { INTS, STRING, STRINGS, TIME };
+
+struct type {
+    const char *name;
+    const zubEndianTable_t *table;
+    enum kind kind;
+    unsigned width;   /* element bytes of INTS */
+    int is_signed;    /* INTS: elements are signed */
+};
+
+static const struct type types[] = {
+    {"blob-i8", &__zub_EndianTable_zubDeserBlobInt8_t, INTS, 1, 1},
+    {"blob-i16", &__zub_EndianTable_zubDeserBlobInt16_t, INTS, 2, 1},
+    {"blob-i32", &__zub_EndianTable_zubDeserBlobInt32_t, INTS, 4, 1},
+    {"blob-i64", &__zub_EndianTable_zubDeserBlobInt64_t, INTS, 8, 1},
+    {"blob-u8", &__zub_EndianTable_zubDeserBlobUint8_t, INTS, 1, 0},
+    {"blob-u16", &__zub_EndianTable_zubDeserBlobUint16_t, INTS, 2, 0},
+    {"blob-u32", &__zub_EndianTable_zubDeserBlobUint32_t, INTS, 4, 0},
+    {"blob-u64", &__zub_EndianTable_zubDeserBlobUint64_t, INTS, 8, 0},
+    {"vector-u8", &__zub_EndianTable_zubDeserVectorU8_t, INTS, 1, 0},
+    {"vector-u16", &__zub_EndianTable_zubDeserVectorU16_t, INTS, 2, 0},
+    {"vector-u32", &__zub_EndianTable_zubDeserVectorU32_t, INTS, 4, 0},
+    {"string", &__zub_EndianTable_zubDeserString_t, STRING, 1, 0},
+    {"string-array", &__zub_EndianTable_zubDeserStringArray_t, STRINGS, 0, 0},
+    {"blob-string", &__zub_EndianTable_zubDeserBlobString_t, STRINGS, 0, 0},
+    {"time", &__zub_EndianTable_zubOsalTime_t, TIME, 0, 0},
+};
+#define TYPE_COUNT (sizeof types / sizeof types[0])
+
+/* Every predefined structure but time is a count and a data pointer; this
+ * record has the same layout as each of them. */
+typedef struct {
+    uint32_t count;
+    void *data;
+} counted_t;
+
+/* Largest host structure of the predefined types. */
+typedef union {
+    counted_t counted;
+    zubOsalTime_t time;
+} record_t;
+
+/* Bytes one decoded stream may make the deserializer allocate, and the
+ * blocks it may take (a 511-character line holds at most 255 bytes, so at
+ * most 128 strings). */
+static const size_t kDecodeBudget = 64 * 1024;
+enum { kDecodeBlocks = 160, kEncodeBytes = 4096 };
+
+static const struct type *find_type(const char *command, const char *name)
+{
+    for (size_t i = 0; name != NULL && i < TYPE_COUNT; i++) {
+        if (strcmp(types[i].name, name) == 0) {
+            return &types[i];
+        }
+    }
+    printf("%s: TYPE is one of", command);
+    for (size_t i = 0; i < TYPE_COUNT; i++) {
+        printf(" %s", types[i].name);
+    }
+    printf("\n");
+    return NULL;
+}
+
+/* Parses one integer argument of `width` bytes into *out (two's
+ * complement for signed types). 0, or -1 with a message. */
+static int parse_int(const struct type *type, const char *text, uint64_t *out)
+{
+    char *end = NULL;
+    errno = 0;
+    if (type->is_signed) {
+        const long long value = strtoll(text, &end, 0);
+        const long long limit = type->width == 8 ? INT64_MAX : (1LL << (type->width * 8 - 1)) - 1;
+        if (errno == 0 && end != text && *end == '\0' && value <= limit && value >= -limit - 1) {
+            *out = (uint64_t)value;
+            return 0;
+        }
+    } else if (text[0] != '-') {
+        const unsigned long long value = strtoull(text, &end, 0);
+        const unsigned long long limit = type->width == 8 ? UINT64_MAX : (1ULL << (type->width * 8)) - 1;
+        if (errno == 0 && end != text && *end == '\0' && value <= limit) {
+            *out = (uint64_t)value;
+            return 0;
+        }
+    }
+    printf("encode: \"%s\" is not a %u-bit %s integer\n", text, type->width * 8,
+           type->is_signed ? "signed" : "unsigned");
+    return -1;
+}
+
+static void store_int(void *array, uint32_t index, unsigned width, uint64_t value)
+{
+    uint8_t *at = (uint8_t *)array + (size_t)index * width;
+    switch (width) {
+    case 1: { uint8_t v = (uint8_t)value; memcpy(at, &v, 1); break; }
+    case 2: { uint16_t v = (uint16_t)value; memcpy(at, &v, 2); break; }
+    case 4: { uint32_t v = (uint32_t)value; memcpy(at, &v, 4); break; }
+    default: memcpy(at, &value, 8); break;
+    }
+}
+
+/* Fills `record` from the values; arrays come from malloc and are freed by
+ * the caller (record->counted.data, and for strings the one text block
+ * `*text`). 0, or -1 with a message. */
+static int fill_record(const struct type *type, char **values, int32_t n, record_t *record, char **text)
+{
+    memset(record, 0, sizeof *record);
+    *text = NULL;
+    if (type->kind == TIME) {
+        uint64_t nanoseconds = 0;
+        static const struct type seconds_type = {"time", NULL, INTS, 8, 1};
+        static const struct type nanoseconds_type = {"time", NULL, INTS, 4, 0};
+        if (n < 1 || n > 2) {
+            printf("encode: time takes SECONDS [NANOSECONDS]\n");
+            return -1;
+        }
+        uint64_t seconds = 0;
+        if (parse_int(&seconds_type, values[0], &seconds) != 0 ||
+            (n == 2 && parse_int(&nanoseconds_type, values[1], &nanoseconds) != 0)) {
+            return -1;
+        }
+        record->time.seconds = (int64_t)seconds;
+        record->time.nanoseconds = (uint32_t)nanoseconds;
+        return 0;
+    }
+    if (type->kind == STRING) {
+        size_t length = 0;
+        for (int32_t i = 0; i < n; i++) {
+            length += strlen(values[i]) + (i > 0);
+        }
+        if (length > 0xFFFF) {
+            printf("encode: a string holds at most 65535 bytes\n");
+            return -1;
+        }
+        char *joined = malloc(length + 1);
+        if (joined == NULL) {
+            printf("encode: out of memory\n");
+            return -1;
+        }
+        joined[0] = '\0';
+        for (int32_t i = 0; i < n; i++) {
+            if (i > 0) strcat(joined, " ");
+            strcat(joined, values[i]);
+        }
+        record->counted.count = (uint32_t)length;
+        record->counted.data = joined;
+        return 0;
+    }
+    size_t element = type->kind == STRINGS ? sizeof(zubDeserString_t) : type->width;
+    void *array = malloc(n > 0 ? (size_t)n * element : 1);
+    if (array == NULL) {
+        printf("encode: out of memory\n");
+        return -1;
+    }
+    record->counted.count = (uint32_t)n;
+    record->counted.data = array;
+    for (int32_t i = 0; i < n; i++) {
+        if (type->kind == STRINGS) {
+            const size_t length = strlen(values[i]);
+            zubDeserString_t *s = (zubDeserString_t *)array + i;
+            if (length > 0xFFFF) {
+                printf("encode: a string holds at most 65535 bytes\n");
+                return -1;
+            }
+            s->count = (uint32_t)length;
+            s->data = values[i];
+        } else {
+            uint64_t value = 0;
+            if (parse_int(type, values[i], &value) != 0) {
+                return -1;
+            }
+            store_int(array, (uint32_t)i, type->width, value);
+        }
+    }
+    return 0;
+}
+
+static void print_hex(const uint8_t *bytes, int32_t n)
+{
+    printf("%" PRId32 " bytes:", n);
+    for (int32_t i = 0; i < n; i++) {
+        printf("%s%02x", i % 4 == 0 ? " " : "", bytes[i]);
+    }
+    printf("\n");
+}
+
+static int cmd_encode(vklState_t *console, uintptr_t context, char **argv, int32_t argc)
+{
+    (void)console;
+    (void)context;
+    const struct type *type = find_type("encode", argc > 1 ? argv[1] : NULL);
+    if (type == NULL) {
+        return 0;
+    }
+    record_t record;
+    char *text = NULL;
+    uint8_t *stream = malloc(kEncodeBytes);
+    memset(&record, 0, sizeof record);
+    if (stream == NULL) {
+        printf("encode: out of memory\n");
+    } else if (fill_record(type, argv + 2, argc - 2, &record, &text) == 0) {
+        const int32_t n = zubSimpleSerializeInto(stream, kEncodeBytes, type->table, &record);
+        if (n < 0) {
+            printf("encode: the serializer failed with %" PRId32 "\n", n);
+        } else if (n == kEncodeBytes) {
+            printf("encode: the stream exceeds %d bytes\n", kEncodeBytes);
+        } else {
+            print_hex(stream, n);
+        }
+    }
+    if (type->kind != TIME) {
+        free(record.counted.data);
+    }
+    free(text);
+    free(stream);
+    return 0;
+}
+
+static int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+/* The bytes of the hex arguments, or null with a message; *n their count. */
+static uint8_t *parse_hex(char **args, int32_t argc, uint32_t *n)
+{
+    size_t digits = 0;
+    for (int32_t i = 0; i < argc; i++) {
+        for (const char *p = args[i]; *p != '\0'; p++) {
+            if (hex_digit(*p) < 0) {
+                printf("decode: \"%s\" is not hex\n", args[i]);
+                return NULL;
+            }
+            digits++;
+        }
+    }
+    if (digits % 2 != 0) {
+        printf("decode: odd number of hex digits\n");
+        return NULL;
+    }
+    uint8_t *bytes = malloc(digits / 2 + 1);
+    if (bytes == NULL) {
+        printf("decode: out of memory\n");
+        return NULL;
+    }
+    size_t at = 0;
+    int high = -1;
+    for (int32_t i = 0; i < argc; i++) {
+        for (const char *p = args[i]; *p != '\0'; p++) {
+            if (high < 0) {
+                high = hex_digit(*p);
+            } else {
+                bytes[at++] = (uint8_t)(high << 4 | hex_digit(*p));
+                high = -1;
+            }
+        }
+    }
+    *n = (uint32_t)at;
+    return bytes;
+}
+
+static void print_text(const char *text, uint32_t length)
+{
+    putchar('"');
+    for (uint32_t i = 0; i < length; i++) {
+        const unsigned char c = (unsigned char)text[i];
+        if (c == '"' || c == '\\') {
+            printf("\\%c", c);
+        } else if (c >= 0x20 && c < 0x7F) {
+            putchar(c);
+        } else {
+            printf("\\x%02x", c);
+        }
+    }
+    putchar('"');
+}
+
+static void print_record(const struct type *type, const record_t *record)
+{
+    if (type->kind == TIME) {
+        printf("seconds %" PRId64 " nanoseconds %" PRIu32 "\n", record->time.seconds,
+               record->time.nanoseconds);
+        return;
+    }
+    const uint32_t count = record->counted.count;
+    printf("count %" PRIu32 ":", count);
+    if (type->kind == STRING) {
+        putchar(' ');
+        print_text(record->counted.data, count);
+    }
+    for (uint32_t i = 0; type->kind == STRINGS && i < count; i++) {
+        const zubDeserString_t *s = (const zubDeserString_t *)record->counted.data + i;
+        printf(" [%" PRIu32 "] ", i);
+        print_text(s->data, s->count);
+    }
+    for (uint32_t i = 0; type->kind == INTS && i < count; i++) {
+        const uint8_t *at = (const uint8_t *)record->counted.data + (size_t)i * type->width;
+        uint64_t u = 0;
+        int64_t v = 0;
+        switch (type->width) {
+        case 1: { uint8_t x; memcpy(&x, at, 1); u = x; v = (int8_t)x; break; }
+        case 2: { uint16_t x; memcpy(&x, at, 2); u = x; v = (int16_t)x; break; }
+        case 4: { uint32_t x; memcpy(&x, at, 4); u = x; v = (int32_t)x; break; }
+        default: memcpy(&u, at, 8); v = (int64_t)u; break;
+        }
+        if (type->is_signed) {
+            printf(" %" PRId64, v);
+        } else {
+            printf(" %" PRIu64, u);
+        }
+    }
+    printf("\n");
+}
+
+/* Names the member a stopped walk stands at: the structure (the type, or
+ * element i of its array) and the member within it. */
+static void print_stop(const struct type *type, const zubDeserState_t *s, uint32_t n)
+{
+    const zubDeserTableState_t *at = &s->current;
+    const zubEndianInfoEntry_t *entries = at->table != NULL ? at->table->entries : NULL;
+    const long entry = entries != NULL && at->entry != NULL ? (long)(at->entry - entries) : 0;
+    const int in_element = s->stackDepth > 1 || at->table != type->table;
+    const char *member;
+    if (type->kind == TIME) {
+        member = entry == 0 ? "seconds" : "nanoseconds";
+    } else if (s->state == ZUB_DIS_READ_ARRAY || s->state == ZUB_DIS_START_ARRAY) {
+        member = in_element || type->kind == STRING ? "characters" : "elements";
+    } else {
+        member = in_element || type->kind == STRING ? "length" : "count";
+    }
+    printf("decode: stopped in %s", type->name);
+    if (in_element) {
+        printf(" element %" PRIu32, at->index);
+    }
+    printf(", member %s (entry %ld, field %s), after %" PRIu32 " of %" PRIu32 " bytes", member, entry,
+           _zubDeserGetFieldName(), s->totalBytes, n);
+    if (s->errorCode == ZUB_DES_ERR_XRUN && s->totalBytesOfMember != 0) {
+        printf(", %" PRIu32 " of its %" PRIu32 " bytes read", s->bytesOfMemberDone, s->totalBytesOfMember);
+    }
+    printf(": ");
+}
+
+static int cmd_decode(vklState_t *console, uintptr_t context, char **argv, int32_t argc)
+{
+    (void)console;
+    (void)context;
+    const struct type *type = find_type("decode", argc > 1 ? argv[1] : NULL);
+    if (type == NULL) {
+        return 0;
+    }
+    uint32_t n = 0;
+    uint8_t *bytes = parse_hex(argv + 2, argc - 2, &n);
+    void **log = malloc(kDecodeBlocks * sizeof *log);
+    if (bytes == NULL || log == NULL) {
+        if (log == NULL && bytes != NULL) printf("decode: out of memory\n");
+        free(bytes);
+        free(log);
+        return 0;
+    }
+    zubBoundedAllocator_t bounded;
+    record_t record;
+    zubDeserTableState_t stack[4];
+    zubDeserState_t s;
+    memset(&record, 0, sizeof record);
+    memset(&s, 0, sizeof s);
+    s.stack = stack;
+    s.stackCapacity = 4;
+    s.allocator = zubBoundedAllocatorInit(&bounded, kDecodeBudget);
+    zubBoundedAllocatorSetLog(&bounded, log, kDecodeBlocks);
+    s.current.table = type->table;
+    s.current.base = &record;
+    s.state = ZUB_DIS_START_TABLE;
+    _zubDeserStatePushTable(&s);
+    s.buffer = bytes;
+    s.bufferLength = n;
+    s.bufferPosition = 0;
+    const int32_t result = _zubDeserializeTableFrom(&s);
+
+    if (result == 0 && s.state == ZUB_DIS_DONE) {
+        print_record(type, &record);
+        if (s.bufferPosition < n) {
+            printf("decode: %" PRIu32 " bytes after the end of the %s left over\n", n - s.bufferPosition,
+                   type->name);
+        }
+        _zubDeserMemoryDealloc(type->table, &record, -1);
+        zubBoundedAllocatorReset(&bounded);
+    } else {
+        print_stop(type, &s, n);
+        if (result == -1) {
+            printf("the member's data exceed 0x200000 bytes\n");
+        } else if (result != 0) {
+            printf("the deserializer refused the stream (%" PRId32 ")\n", result);
+        } else if (s.errorCode == ZUB_DES_ERR_NOMEM) {
+            printf("a count asks for more than the %zu-byte budget\n", kDecodeBudget);
+        } else if (s.errorCode == ZUB_DES_ERR_MULTIPLICITY) {
+            printf("a count exceeds its limit\n");
+        } else {
+            printf("the stream ends here, more bytes needed\n");
+        }
+        zubBoundedAllocatorFreeAll(&bounded);
+    }
+    free(log);
+    free(bytes);
+    return 0;
+}
+
+int zubsh_register_serial(vklState_t *console)
+{
+    int result = zubsh_add(console, "decode", cmd_decode, "decode TYPE HEX...: deserialize and print a stream");
+    if (result == 0) {
+        result = zubsh_add(console, "encode", cmd_encode, "encode TYPE VALUES...: print the stream in hex");
+    }
+    return result;
+}
