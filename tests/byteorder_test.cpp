@@ -26,33 +26,27 @@ TEST(ByteOrder, InPlaceSwapsIntegersAndNestedMembersOnly)
 {
     uint32_t data[2] = {0xAABBCCDD, 0x11223344};
     Header h;
-    std::memset(&h, 0x77, sizeof h); // padding marks
+    std::memset(&h, 0x77, sizeof h); // padding and undescribed bytes stay
     h.a = 0x1234;
     h.b = 0x11223344;
     h.c = 0x0102030405060708ull;
     h.d = 0x9F;
-    h.when.seconds = 0x0A0B0C0D0E0F1011ll;
+    h.when.seconds = 0x0A0B0C0D0E0F1011ll; // members one by one: padding keeps its marks
     h.when.nanoseconds = 0x01020304;
     h.blob.count = 2;
     h.blob.data = data;
-    Header original;
+    Header original, expected;
     std::memcpy(&original, &h, sizeof h);
+    std::memcpy(&expected, &h, sizeof h);
+    expected.a = 0x3412;
+    expected.b = 0x44332211u;
+    expected.c = 0x0807060504030201ull;
+    expected.when.seconds = static_cast<int64_t>(0x11100F0E0D0C0B0Aull);
+    expected.when.nanoseconds = 0x04030201u;
 
     zubProtocolToHost(&h, &h, &headerTable);
-    EXPECT_EQ(h.a, 0x3412);
-    EXPECT_EQ(h.b, 0x44332211u);
-    EXPECT_EQ(h.c, 0x0807060504030201ull);
-    EXPECT_EQ(h.d, 0x9F);
-    EXPECT_EQ(static_cast<uint64_t>(h.when.seconds), 0x11100F0E0D0C0B0Aull);
-    EXPECT_EQ(h.when.nanoseconds, 0x04030201u);
-    // Counted members: count, pointer and elements as they were; padding too.
-    EXPECT_EQ(h.blob.count, 2u);
-    EXPECT_EQ(h.blob.data, data);
-    EXPECT_EQ(data[0], 0xAABBCCDDu);
-    const uint8_t *p = reinterpret_cast<const uint8_t *>(&h.when) + 12;
-    EXPECT_EQ(p[0] | p[1] | p[2] | p[3], 0x77);
-    EXPECT_EQ(p[0] & p[1] & p[2] & p[3], 0x77);
-
+    EXPECT_EQ(std::memcmp(&h, &expected, sizeof h), 0);
+    EXPECT_EQ(data[0], 0xAABBCCDDu); // counted members: neither count nor elements
     zubHostToProtocol(&h, &h, &headerTable);
     EXPECT_EQ(std::memcmp(&h, &original, sizeof h), 0);
 
@@ -76,5 +70,4 @@ TEST(ByteOrder, DistinctBuffersConvertFromSourceAndNestedWithinDestination)
     EXPECT_EQ(destination.d, 0x33);
     EXPECT_EQ(destination.when.nanoseconds, 0x0D0C0B0Au); // the destination's own nested member
     EXPECT_EQ(destination.blob.count, 0x22222222u);        // counted members are not copied
-    EXPECT_EQ(source.a, 0x0102);
 }

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -97,7 +96,11 @@ protected:
     {
         descriptorsBefore = open_descriptors();
         savedInput = dup(0);
-        newInput();
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        dup2(fds[0], 0);
+        close(fds[0]);
+        writer = fds[1];
         g_recorder = &recorder;
         descriptorsRunning = open_descriptors();
     }
@@ -108,14 +111,6 @@ protected:
         close(savedInput);
         EXPECT_EQ(open_descriptors(), descriptorsBefore) << "a descriptor leaked";
         EXPECT_EQ(allocator.liveBlocks(), 0u) << "a block leaked";
-    }
-    void newInput()
-    {
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        dup2(fds[0], 0);
-        close(fds[0]);
-        writer = fds[1];
     }
     void endInput()
     {
@@ -248,40 +243,6 @@ TEST_F(Console, LinesAreAssembledAcrossReadsAndOverLongOnesDropped)
     const std::string dropped =
         "zubsimplecommandline:233:_vklConsoleThread(): Input line longer than 7 characters dropped.\n";
     EXPECT_EQ(capture.messages(), (std::vector<std::string>{dropped, dropped}));
-}
-
-TEST_F(Console, RandomLinesInRandomChunksGiveTheExpectedDispatches)
-{
-    for (unsigned seed = 1; seed <= 6; seed++) {
-        std::mt19937 random(seed);
-        const auto lineSize = static_cast<int32_t>(4 + random() % 12);
-        const auto inputSize = static_cast<int32_t>(1 + random() % 20);
-        recorder.lines.clear();
-        if (writer < 0) {
-            newInput();
-        }
-        vklState_t *console = create(inputSize, lineSize);
-        ASSERT_EQ(vklStateStart(console), 0);
-        std::string input;
-        Lines expected;
-        for (int i = 0; i < 60; i++) {
-            std::string token(random() % 16, 'x');
-            std::generate(token.begin(), token.end(), [&] { return static_cast<char>('a' + random() % 26); });
-            input += "rec " + token + "\n";
-            if (static_cast<int32_t>(token.size()) + 4 <= lineSize - 1) {
-                expected.push_back(token.empty() ? std::vector<std::string>{"rec"} : std::vector<std::string>{"rec", token});
-            }
-        }
-        for (size_t at = 0, piece; at < input.size(); at += piece) {
-            piece = std::min<size_t>(1 + random() % 9, input.size() - at);
-            feed(input.substr(at, piece));
-            if (random() % 2) {
-                drain(console);
-            }
-        }
-        finish(console);
-        EXPECT_EQ(recorder.lines, expected) << "seed " << seed << " lineSize " << lineSize << " inputSize " << inputSize;
-    }
 }
 
 TEST_F(Console, MessagesHandlerArgumentsAndTheEarliestRegistration)

@@ -75,12 +75,10 @@ uint32_t hashOf(const std::string &bytes)
 
 TEST(OHash, IntervalHashTakesBytesUnsignedWithTwoBitRotation)
 {
-    EXPECT_EQ(hashOf(""), 0u);
-    EXPECT_EQ(hashOf("\x80"), 0x80u);
-    EXPECT_EQ(hashOf("\xff\xff"), 0x303u); // 0x3fc ^ 0xff: no sign extension
-    EXPECT_EQ(hashOf("abc"), 0x7fbu);
-    // 15 rotations by 2 bits wrap 0xC0 round to 0x30.
-    EXPECT_EQ(hashOf(std::string("\xC0", 1) + std::string(15, '\0')), 0x30u);
+    // No sign extension (0x3fc ^ 0xff); 15 rotations by 2 bits wrap 0xC0 round to 0x30.
+    EXPECT_EQ((std::vector<uint32_t>{hashOf(""), hashOf("\x80"), hashOf("\xff\xff"), hashOf("abc"),
+                                     hashOf(std::string("\xC0", 1) + std::string(15, '\0'))}),
+              (std::vector<uint32_t>{0, 0x80, 0x303, 0x7fb, 0x30}));
     const char *text = "abc", *end = nullptr;
     EXPECT_EQ(ohash_interval(text, &end), 0x7fbu);
     EXPECT_EQ(end, text + 3);
@@ -99,8 +97,7 @@ TEST(OHash, InitSizesAndAFailedInitThatRefusesEverything)
     EXPECT_EQ(f.slots.sizes(), sizeof(size_t) == 8
                                    ? std::vector<size_t>{(size_t{1} << 31) * sizeof(ohash_slot)}
                                    : std::vector<size_t>{});
-    EXPECT_EQ(f.table.slots, nullptr);
-    EXPECT_EQ(f.table.size, 0u);
+    EXPECT_TRUE(f.table.slots == nullptr && f.table.size == 0);
     void *entry = ohash_create_entry(&f.setup, "k", nullptr);
     const uint32_t index = ohash_qlookup(&f.table, "k");
     EXPECT_EQ(ohash_insert(&f.table, index, entry), nullptr);
@@ -158,8 +155,7 @@ TEST(OHash, TombstonesAreReusedAndFoundEntriesMoveToThem)
     // The found entry moves to the first tombstone it passed.
     EXPECT_EQ(ohash_qlookup(&f.table, "\xe1"), 1u);
     EXPECT_EQ(ohash_find(&f.table, 1), e1);
-    EXPECT_EQ(f.table.slots[1].hash, 0xe1u);
-    EXPECT_EQ(f.table.slots[3].entry, ohash_deleted(&f.table));
+    EXPECT_TRUE(f.table.slots[1].hash == 0xe1u && f.table.slots[3].entry == ohash_deleted(&f.table));
     EXPECT_EQ(f.counters(), (std::vector<uint32_t>{16, 3, 2}));
 
     // Absent "\x01" (slot 1, step 1) passes tombstones 2 and 3 and gets 2;
@@ -174,16 +170,16 @@ TEST(OHash, TombstonesAreReusedAndFoundEntriesMoveToThem)
 
     // Iteration in slot order; the end leaves position at size.
     void *c = f.add("\x0c");
-    uint32_t position = 99;
-    EXPECT_EQ(ohash_first(&f.table, &position), e1);
-    EXPECT_EQ(position, 2u);
-    EXPECT_EQ(ohash_next(&f.table, &position), c);
-    EXPECT_EQ(position, 13u);
-    EXPECT_EQ(ohash_next(&f.table, &position), nullptr);
-    EXPECT_EQ(position, 16u);
-    position = 40;
-    EXPECT_EQ(ohash_next(&f.table, &position), nullptr);
-    EXPECT_EQ(position, 40u);
+    uint32_t position = 99, stale = 40;
+    std::vector<void *> seen{ohash_first(&f.table, &position)};
+    std::vector<uint32_t> positions{position};
+    for (int i = 0; i < 2; ++i) {
+        seen.push_back(ohash_next(&f.table, &position));
+        positions.push_back(position);
+    }
+    EXPECT_EQ(seen, (std::vector<void *>{e1, c, nullptr}));
+    EXPECT_EQ(positions, (std::vector<uint32_t>{2, 13, 16}));
+    EXPECT_TRUE(ohash_next(&f.table, &stale) == nullptr && stale == 40);
 }
 
 TEST(OHash, TextLookupMatchesOnlyTheWholeKey)

@@ -39,37 +39,37 @@ Scan scan(const std::string &line, int32_t bufferSize = 64, int32_t maxArgs = 10
 
 } // namespace
 
-TEST(Scanner, SplitsOnBlanksAndTabs)
+// Splitting, quoting, escapes and the limits (a buffer of bytes and an
+// argument count), each line with its expected result and arguments.
+TEST(Scanner, SplitsQuotesEscapesAndLimits)
 {
-    Scan s = scan("  echo\thello   world ");
-    EXPECT_EQ(s.result, 3);
-    EXPECT_EQ(s.args, (std::vector<std::string>{"echo", "hello", "world"}));
-    EXPECT_TRUE(s.terminated);
-    EXPECT_EQ(scan("").result, 0);
-    EXPECT_EQ(scan(" \t ").result, 0);
-}
-
-TEST(Scanner, QuotesAndEscapes)
-{
-    EXPECT_EQ(scan(R"(say "hello world" 'a b' "")").args,
-              (std::vector<std::string>{"say", "hello world", "a b", ""}));
-    EXPECT_EQ(scan(R"(a\ b c\"d 'x\y' "q\"r" "it's")").args,
-              (std::vector<std::string>{"a b", "c\"d", "x\\y", "q\"r", "it's"}));
-    EXPECT_EQ(scan(R"(pre"mid dle"post)").args, (std::vector<std::string>{"premid dlepost"}));
-}
-
-TEST(Scanner, ErrorsAndLimits)
-{
-    EXPECT_EQ(scan("say \"open").result, -EINVAL);
-    EXPECT_EQ(scan("say 'open").result, -EINVAL);
-    EXPECT_EQ(scan("trailing\\").result, -EINVAL);
-    EXPECT_EQ(scan("a b c", 64, 2).result, -E2BIG);
-    EXPECT_EQ(scan("a b", 64, 2).result, 2);
-    // "abc" needs 4 bytes with its NUL; "ab cd" needs 6.
-    EXPECT_EQ(scan("abc", 4).result, 1);
-    EXPECT_EQ(scan("abcd", 4).result, -ENOBUFS);
-    EXPECT_EQ(scan("ab cd", 6).result, 2);
-    EXPECT_EQ(scan("ab cd", 5).result, -ENOBUFS);
+    const struct {
+        const char *line;
+        int32_t bufferSize, maxArgs, result;
+        std::vector<std::string> args;
+    } cases[] = {
+        {"  echo\thello   world ", 64, 100, 3, {"echo", "hello", "world"}},
+        {"", 64, 100, 0, {}},
+        {" \t ", 64, 100, 0, {}},
+        {R"(say "hello world" 'a b' "")", 64, 100, 4, {"say", "hello world", "a b", ""}},
+        {R"(a\ b c\"d 'x\y' "q\"r" "it's")", 64, 100, 5, {"a b", "c\"d", "x\\y", "q\"r", "it's"}},
+        {R"(pre"mid dle"post)", 64, 100, 1, {"premid dlepost"}},
+        {"say \"open", 64, 100, -EINVAL, {}},
+        {"say 'open", 64, 100, -EINVAL, {}},
+        {"trailing\\", 64, 100, -EINVAL, {}},
+        {"a b c", 64, 2, -E2BIG, {}},
+        {"a b", 64, 2, 2, {"a", "b"}},
+        {"abc", 4, 100, 1, {"abc"}}, // 4 bytes with its NUL
+        {"abcd", 4, 100, -ENOBUFS, {}},
+        {"ab cd", 6, 100, 2, {"ab", "cd"}},
+        {"ab cd", 5, 100, -ENOBUFS, {}},
+    };
+    for (const auto &c : cases) {
+        const Scan s = scan(c.line, c.bufferSize, c.maxArgs);
+        EXPECT_EQ(s.result, c.result) << c.line;
+        EXPECT_EQ(s.args, c.args) << c.line;
+        EXPECT_TRUE(s.result < 0 || s.terminated) << c.line;
+    }
     char *argv[2];
     char buffer[8];
     EXPECT_EQ(zubCommandLineSimpleScan(nullptr, nullptr, buffer, 8, 1, "a", 1, 0), -EINVAL);
@@ -122,9 +122,7 @@ TEST(Osal, ThreadCreationKeepsItsSourceLocation)
 {
     int value = 0;
     pthread_t thread;
-    ASSERT_EQ(_zubOsalPOSIX_pthread_create_line(&thread, nullptr, threadBody, &value,
-                                                "some/path/file", 430),
-              0);
+    ASSERT_EQ(_zubOsalPOSIX_pthread_create_line(&thread, nullptr, threadBody, &value, "some/path/file", 430), 0);
     pthread_join(thread, nullptr);
     EXPECT_EQ(value, 7);
     const char *file = nullptr;

@@ -23,18 +23,10 @@ namespace {
 
 using Entry = zubScatterGatherEntry_t;
 using State = zubScatterGatherCopyState_t;
+using zubtest::seq;
 
 Entry data(void *block, uint32_t length) { return {block, ZUB_SG_WORD(ZUB_SG_KIND_DATA, length)}; }
 Entry link(Entry *array, uint32_t count) { return {array, ZUB_SG_WORD(ZUB_SG_KIND_LINK, count)}; }
-
-std::vector<uint8_t> seq(uint8_t first, size_t n)
-{
-    std::vector<uint8_t> v(n);
-    for (size_t i = 0; i < n; ++i) {
-        v[i] = static_cast<uint8_t>(first + i);
-    }
-    return v;
-}
 
 bool same(const Entry &a, const Entry &b) { return a.data == b.data && a.lengthAndKind == b.lengthAndKind; }
 

@@ -125,31 +125,6 @@ TEST(SortedIdList, FailedEnlargementKeepsEntriesAndMayLeaveALargerKeyArray)
               sizeof(size_t) == 4 ? std::vector<size_t>{} : std::vector<size_t>{size_t(6ull << 31)});
 }
 
-// Every key against std::lower_bound over lists whose lengths cross the
-// search's halving edges, with both ends of the key range present.
-TEST(SortedIdList, FindGivesThePositionOrTheInsertionPoint)
-{
-    std::mt19937 rng(0xF1D);
-    for (uint32_t n : {0u, 1u, 2u, 3u, 4u, 5u, 8u, 9u, 17u, 200u}) {
-        Fixture f(1000, 50);
-        std::vector<uint16_t> keys;
-        while (keys.size() < n) {
-            const uint16_t k = keys.size() < 2 ? static_cast<uint16_t>(0 - keys.size()) : rng();
-            if (f.put(k, 0) == 0) {
-                keys.push_back(k);
-            }
-        }
-        std::sort(keys.begin(), keys.end());
-        for (uint32_t k = 0; k <= 0xFFFF; k++) {
-            const auto it = std::lower_bound(keys.begin(), keys.end(), k);
-            uint32_t position = 0xFFFFFFFF;
-            ASSERT_EQ(_zubSortedIdListFindNoChecks(&f.list, &position, static_cast<uint16_t>(k)),
-                      it != keys.end() && *it == k) << "n " << n << " key " << k;
-            ASSERT_EQ(position, it - keys.begin()) << "n " << n << " key " << k;
-        }
-    }
-}
-
 TEST(SortedIdList, CreateKeyGoesUpThenDownThenIntoTheFirstGap)
 {
     const std::vector<std::pair<std::vector<uint16_t>, uint16_t>> cases{
@@ -165,7 +140,7 @@ TEST(SortedIdList, CreateKeyGoesUpThenDownThenIntoTheFirstGap)
         EXPECT_EQ(key, expected);
         EXPECT_EQ(f.list.count, keys.size());
     }
-    // Every key from 1 up: none left; then holes anywhere, against the walk.
+    // Every key from 1 up: none left.
     Fixture f(65535, 255);
     for (uint32_t k = 1; k <= 65535; k++) {
         f.put(static_cast<uint16_t>(k), 0);
@@ -174,49 +149,25 @@ TEST(SortedIdList, CreateKeyGoesUpThenDownThenIntoTheFirstGap)
     EXPECT_EQ(zubSortedIdListCreateKey(&f.list, &key), ZUB_ENOSPC);
     EXPECT_EQ(zubSortedIdListCreateKey(nullptr, &key), ZUB_EINVAL);
     EXPECT_EQ(zubSortedIdListCreateKey(&f.list, nullptr), ZUB_EINVAL);
-    std::mt19937 rng(0xC4EA7E);
-    for (int round = 0; round < 300; round++) {
-        const uint16_t k = static_cast<uint16_t>(2 + rng() % 65533);
-        rng() % 2 ? zubSortedIdListRemove(&f.list, k) : f.put(k, 0);
-        uint16_t expected = key = 0;
-        ASSERT_EQ(zubSortedIdListCreateKey(&f.list, &key), referenceCreateKey(f.keys(), &expected));
-        ASSERT_EQ(key, expected) << "round " << round;
-    }
 }
 
-TEST(SortedIdList, RemovalIteratorsAndRelease)
+// Iterators and removal results are checked against the map by the random
+// test; here the bytes a removal and a release leave behind.
+TEST(SortedIdList, RemovalAndReleaseFillValues)
 {
     Fixture f;
-    zubSortedIdListIterator_t it;
-    uint32_t key = 77;
-    void *value = &value;
-    ASSERT_EQ(zubSortedIdListIterator(&f.list, &it), 0);
-    EXPECT_EQ(zubSortedIdListNext(&f.list, &it), 0); // empty
-    EXPECT_EQ(zubSortedIdListGetKey(&f.list, &it, &key), ZUB_EINVAL); // before the first next
-    EXPECT_EQ(key, 0u);
     for (uint16_t k : {40, 10, 30, 20}) {
         f.put(k, k * 100u);
     }
-    EXPECT_EQ(zubSortedIdListGetValue(&f.list, &it, &value), ZUB_EINTR); // made before the puts
-    EXPECT_EQ(value, nullptr);
-    ASSERT_EQ(zubSortedIdListIterator(&f.list, &it), 0);
-    std::vector<uint32_t> seen;
-    while (zubSortedIdListNext(&f.list, &it) == 1) {
-        ASSERT_EQ(zubSortedIdListGetKey(&f.list, &it, &key) + zubSortedIdListGetValue(&f.list, &it, &value), 0);
-        seen.push_back(key * 1000 + *static_cast<uint32_t *>(value));
-    }
-    EXPECT_EQ(seen, (std::vector<uint32_t>{11000, 22000, 33000, 44000}));
     EXPECT_EQ(zubSortedIdListRemove(&f.list, 40), 0);
     EXPECT_EQ(f.value(3), 0x77777777u); // the vacated last slot
-    EXPECT_EQ(zubSortedIdListGetKey(&f.list, &it, &key), ZUB_EINTR);
     EXPECT_EQ(zubSortedIdListRemove(&f.list, 10), 0);
-    EXPECT_EQ(zubSortedIdListRemove(&f.list, 10), ZUB_ENOENT);
-    EXPECT_EQ(f.keys(), (std::vector<uint16_t>{20, 30}));
     EXPECT_EQ((std::vector<uint32_t>{f.value(0), f.value(1), f.value(2)}),
               (std::vector<uint32_t>{2000, 3000, 3000})); // the slot that fell out keeps its bytes
     uint16_t k16 = 0;
+    void *value = nullptr;
     EXPECT_EQ(zubSortedIdListGetLastEntry(&f.list, &k16, &value), 0);
-    EXPECT_EQ(value, static_cast<void *>(static_cast<uint8_t *>(f.list.values) + 4));
+    EXPECT_TRUE(k16 == 30 && value == static_cast<uint8_t *>(f.list.values) + 4);
     EXPECT_EQ(zubSortedIdListGetFirstKey(&f.list, &k16), 0);
     EXPECT_EQ(k16, 20);
 
@@ -225,8 +176,8 @@ TEST(SortedIdList, RemovalIteratorsAndRelease)
     ASSERT_EQ(zubSortedIdListInitialize(&list, &params), 0);
     ASSERT_EQ(zubSortedIdListPutUnique(&list, &value, 1), 0);
     EXPECT_EQ(zubSortedIdListRelease(&list), 0);
-    const std::vector<uint8_t> filled(sizeof list, 0x55);
-    EXPECT_EQ(std::memcmp(&list, filled.data(), sizeof list), 0);
+    const std::vector<uint8_t> released(sizeof list, 0x55);
+    EXPECT_EQ(std::memcmp(&list, released.data(), sizeof list), 0);
     EXPECT_EQ(zubSortedIdListRelease(nullptr), ZUB_EINVAL);
 }
 

@@ -72,28 +72,21 @@ TEST(StrList, HashAndSortedInsertionInFrontOfEqualStrings)
     }
 }
 
-TEST(StrList, ChainsKeepInsertionOrderThroughRemovalAndReinsertion)
+// Hashed lookups of equal strings and deletions anywhere in a chain are
+// checked against the model by the random test; here a removed node moving
+// to another list, and a list whose buckets are gone.
+TEST(StrList, RemovedNodesMoveToOtherListsAndDestroyedBucketsLeaveAPlainList)
 {
-    strlist_t list;
+    strlist_t list, other;
     ASSERT_EQ(strlist_InitHash(&list, 1), 0); // one chain holds everything
     strnode_t *x1 = strnode_Create(&list, "x");
     strnode_t *a = strnode_Create(&list, "a");
     strnode_t *x2 = strnode_Create(&list, "x");
-    strnode_t *longer = strnode_Create(&list, "longer");
-    EXPECT_EQ(chain(&list, 0), (std::vector<strnode_t *>{x1, a, x2, longer}));
-    EXPECT_EQ(strnode_HashFind(&list, "x"), x1); // the earliest inserted
-    EXPECT_EQ(strnode_Find(&list, "longer"), longer);
-    EXPECT_EQ(strnode_HashFind(&list, "long"), nullptr);
-
+    EXPECT_EQ(chain(&list, 0), (std::vector<strnode_t *>{x1, a, x2}));
     EXPECT_EQ(strnode_Remove(x1), 0); // head of the chain
-    EXPECT_EQ(strnode_Delete(x2), 0); // middle of the chain
-    EXPECT_EQ(chain(&list, 0), (std::vector<strnode_t *>{a, longer}));
-    EXPECT_EQ(in_order(&list), (std::vector<std::string>{"a", "longer"}));
-
-    strlist_t other;
+    EXPECT_EQ(strnode_HashFind(&list, "x"), x2);
     strlist_InitHash(&other, 13);
     EXPECT_EQ(strnode_Insert(&other, x1), 0); // a removed node keeps its string
-    EXPECT_EQ(strnode_HashFind(&other, "x"), x1);
     EXPECT_EQ(chain(&other, strnode_Hash("x") % 13), (std::vector<strnode_t *>{x1}));
     strnode_DeleteAll(&other);
     strlist_DestroyData(&other);

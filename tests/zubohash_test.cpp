@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <numeric>
 #include <random>
 #include <string>
 #include <unordered_map>
@@ -38,9 +39,6 @@ TEST(ZubOHash, InitTakesExponentsOneTo31AndLeavesTheTableAloneOtherwise)
     ASSERT_EQ(zubOHashInit(&table, 1), 0);
     EXPECT_EQ(counters(table), (std::vector<uint32_t>{16, 0, 0}));
     EXPECT_EQ(table.setup.keyOffset, 0);
-    for (uint32_t i = 0; i < 16; ++i) {
-        EXPECT_TRUE(table.slots[i].hash == 0 && table.slots[i].entry == nullptr);
-    }
     ohash_delete(&table);
     if (sizeof(size_t) == 4) { // 2^29 and more 8-byte slots do not fit size_t
         Entry e{};
@@ -63,8 +61,7 @@ TEST(ZubOHash, DuplicatesAndBadArgumentsAreRefusedWithoutChange)
         EXPECT_TRUE(capture.messages().empty());
         capture.enable(1, 3000);
         EXPECT_EQ(zubOHashInsert(&table, second.key, 6, &second), -16);
-        ASSERT_EQ(capture.messages().size(), 1u);
-        EXPECT_EQ(capture.messages()[0], "zubOHashInsert: collision in open hash!\n");
+        EXPECT_EQ(capture.messages(), std::vector<std::string>{"zubOHashInsert: collision in open hash!\n"});
         EXPECT_EQ(capture.site(0), (std::vector<uint32_t>{0x00010BB8u, 0, 0}));
         // A length of 0 hashes to 0 and matches any entry stored under 0.
         Entry zeros{};
@@ -92,24 +89,21 @@ TEST(ZubOHash, KeysOfEveryLengthCompareExactlyTheirBytes)
     // the back, so only the comparison can tell them apart.
     for (uint32_t length = 3; length <= 12; ++length) {
         unsigned char keys[3][16], buffer[17];
-        for (int i = 0; i < 16; ++i) {
-            keys[0][i] = static_cast<unsigned char>(0x30 + i);
+        for (auto &key : keys) {
+            std::iota(key, key + 16, 0x30);
         }
-        std::memcpy(keys[1], keys[0], 16);
-        std::memcpy(keys[2], keys[0], 16);
         keys[1][0] ^= 0x01;
         keys[1][1] ^= 0x04;
         keys[2][length - 2] ^= 0x01;
         keys[2][length - 1] ^= 0x04;
-        std::vector<uint32_t> hashes;
-        for (auto &key : keys) {
+        auto hash = [length](const unsigned char *key) {
             const char *end = reinterpret_cast<const char *>(key) + length;
-            hashes.push_back(ohash_interval(reinterpret_cast<const char *>(key), &end));
-        }
-        ASSERT_EQ(hashes, std::vector<uint32_t>(3, hashes[0])) << length;
+            return ohash_interval(reinterpret_cast<const char *>(key), &end);
+        };
         ohash table;
         ASSERT_EQ(zubOHashInit(&table, 4), 0);
         for (auto &key : keys) {
+            ASSERT_EQ(hash(key), hash(keys[0])) << length;
             ASSERT_EQ(zubOHashInsert(&table, key, length, key), 0) << length;
         }
         for (auto &key : keys) { // from an odd address, other bytes after the key
@@ -182,5 +176,6 @@ TEST_P(ZubOHashRandom, MemoryKeysAgreeWithUnorderedMap)
     ohash_delete(&table);
 }
 
-// 4 and 8 bytes compare as one load, other lengths byte by byte.
+// 4 and 8 bytes compare as one load, other lengths byte by byte; keys are
+// mostly zeros, so equal hashes of different keys are common.
 INSTANTIATE_TEST_SUITE_P(KeyLengths, ZubOHashRandom, ::testing::Values(4u, 6u, 8u));

@@ -2,47 +2,27 @@
 
 #include <algorithm>
 #include <cstring>
-#include <sstream>
 
 namespace zubtest {
 
 namespace {
 
-uint32_t countWidth(unsigned kind)
-{
-    switch (kind) {
-    case ZUB_DESER_TYPE_VAR8: return 1;
-    case ZUB_DESER_TYPE_VAR32: return 4;
-    default: return 2; // VAR16, STRING
-    }
-}
-
 bool isCounted(unsigned kind)
 {
-    return kind == ZUB_DESER_TYPE_VAR8 || kind == ZUB_DESER_TYPE_VAR16 ||
-           kind == ZUB_DESER_TYPE_VAR32 || kind == ZUB_DESER_TYPE_STRING;
+    return kind == ZUB_DESER_TYPE_VAR8 || kind == ZUB_DESER_TYPE_VAR16 || kind == ZUB_DESER_TYPE_VAR32 ||
+           kind == ZUB_DESER_TYPE_STRING;
 }
 
+uint32_t countWidth(unsigned kind)
+{
+    return kind == ZUB_DESER_TYPE_VAR8 ? 1 : kind == ZUB_DESER_TYPE_VAR32 ? 4 : 2; // VAR16, STRING: 2
+}
+
+// Counts are little-endian host integers of 1, 2 or 4 bytes.
 uint32_t readCount(const uint8_t *p, uint32_t width)
 {
     uint32_t v = 0;
-    for (uint32_t i = 0; i < width; ++i) {
-        v |= static_cast<uint32_t>(p[i]) << (8 * i);
-    }
-    return v;
-}
-
-void writeCount(uint8_t *p, uint32_t width, uint32_t v)
-{
-    for (uint32_t i = 0; i < width; ++i) {
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-    }
-}
-
-const uint8_t *readPointer(const uint8_t *p)
-{
-    const uint8_t *v;
-    std::memcpy(&v, p, sizeof v);
+    std::memcpy(&v, p, width);
     return v;
 }
 
@@ -62,10 +42,10 @@ const uint32_t kAtoms[4] = {1, 2, 4, 8};
 
 } // namespace
 
-RandomSchema::RandomSchema(uint32_t seed, const RandomSchemaOptions &options) : options_(options)
+RandomSchema::RandomSchema(uint32_t seed)
 {
     std::mt19937 rng(seed);
-    build(rng, options_.maxNesting);
+    build(rng, 4);
 
     // Tables first, so that entries can point at them; then the entries.
     tables_.resize(types_.size());
@@ -112,7 +92,7 @@ int RandomSchema::build(std::mt19937 &rng, uint32_t depthLeft)
     RandomStruct st;
     uint32_t offset = 0;
     auto place = [&](uint32_t size, uint32_t align) {
-        if (options_.unaligned && pick(rng, 6) == 0) {
+        if (pick(rng, 6) == 0) {
             offset += pick(rng, 3);
         } else {
             offset = (offset + align - 1) / align * align;
@@ -123,7 +103,7 @@ int RandomSchema::build(std::mt19937 &rng, uint32_t depthLeft)
     };
     constexpr uint32_t P = sizeof(void *);
 
-    const uint32_t fields = 1 + pick(rng, options_.maxFields);
+    const uint32_t fields = 1 + pick(rng, 7);
     for (uint32_t i = 0; i < fields; ++i) {
         RandomField f;
         static const unsigned kinds[] = {
@@ -152,16 +132,12 @@ int RandomSchema::build(std::mt19937 &rng, uint32_t depthLeft)
             f.offset = place(f.atom * f.fixedCount, f.atom);
             break;
         case ZUB_DESER_TYPE_MODIFIER:
-            if (!options_.modifiers) {
-                --i;
-                continue;
-            }
             // An inert modifier: bits 4-15 set, a limit every count fails.
             f.packedHigh = static_cast<uint16_t>(1 + pick(rng, 0xFFF));
             f.multiplicity = 0;
             break;
         default: { // counted
-            if (options_.modifiers && pick(rng, 3) == 0) {
+            if (pick(rng, 3) == 0) {
                 RandomField m;
                 m.kind = ZUB_DESER_TYPE_MODIFIER;
                 m.multiplicity = kCountLimit + pick(rng, 1000);
@@ -202,35 +178,6 @@ uint32_t RandomSchema::nestingOf(int type) const
         }
     }
     return deepest;
-}
-
-std::string RandomSchema::describe() const
-{
-    std::ostringstream out;
-    for (size_t t = 0; t < types_.size(); ++t) {
-        out << "type " << t << " size " << types_[t].size << ":";
-        for (const RandomField &f : types_[t].fields) {
-            out << " [k" << f.kind << " @" << f.offset;
-            if (isCounted(f.kind)) {
-                out << " p@" << f.pointerOffset;
-            }
-            if (f.atom != 0) {
-                out << " a" << f.atom;
-            }
-            if (f.type >= 0) {
-                out << " t" << f.type;
-            }
-            if (f.kind == ZUB_DESER_TYPE_FIXED) {
-                out << " n" << f.fixedCount;
-            }
-            if (f.kind == ZUB_DESER_TYPE_MODIFIER) {
-                out << " m" << f.multiplicity << " h" << f.packedHigh;
-            }
-            out << "]";
-        }
-        out << "\n";
-    }
-    return out.str();
 }
 
 RandomValue::RandomValue(const RandomSchema &schema, uint32_t seed, const RandomValueOptions &options)
@@ -291,7 +238,7 @@ void RandomValue::fill(uint8_t *structure, int type, std::mt19937 &rng)
             count = 0xFFFFFFFFu;
         }
         // Writes after the fill above: the noise may overlap nothing else.
-        writeCount(member, width, count);
+        std::memcpy(member, &count, width);
         std::memcpy(structure + f.pointerOffset, &data, sizeof data);
     }
 }
@@ -321,7 +268,8 @@ void encode(const RandomSchema &schema, const uint8_t *structure, int type, std:
             if (count == 0) {
                 break;
             }
-            const uint8_t *data = readPointer(structure + f.pointerOffset);
+            const uint8_t *data;
+            std::memcpy(&data, structure + f.pointerOffset, sizeof data);
             if (f.atom != 0) {
                 pushAtoms(out, data, f.atom, count);
             } else {
@@ -336,73 +284,6 @@ void encode(const RandomSchema &schema, const uint8_t *structure, int type, std:
     }
 }
 
-std::string compareStruct(const RandomSchema &schema, const uint8_t *a, const uint8_t *b, int type,
-                          const std::string &path)
-{
-    const RandomStruct &st = schema.types()[static_cast<size_t>(type)];
-    for (size_t i = 0; i < st.fields.size(); ++i) {
-        const RandomField &f = st.fields[i];
-        const std::string where = path + "." + std::to_string(i) + "(kind " + std::to_string(f.kind) + ")";
-        switch (f.kind) {
-        case ZUB_DESER_TYPE_U8:
-        case ZUB_DESER_TYPE_U16:
-        case ZUB_DESER_TYPE_U32:
-        case ZUB_DESER_TYPE_U64:
-        case ZUB_DESER_TYPE_FIXED: {
-            const uint32_t bytes = f.kind == ZUB_DESER_TYPE_FIXED ? f.atom * f.fixedCount : f.kind;
-            if (std::memcmp(a + f.offset, b + f.offset, bytes) != 0) {
-                return where + " differs";
-            }
-            break;
-        }
-        case ZUB_DESER_TYPE_TABLE: {
-            std::string d = compareStruct(schema, a + f.offset, b + f.offset, f.type, where);
-            if (!d.empty()) {
-                return d;
-            }
-            break;
-        }
-        case ZUB_DESER_TYPE_MODIFIER: break;
-        default: {
-            const uint32_t width = countWidth(f.kind);
-            uint32_t ca = readCount(a + f.offset, width);
-            uint32_t cb = readCount(b + f.offset, width);
-            if (width == 4 && ca == 0xFFFFFFFFu) {
-                ca = 0;
-            }
-            if (width == 4 && cb == 0xFFFFFFFFu) {
-                cb = 0;
-            }
-            if (ca != cb) {
-                return where + " count " + std::to_string(ca) + " vs " + std::to_string(cb);
-            }
-            if (ca == 0) {
-                break;
-            }
-            const uint8_t *da = readPointer(a + f.pointerOffset);
-            const uint8_t *db = readPointer(b + f.pointerOffset);
-            if (f.atom != 0) {
-                if (std::memcmp(da, db, static_cast<size_t>(ca) * f.atom) != 0) {
-                    return where + " data differ";
-                }
-                break;
-            }
-            const uint32_t size = schema.types()[static_cast<size_t>(f.type)].size;
-            for (uint32_t e = 0; e < ca; ++e) {
-                std::string d = compareStruct(schema, da + static_cast<size_t>(e) * size,
-                                              db + static_cast<size_t>(e) * size, f.type,
-                                              where + "[" + std::to_string(e) + "]");
-                if (!d.empty()) {
-                    return d;
-                }
-            }
-            break;
-        }
-        }
-    }
-    return "";
-}
-
 } // namespace
 
 std::vector<uint8_t> RandomValue::expectedStream() const
@@ -412,9 +293,19 @@ std::vector<uint8_t> RandomValue::expectedStream() const
     return out;
 }
 
+// Two values of one type are equal when they give the same stream: every
+// described byte is sent, and the null mark is sent as a count of 0.
 std::string RandomValue::compare(const void *other) const
 {
-    return compareStruct(schema_, root_.data(), static_cast<const uint8_t *>(other), 0, "top");
+    std::vector<uint8_t> theirs;
+    encode(schema_, static_cast<const uint8_t *>(other), 0, theirs);
+    const std::vector<uint8_t> ours = expectedStream();
+    if (theirs == ours) {
+        return "";
+    }
+    const auto at = std::mismatch(ours.begin(), ours.end(), theirs.begin(), theirs.end()).first - ours.begin();
+    return "streams differ at byte " + std::to_string(at) + " of " + std::to_string(ours.size()) + "/" +
+           std::to_string(theirs.size());
 }
 
 } // namespace zubtest

@@ -27,13 +27,6 @@
 
 namespace zubtest {
 
-struct RandomSchemaOptions {
-    uint32_t maxNesting = 4;  // levels below the top (nested structures, arrays of structures)
-    uint32_t maxFields = 7;   // members per structure, modifiers not counted
-    bool modifiers = true;    // modifier entries before some counted members
-    bool unaligned = true;    // members and data pointers at odd offsets now and then
-};
-
 // One member of a generated structure, as the model sees it.
 struct RandomField {
     unsigned kind = 0;           // ZUB_DESER_TYPE_*
@@ -53,7 +46,9 @@ struct RandomStruct {
 
 class RandomSchema {
 public:
-    explicit RandomSchema(uint32_t seed, const RandomSchemaOptions &options = RandomSchemaOptions());
+    // Up to 4 levels below the top and 1 to 7 members per structure,
+    // modifiers not counted.
+    explicit RandomSchema(uint32_t seed);
     RandomSchema(const RandomSchema &) = delete;
     RandomSchema &operator=(const RandomSchema &) = delete;
 
@@ -65,13 +60,11 @@ public:
     uint32_t nesting() const { return nesting_; }
     // Every modifier limit is at least this; values never use larger counts.
     static constexpr uint32_t kCountLimit = 64;
-    std::string describe() const;
 
 private:
     int build(std::mt19937 &rng, uint32_t depthLeft);
     uint32_t nestingOf(int type) const;
 
-    RandomSchemaOptions options_;
     std::vector<RandomStruct> types_;
     std::vector<zubEndianTable_t> tables_;
     std::vector<std::vector<zubEndianInfoEntry_t>> entries_;

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -54,7 +55,6 @@ void CountingAllocator::releaseThunk(void *context, void *block)
         std::abort();
     }
     self->live_.erase(it);
-    self->releases_++;
     std::free(block);
 }
 
@@ -62,16 +62,6 @@ size_t CountingAllocator::liveBlocks() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return live_.size();
-}
-
-size_t CountingAllocator::liveBytes() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    size_t total = 0;
-    for (auto &block : live_) {
-        total += block.second;
-    }
-    return total;
 }
 
 size_t CountingAllocator::blockSize(const void *block) const
@@ -131,24 +121,25 @@ std::string hex(const void *data, size_t length)
 std::vector<uint8_t> bytes(const std::string &hexText)
 {
     std::vector<uint8_t> out;
-    unsigned value = 0;
-    int digits = 0;
-    for (char c : hexText) {
-        int d = (c >= '0' && c <= '9') ? c - '0'
-                : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                         : -1;
-        if (d < 0) {
-            continue;
+    for (const char *p = hexText.c_str(); *p != '\0';) {
+        char *end = nullptr;
+        const unsigned long value = std::strtoul(p, &end, 16);
+        if (end == p) {
+            break;
         }
-        value = value * 16 + static_cast<unsigned>(d);
-        if (++digits == 2) {
-            out.push_back(static_cast<uint8_t>(value));
-            value = 0;
-            digits = 0;
-        }
+        out.push_back(static_cast<uint8_t>(value));
+        p = end;
     }
     return out;
+}
+
+std::vector<uint8_t> seq(uint8_t first, size_t n)
+{
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) {
+        v[i] = static_cast<uint8_t>(first + i);
+    }
+    return v;
 }
 
 GuardedBuffer::GuardedBuffer(size_t size, uint8_t guard, size_t guardSize)
@@ -158,12 +149,9 @@ GuardedBuffer::GuardedBuffer(size_t size, uint8_t guard, size_t guardSize)
 
 bool GuardedBuffer::guardsIntact() const
 {
-    for (size_t i = 0; i < guardSize_; i++) {
-        if (storage_[i] != guard_ || storage_[guardSize_ + size_ + i] != guard_) {
-            return false;
-        }
-    }
-    return true;
+    const auto isGuard = [this](uint8_t b) { return b == guard_; };
+    return std::all_of(storage_.begin(), storage_.begin() + guardSize_, isGuard) &&
+           std::all_of(storage_.end() - guardSize_, storage_.end(), isGuard);
 }
 
 } // namespace zubtest

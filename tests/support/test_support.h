@@ -26,9 +26,7 @@ public:
     zubAllocator_t *record() { return &record_; }
 
     size_t liveBlocks() const;
-    size_t liveBytes() const;
     size_t allocations() const { return allocations_; }
-    size_t releases() const { return releases_; }
     size_t lastSize() const { return lastSize_; }
     std::vector<size_t> sizes() const { return sizes_; }
     // Size of a live block, 0 when unknown.
@@ -46,7 +44,6 @@ private:
     mutable std::mutex mutex_;
     std::map<const void *, size_t> live_;
     size_t allocations_ = 0;
-    size_t releases_ = 0;
     size_t lastSize_ = 0;
     std::vector<size_t> sizes_;
 };
@@ -61,7 +58,6 @@ public:
     DebugCapture &operator=(const DebugCapture &) = delete;
 
     void enable(uint16_t level, uint16_t messageClass) { zubDebugTestEnable(level, messageClass, 1); }
-    void disableAll() { zubDebugTestDisableAll(); }
     std::vector<std::string> messages() const;
     // Site words (level << 16 | class, frame, chunk) of message i.
     std::vector<uint32_t> site(size_t i) const;
@@ -72,6 +68,8 @@ public:
 std::string hex(const void *data, size_t length);
 // Bytes from a hex text such as "00 00 00 02 01 02".
 std::vector<uint8_t> bytes(const std::string &hexText);
+// n bytes counting up from `first`, wrapping at 256.
+std::vector<uint8_t> seq(uint8_t first, size_t n);
 
 // A buffer with guard bytes on both sides, to catch writes past the ends.
 class GuardedBuffer {
