@@ -55,19 +55,20 @@ constexpr uint32_t low_bits(uint32_t n)
 constexpr uint32_t levels_for(uint32_t nBits)
 {
     const uint32_t m = nBits - 1u;
-    return m >= (1u << 25) ? 5u
-         : m >= (1u << 20) ? 4u
-         : m >= (1u << 15) ? 3u
-         : m >= (1u << 10) ? 2u
-         : m >= 32u        ? 1u
-                           : 0u;
+    return m >= (1u << 25)   ? 5u
+           : m >= (1u << 20) ? 4u
+           : m >= (1u << 15) ? 3u
+           : m >= (1u << 10) ? 2u
+           : m >= 32u        ? 1u
+                             : 0u;
 }
 
 // Words of level k: ceil(nBits / 32^(k + 1)).
 constexpr uint32_t level_words(uint32_t nBits, uint32_t k)
 {
     const uint32_t shift = 5u * (k + 1u);
-    return static_cast<uint32_t>((static_cast<uint64_t>(nBits) + (uint64_t{1} << shift) - 1u) >> shift);
+    return static_cast<uint32_t>((static_cast<uint64_t>(nBits) + (uint64_t{1} << shift) - 1u) >>
+                                 shift);
 }
 
 struct Shape {
@@ -130,8 +131,14 @@ constexpr uint32_t last_bit(uint32_t m, uint32_t k)
     return m >> (5u * k);
 }
 
-uint32_t lowest(uint32_t v) { return static_cast<uint32_t>(std::countr_zero(v)); }
-uint32_t highest(uint32_t v) { return 31u - static_cast<uint32_t>(std::countl_zero(v)); }
+uint32_t lowest(uint32_t v)
+{
+    return static_cast<uint32_t>(std::countr_zero(v));
+}
+uint32_t highest(uint32_t v)
+{
+    return 31u - static_cast<uint32_t>(std::countl_zero(v));
+}
 
 // From word p of level k down to level 0, along the lowest (or highest) set
 // bit of each word. A chosen bit past last_bit can only be one that set-all
@@ -166,7 +173,8 @@ int32_t find_first(const zubBitmask_t *bm)
     if (p > last_bit(m, levelCount)) {
         return -1;
     }
-    return levelCount == 0u ? static_cast<int32_t>(p) : descend<false>(bm, levelCount, levelCount - 1u, p, m);
+    return levelCount == 0u ? static_cast<int32_t>(p)
+                            : descend<false>(bm, levelCount, levelCount - 1u, p, m);
 }
 
 // From word idx of level 0 onward, through the summaries: climb while the
@@ -272,7 +280,8 @@ int32_t find_prev(const zubBitmask_t *bm, uint32_t start)
         }
         const uint64_t v = pair_at(level0, top - 1u) & upTo;
         if (v != 0u) {
-            return static_cast<int32_t>(((top - 1u) << 5) + 63u - static_cast<uint32_t>(std::countl_zero(v)));
+            return static_cast<int32_t>(((top - 1u) << 5) + 63u -
+                                        static_cast<uint32_t>(std::countl_zero(v)));
         }
         if (top < 2u) {
             return -1;
@@ -330,7 +339,8 @@ int32_t reset_bit(zubBitmask_t *bm, uint32_t i)
 int32_t fill(zubBitmask_t *bm, bool ones)
 {
     if (bm->nBits > 32u && bm->levelTables != nullptr) {
-        std::memset(first_table_word(bm), ones ? 0xFF : 0x00, static_cast<size_t>(bm->nTableData) * 4u);
+        std::memset(first_table_word(bm), ones ? 0xFF : 0x00,
+                    static_cast<size_t>(bm->nTableData) * 4u);
     }
     bm->topBits = ones ? ~0u : 0u;
     return 0;
@@ -343,10 +353,11 @@ bool layout(zubBitmask_t *bm, uint32_t nBits, uint32_t *tableMemory)
     bm->topBits = 0;
     const Shape s = shape_of(nBits);
     if (s.words > kMaxTableWords) {
-        ZUB_DIAG(1, 1000, 0,
-                 "Test for \"(int)( (char *)currTable - (char *)tables ) != (int)( bitmask->nTableData * "
-                 "sizeof( uint32_t ) )\"was true: \"%s\"",
-                 "Wrong table maintenance data size.");
+        ZUB_DIAG(
+            1, 1000, 0,
+            "Test for \"(int)( (char *)currTable - (char *)tables ) != (int)( bitmask->nTableData * "
+            "sizeof( uint32_t ) )\"was true: \"%s\"",
+            "Wrong table maintenance data size.");
         bm->nBits = 0;
         bm->nTables = 0;
         bm->nTableData = 0;

@@ -214,7 +214,8 @@ private:
             }
             // All elements done: the array itself goes last.
             void *array = read_pointer(parent, parent.entry);
-            std::memset(static_cast<unsigned char *>(parent.base) + pointer_field_offset(parent.entry),
+            std::memset(static_cast<unsigned char *>(parent.base) +
+                            pointer_field_offset(parent.entry),
                         kFreedArrayFill, sizeof array);
             std::free(array);
         }
@@ -226,12 +227,13 @@ private:
     zubDeserTableState_t *stack_;
     uint16_t capacity_;
     uint16_t depth_ = 0;
-    zubDeserTableState_t cur_;
+    zubDeserTableState_t cur_{};
 };
 
 } // namespace
 
-extern "C" int32_t _zubDeserMemoryDealloc(const zubEndianTable_t *table, void *record, int32_t maxDepth)
+extern "C" int32_t _zubDeserMemoryDealloc(const zubEndianTable_t *table, void *record,
+                                          int32_t maxDepth)
 {
     if (table == nullptr || record == nullptr) {
         return ZUB_EFAIL;

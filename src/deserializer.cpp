@@ -74,9 +74,15 @@ struct Walk {
     const uint8_t *end;
 };
 
-inline size_t available(const Walk &w) { return static_cast<size_t>(w.end - w.in); }
+inline size_t available(const Walk &w)
+{
+    return static_cast<size_t>(w.end - w.in);
+}
 
-inline unsigned char *base_bytes(const Walk &w) { return static_cast<unsigned char *>(w.cur.base); }
+inline unsigned char *base_bytes(const Walk &w)
+{
+    return static_cast<unsigned char *>(w.cur.base);
+}
 
 inline unsigned char *pointer_field(unsigned char *structure, const zubEndianInfoEntry_t *entry)
 {
@@ -84,7 +90,10 @@ inline unsigned char *pointer_field(unsigned char *structure, const zubEndianInf
 }
 
 // 1, 2, 4 and 8 are the atom (and integer) widths.
-inline bool valid_atom(uint32_t a) { return a == 1 || a == 2 || a == 4 || a == 8; }
+inline bool valid_atom(uint32_t a)
+{
+    return a == 1 || a == 2 || a == 4 || a == 8;
+}
 
 void fail(Walk &w, int16_t error)
 {
@@ -152,7 +161,8 @@ void read_integral(Walk &w)
         w.done += n;
     }
     if (w.done == w.total) {
-        w.state = w.nextState == ZUB_DIS_ADVANCE_ENTRY ? ZUB_DIS_ADVANCE_ENTRY : ZUB_DIS_CHECK_COUNT;
+        w.state =
+            w.nextState == ZUB_DIS_ADVANCE_ENTRY ? ZUB_DIS_ADVANCE_ENTRY : ZUB_DIS_CHECK_COUNT;
     }
 }
 
@@ -478,7 +488,8 @@ void take_whole_entries(Walk &w)
             if (a == 1) {
                 copy_bytes(static_cast<unsigned char *>(block), in, static_cast<size_t>(bytes));
             } else {
-                place_atoms(static_cast<unsigned char *>(block), 0, in, static_cast<uint32_t>(bytes), a);
+                place_atoms(static_cast<unsigned char *>(block), 0, in,
+                            static_cast<uint32_t>(bytes), a);
             }
         }
         in += bytes;
@@ -556,9 +567,7 @@ void handle_entry(Walk &w)
         }
         w.state = ZUB_DIS_ADVANCE_ENTRY;
         return;
-    default:
-        invalid_entry(w, kind);
-        return;
+    default: invalid_entry(w, kind); return;
     }
 }
 
@@ -574,9 +583,7 @@ void step(Walk &w)
         w.cur.multiplicity = kNoLimit;
         w.state = ZUB_DIS_HANDLE_ENTRY;
         return;
-    case ZUB_DIS_ENTER_ELEMENTS:
-        enter_elements(w);
-        return;
+    case ZUB_DIS_ENTER_ELEMENTS: enter_elements(w); return;
     case ZUB_DIS_HANDLE_ENTRY:
         take_whole_entries(w);
         if (w.error == 0 && w.state == ZUB_DIS_HANDLE_ENTRY) {
@@ -587,18 +594,10 @@ void step(Walk &w)
         w.cur.entry += 1;
         w.state = ZUB_DIS_HANDLE_ENTRY;
         return;
-    case ZUB_DIS_READING_INTEGRAL:
-        read_integral(w);
-        return;
-    case ZUB_DIS_START_ARRAY:
-        start_array(w);
-        return;
-    case ZUB_DIS_READ_ARRAY:
-        read_array(w);
-        return;
-    case ZUB_DIS_CHECK_COUNT:
-        check_count(w);
-        return;
+    case ZUB_DIS_READING_INTEGRAL: read_integral(w); return;
+    case ZUB_DIS_START_ARRAY: start_array(w); return;
+    case ZUB_DIS_READ_ARRAY: read_array(w); return;
+    case ZUB_DIS_CHECK_COUNT: check_count(w); return;
     default:
         ZUB_DIAG(2, 3000, 3, "Invalid internal state %d.\n", static_cast<int>(w.state));
         fail(w, ZUB_EFAULT);
@@ -624,7 +623,8 @@ int32_t deserialize(zubDeserState_t *s)
     w.capacity = s->stackCapacity;
     w.allocator = s->allocator;
     // A position past the end of the chunk leaves nothing to read.
-    const uint32_t position = s->bufferPosition < s->bufferLength ? s->bufferPosition : s->bufferLength;
+    const uint32_t position =
+        s->bufferPosition < s->bufferLength ? s->bufferPosition : s->bufferLength;
     const uint8_t *start = static_cast<const uint8_t *>(s->buffer) + position;
     w.in = start;
     w.end = static_cast<const uint8_t *>(s->buffer) + s->bufferLength;

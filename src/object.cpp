@@ -13,8 +13,8 @@ namespace {
 char *duplicate(const zubAllocator_t *allocator, const char *text, uint32_t copied,
                 bool copyLastFromText)
 {
-    auto *copy = static_cast<char *>(
-        zub::detail::allocate(allocator, static_cast<uint64_t>(copied) + 1));
+    auto *copy =
+        static_cast<char *>(zub::detail::allocate(allocator, static_cast<uint64_t>(copied) + 1));
     if (copy == nullptr) {
         return nullptr;
     }
@@ -71,8 +71,7 @@ char *zubSlowStrdup(const zubAllocator_t *allocator, const char *text)
     return zubStrdup(allocator, text, static_cast<uint32_t>(length));
 }
 
-char *zubStrndup(const zubAllocator_t *allocator, uint32_t limit, const char *text,
-                 uint32_t length)
+char *zubStrndup(const zubAllocator_t *allocator, uint32_t limit, const char *text, uint32_t length)
 {
     const uint32_t n = limit < length ? limit : length;
     if (text == nullptr || n == UINT32_MAX) {

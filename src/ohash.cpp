@@ -169,8 +169,7 @@ uint32_t ohash_interval(const char *start, const char **end)
     if (start == nullptr) {
         return 0;
     }
-    return hash_bytes(reinterpret_cast<const unsigned char *>(start),
-                      interval_length(start, stop));
+    return hash_bytes(reinterpret_cast<const unsigned char *>(start), interval_length(start, stop));
 }
 
 uint32_t ohash_lookup_interval(ohash *table, const char *start, const char *end, uint32_t hash)
@@ -287,7 +286,8 @@ void *ohash_create_entry(const ohash_setup *setup, const char *start, const char
     if (!zub::detail::fits_size_t(bytes)) {
         return nullptr;
     }
-    auto *block = static_cast<char *>(setup->entryAlloc(static_cast<size_t>(bytes), setup->userData));
+    auto *block =
+        static_cast<char *>(setup->entryAlloc(static_cast<size_t>(bytes), setup->userData));
     if (block == nullptr) {
         return nullptr;
     }

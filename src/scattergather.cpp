@@ -111,8 +111,9 @@ uint32_t copy_single(Entry &destination, int32_t *destinationCount, const Entry 
     return n;
 }
 
-uint32_t copy_lists(Entry *destination, int32_t *destinationCount, int32_t count, const Entry *source,
-                    int32_t sourceCount, uint32_t offset, zubScatterGatherCopyState_t *state)
+uint32_t copy_lists(Entry *destination, int32_t *destinationCount, int32_t count,
+                    const Entry *source, int32_t sourceCount, uint32_t offset,
+                    zubScatterGatherCopyState_t *state)
 {
     Cursor<const Entry> src(source, sourceCount);
     Cursor<Entry> dst(destination, count);
@@ -170,8 +171,8 @@ uint32_t copy_lists(Entry *destination, int32_t *destinationCount, int32_t count
     return total;
 }
 
-uint32_t copy(Entry *destination, int32_t *destinationCount, const Entry *source, int32_t sourceCount,
-              uint32_t offset, zubScatterGatherCopyState_t *state)
+uint32_t copy(Entry *destination, int32_t *destinationCount, const Entry *source,
+              int32_t sourceCount, uint32_t offset, zubScatterGatherCopyState_t *state)
 {
     int32_t count = 0;
     if (destinationCount != nullptr && destination != nullptr) {
@@ -196,8 +197,8 @@ uint32_t copy(Entry *destination, int32_t *destinationCount, const Entry *source
     return copy_lists(destination, destinationCount, count, source, sourceCount, offset, state);
 }
 
-int32_t create_list_from(Entry *result, int32_t *resultCount, const Entry *source, int32_t sourceCount,
-                         uint32_t offset)
+int32_t create_list_from(Entry *result, int32_t *resultCount, const Entry *source,
+                         int32_t sourceCount, uint32_t offset)
 {
     const int32_t room = *resultCount;
     if (offset == 0) {
@@ -264,8 +265,8 @@ uint32_t total_length(const Entry *entries, int32_t count)
 extern "C" {
 
 uint32_t zubCopyScatterGather(zubScatterGatherEntry_t *destination, int32_t *destinationCount,
-                              const zubScatterGatherEntry_t *source, int32_t sourceCount, uint32_t offset,
-                              zubScatterGatherCopyState_t *state)
+                              const zubScatterGatherEntry_t *source, int32_t sourceCount,
+                              uint32_t offset, zubScatterGatherCopyState_t *state)
 {
     return copy(destination, destinationCount, source, sourceCount, offset, state);
 }

@@ -7,9 +7,9 @@
 extern "C" {
 
 // Every predefined blob, vector and string type is {u32 count; T *data}.
-#define ZUB_DEFINE_COUNTED_(t, element)                                                        \
-    const zubEndianInfoEntry_t __zub_EndianInfoEntries_##t[2] = {                              \
-        ZUB_ENTRY_VAR32(t, count, data, element), ZUB_ENTRY_END};                              \
+#define ZUB_DEFINE_COUNTED_(t, element)                           \
+    const zubEndianInfoEntry_t __zub_EndianInfoEntries_##t[2] = { \
+        ZUB_ENTRY_VAR32(t, count, data, element), ZUB_ENTRY_END}; \
     const zubEndianTable_t __zub_EndianTable_##t = ZUB_ENDIAN_TABLE(t, __zub_EndianInfoEntries_##t);
 
 ZUB_DEFINE_COUNTED_(zubDeserBlobInt8_t, 1u)

@@ -167,8 +167,8 @@ ZUB_WALK_INLINE uint64_t swap_lanes(uint64_t v, uint32_t atom)
 }
 
 // n bytes of a member of T-sized atoms, starting at member byte d.
-template <typename T>
-ZUB_WALK_INLINE void swap_atoms(uint8_t *__restrict out, const uint8_t *__restrict src, uint32_t d, uint32_t n)
+template <typename T> ZUB_WALK_INLINE void
+swap_atoms(uint8_t *__restrict out, const uint8_t *__restrict src, uint32_t d, uint32_t n)
 {
     constexpr uint32_t mask = sizeof(T) - 1u;
     uint32_t i = 0;
@@ -220,7 +220,8 @@ ZUB_WALK_INLINE void move_atoms(zubDeserState_t &s, Cursor &c, uint32_t n)
 ZUB_WALK_INLINE uint8_t *data_pointer(uint8_t *base, const zubEndianInfoEntry_t *e)
 {
     return static_cast<uint8_t *>(
-        load_ptr(base + (static_cast<ptrdiff_t>(e->memberOffset) + static_cast<ptrdiff_t>(ZUB_ENDIAN_POINTER_OFFSET(e)) - 1024)));
+        load_ptr(base + (static_cast<ptrdiff_t>(e->memberOffset) +
+                         static_cast<ptrdiff_t>(ZUB_ENDIAN_POINTER_OFFSET(e)) - 1024)));
 }
 
 // The terminator of the current table: the walk's end at the top level,
@@ -359,7 +360,8 @@ ZUB_WALK_INLINE uint32_t entry_head(const zubEndianInfoEntry_t *e)
 // The same for the member at member whose entry begins with head.
 ZUB_WALK_INLINE uint8_t *data_pointer_at(uint8_t *member, uint32_t head)
 {
-    return static_cast<uint8_t *>(load_ptr(member + (static_cast<ptrdiff_t>((head >> 20) & 0x7FFu) - 1024)));
+    return static_cast<uint8_t *>(
+        load_ptr(member + (static_cast<ptrdiff_t>((head >> 20) & 0x7FFu) - 1024)));
 }
 
 // 1, 2, 4 or 8 (atom is the low four bits of an argument).
@@ -408,8 +410,7 @@ public:
         : s_(s), c_(c), e_(s.current.entry), base_(static_cast<uint8_t *>(s.current.base)),
           count_(s.current.count), srcval_(s.srcval), done_(s.bytesOfMemberDone),
           total_(s.totalBytesOfMember), next_(s.nextState), out_(c.out), space_(c.space)
-    {
-    }
+    {}
 
     ZUB_WALK_INLINE void run()
     {
@@ -632,7 +633,8 @@ private:
     uint32_t space_;
 };
 
-ZUB_WALK_INLINE void handle_counted(zubDeserState_t &s, const zubEndianInfoEntry_t *e, unsigned kind, uint8_t *member)
+ZUB_WALK_INLINE void handle_counted(zubDeserState_t &s, const zubEndianInfoEntry_t *e,
+                                    unsigned kind, uint8_t *member)
 {
     if (e->memberOffset == 0xFFFFu) {
         // A member without a count field cannot be located: refused.
@@ -651,7 +653,8 @@ ZUB_WALK_INLINE void handle_counted(zubDeserState_t &s, const zubEndianInfoEntry
     if (s.current.count == 0) {
         s.nextState = ZUB_SIS_ADVANCE_ENTRY;
     } else if (s.current.count == 0xFFFFFFFFu) {
-        ZUB_SER_DIAG("NULL pointers not supported except on strings. transmitting zero length instead.\n");
+        ZUB_SER_DIAG(
+            "NULL pointers not supported except on strings. transmitting zero length instead.\n");
         s.current.count = 0;
         s.srcval = const_cast<uint8_t *>(kZeroCount + 3);
         s.nextState = ZUB_SIS_ADVANCE_ENTRY;
@@ -717,12 +720,8 @@ ZUB_WALK_INLINE void handle_entry(zubDeserState_t &s, Cursor &c)
         s.state = ZUB_SIS_WRITE_ARRAY;
         finish_member(s, c);
         return;
-    case ZUB_DESER_TYPE_MODIFIER:
-        advance_entry(s);
-        return;
-    default:
-        invalid_entry(s, kind);
-        return;
+    case ZUB_DESER_TYPE_MODIFIER: advance_entry(s); return;
+    default: invalid_entry(s, kind); return;
     }
 }
 
@@ -832,8 +831,8 @@ int32_t _zubSerializeTableInto(zubDeserState_t *state)
     return serialize(state);
 }
 
-int32_t zubSimpleSerializeInto(uint8_t *buffer, uint32_t bufferLength, const zubEndianTable_t *table,
-                               const void *data)
+int32_t zubSimpleSerializeInto(uint8_t *buffer, uint32_t bufferLength,
+                               const zubEndianTable_t *table, const void *data)
 {
     if (table == nullptr) {
         return ZUB_EINVAL;

@@ -79,8 +79,8 @@ int32_t enlarge(zubSortedIdList_t &l, int32_t additional)
         return ZUB_ENOSPC;
     }
     const int32_t needed = count + additional;
-    const uint32_t size = static_cast<uint32_t>(
-        maxEntries - needed > l.growStep ? needed + l.growStep : maxEntries);
+    const uint32_t size =
+        static_cast<uint32_t>(maxEntries - needed > l.growStep ? needed + l.growStep : maxEntries);
 
     auto *keys = static_cast<uint16_t *>(
         zub::detail::allocate(l.keyAllocator, static_cast<uint64_t>(size) * sizeof(uint16_t)));
@@ -374,8 +374,8 @@ int32_t zubSortedIdListNext(const zubSortedIdList_t *list, zubSortedIdListIterat
     return 0;
 }
 
-int32_t zubSortedIdListGetKey(const zubSortedIdList_t *list, const zubSortedIdListIterator_t *iterator,
-                              uint32_t *key)
+int32_t zubSortedIdListGetKey(const zubSortedIdList_t *list,
+                              const zubSortedIdListIterator_t *iterator, uint32_t *key)
 {
     if (key == nullptr) {
         return ZUB_EINVAL;
@@ -404,7 +404,8 @@ int32_t zubSortedIdListGetValue(zubSortedIdList_t *list, const zubSortedIdListIt
     return 0;
 }
 
-int32_t _zubSortedIdListFindNoChecks(const zubSortedIdList_t *list, uint32_t *position, uint16_t key)
+int32_t _zubSortedIdListFindNoChecks(const zubSortedIdList_t *list, uint32_t *position,
+                                     uint16_t key)
 {
     return find(*list, key, position);
 }

@@ -354,7 +354,8 @@ int32_t zubVectorInsert(zubVector_t *vector, int32_t position, const void *eleme
     const uint32_t es = v.elementSize;
     if (position == -1 && n < a && h < a && es <= kSmall) {
         v.count = static_cast<int32_t>(n + 1);
-        copy_small(static_cast<uint8_t *>(v.data) + static_cast<size_t>(wrap(h + n, a)) * es, element, es);
+        copy_small(static_cast<uint8_t *>(v.data) + static_cast<size_t>(wrap(h + n, a)) * es,
+                   element, es);
         return 0;
     }
     return insert(v, position, element);
@@ -387,7 +388,8 @@ int32_t zubVectorGetAt(const zubVector_t *vector, void *element, int32_t positio
     if (position < 0 || position >= vector->count) {
         return ZUB_ENOENT;
     }
-    const uint32_t slot = wrap(first_slot(*vector) + static_cast<uint32_t>(position), vector->alloced);
+    const uint32_t slot =
+        wrap(first_slot(*vector) + static_cast<uint32_t>(position), vector->alloced);
     copy_element(element, slot_ptr(*vector, slot), vector->elementSize);
     return 0;
 }

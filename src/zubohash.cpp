@@ -55,8 +55,7 @@ void *zubOHashFind(ohash *table, const void *key, uint32_t length)
 
 int32_t zubOHashInsert(ohash *table, const void *key, uint32_t length, void *entry)
 {
-    if ((key == nullptr && length != 0) || entry == nullptr ||
-        entry == ohash_deleted(table)) {
+    if ((key == nullptr && length != 0) || entry == nullptr || entry == ohash_deleted(table)) {
         return ZUB_EINVAL;
     }
     const uint32_t index = slot_of(table, key, length);

@@ -152,7 +152,8 @@ void assemble(vklState_t *console, char **argv, uint32_t *aux)
     const char *in = console->buffer + console->inputPos;
     const int32_t available = console->inputCount - console->inputPos;
     if (console->lineLength >= console->lineSize) {
-        const auto *newline = static_cast<const char *>(std::memchr(in, '\n', static_cast<size_t>(available)));
+        const auto *newline =
+            static_cast<const char *>(std::memchr(in, '\n', static_cast<size_t>(available)));
         if (newline != nullptr) {
             console->inputPos += static_cast<int32_t>(newline - in) + 1;
             console->lineLength = 0;
@@ -164,7 +165,8 @@ void assemble(vklState_t *console, char **argv, uint32_t *aux)
     const int32_t room = console->lineSize - console->lineLength;
     const int32_t examined = available < room ? available : room;
     char *line = console->lineBuffer + console->lineLength;
-    const auto *newline = static_cast<const char *>(std::memchr(in, '\n', static_cast<size_t>(examined)));
+    const auto *newline =
+        static_cast<const char *>(std::memchr(in, '\n', static_cast<size_t>(examined)));
     if (newline != nullptr) {
         const auto taken = static_cast<int32_t>(newline - in);
         std::memcpy(line, in, static_cast<size_t>(taken));
@@ -381,7 +383,8 @@ vklState_t *vklStateCreate(const vklStateConfig_t *config)
     if (config == nullptr) {
         return nullptr;
     }
-    auto *console = static_cast<vklState_t *>(zub::detail::allocate(config->allocator, sizeof(vklState_t)));
+    auto *console =
+        static_cast<vklState_t *>(zub::detail::allocate(config->allocator, sizeof(vklState_t)));
     if (console == nullptr) {
         return nullptr;
     }
@@ -407,7 +410,8 @@ int32_t vklStateInitialize(vklState_t *console, const vklStateConfig_t *config)
     console->functionArgument = config->functionArgument;
     console->inputSize = config->inputSize;
     console->lineSize = config->lineSize;
-    const int32_t result = strlist_InitHash(&console->commands, static_cast<uint32_t>(console->hashSize));
+    const int32_t result =
+        strlist_InitHash(&console->commands, static_cast<uint32_t>(console->hashSize));
     console->commands.list.nodeSize = static_cast<int32_t>(sizeof(vklSimpleCommand_t));
     return result;
 }

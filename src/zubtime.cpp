@@ -22,7 +22,8 @@ namespace {
 constexpr uint32_t kSecondsPerDay = 86400;
 
 // Days before the first of each month; the thirteenth entry is the year's length.
-constexpr uint16_t kDaysBeforeMonth[13] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365};
+constexpr uint16_t kDaysBeforeMonth[13] = {0,   31,  59,  90,  120, 151, 181,
+                                           212, 243, 273, 304, 334, 365};
 
 constexpr bool isLeapYear(uint32_t year)
 {
@@ -54,7 +55,8 @@ constexpr uint32_t kJanuaryOfMarchYear = 306;
 constexpr uint32_t kEarliestDay = 652;
 constexpr uint32_t kEarliestSecondOfDay = 74752;
 
-static_assert((int64_t{kEarliestDay} - kDaysMarch1900To1970) * kSecondsPerDay + kEarliestSecondOfDay ==
+static_assert((static_cast<int64_t>(kEarliestDay) - kDaysMarch1900To1970) * kSecondsPerDay +
+                      kEarliestSecondOfDay ==
                   INT32_MIN,
               "the earliest 32-bit time");
 static_assert(daysBeforeYear(2000) == 10957, "2000-01-01 is day 10957");
@@ -137,7 +139,8 @@ void toBrokenDownTime(int32_t time, struct tm *tm)
     // fourth year, and the remainder / 4 is the day within the year.
     const uint32_t quarterDays = 4 * day + 3;
     const uint32_t yearsFromMarch1900 = quarterDays / kDaysPerCycle;
-    const uint32_t dayOfYear = (quarterDays - kDaysPerCycle * yearsFromMarch1900) / 4; // 0 is 1 March
+    // 0 is 1 March
+    const uint32_t dayOfYear = (quarterDays - kDaysPerCycle * yearsFromMarch1900) / 4;
     uint32_t year = 1900 + yearsFromMarch1900;
     const uint32_t monthFromMarch = (5 * dayOfYear + 2) / 153;
     tm->tm_mday = static_cast<int>(dayOfYear - (153 * monthFromMarch + 2) / 5 + 1);

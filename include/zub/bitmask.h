@@ -107,7 +107,8 @@ ZUB_API int32_t zubBitmaskInitialize(zubBitmask_t *bitmask, uint32_t nBits, uint
  * not touched when nBits <= 32. Above ZUB_BITMASK_MAX_BITS: writes the
  * assertion message and leaves the record empty (nBits 0 too), writing
  * nothing into tableMemory. */
-ZUB_API void _zubBitmaskPropagateTables(zubBitmask_t *bitmask, uint32_t nBits, uint32_t *tableMemory);
+ZUB_API void _zubBitmaskPropagateTables(zubBitmask_t *bitmask, uint32_t nBits,
+                                        uint32_t *tableMemory);
 
 /* Clears every bit (all level words and topBits). 0, or -1 for a null
  * record. */

@@ -97,7 +97,8 @@ static inline zubAllocator_t *zubBoundedAllocatorInit(zubBoundedAllocator_t *bou
 
 /* Gives the record a block log of `capacity` slots (the array stays the
  * caller's) and starts a fresh budget. */
-static inline void zubBoundedAllocatorSetLog(zubBoundedAllocator_t *bounded, void **log, size_t capacity)
+static inline void zubBoundedAllocatorSetLog(zubBoundedAllocator_t *bounded, void **log,
+                                             size_t capacity)
 {
     bounded->log = log;
     bounded->logCapacity = capacity;

@@ -79,58 +79,63 @@ ZUB_EXTERN_C_BEGIN
 #define VKL_FLAG_TERMINATING 2u  /* a stop was requested */
 #define VKL_FLAG_INPUT_ENDED 16u /* the console loop met the end of its input */
 
-#define VKL_MIN_HASH_SIZE 107     /* registry bucket counts of 107 and below become 107 */
+#define VKL_MIN_HASH_SIZE 107 /* registry bucket counts of 107 and below become 107 */
 #define VKL_DEFAULT_INPUT_SIZE 1024
 #define VKL_DEFAULT_LINE_SIZE 512
-#define VKL_MAX_ARGUMENTS 100     /* arguments per line; the vector holds one more */
-#define VKL_STOP_BYTE 0xFFu       /* the stop message on the pipe */
-#define VKL_RELEASED_FILL 0x55u   /* every byte after vklStateRelease */
-#define VKL_DESTROYED_FILL 0xFFu  /* every byte after vklStateDestroy */
+#define VKL_MAX_ARGUMENTS 100    /* arguments per line; the vector holds one more */
+#define VKL_STOP_BYTE 0xFFu      /* the stop message on the pipe */
+#define VKL_RELEASED_FILL 0x55u  /* every byte after vklStateRelease */
+#define VKL_DESTROYED_FILL 0xFFu /* every byte after vklStateDestroy */
 
 /* Copied whole into the console record. */
 typedef struct vklStateConfig {
-    zubAllocator_t *allocator;            /* console record and input block; null or ZUB_ALLOCATOR_DEFAULT: malloc */
-    int32_t hashSize;                     /* registry buckets; raised to 107 when 107 or below */
-    void *(*threadFunction)(void *);      /* optional: run by the console thread instead of the built-in loop */
-    int (*terminateFunction)(void *);     /* optional: called by vklStateTerminate */
-    void *functionArgument;               /* passed to threadFunction and terminateFunction */
-    int32_t inputSize;                    /* input buffer bytes; Start makes 0 or below 1024 */
-    int32_t lineSize;                     /* line buffer size, lines hold lineSize - 1 characters; Start makes 0 or below 512 */
+    /* console record and input block; null or ZUB_ALLOCATOR_DEFAULT: malloc */
+    zubAllocator_t *allocator;
+    int32_t hashSize; /* registry buckets; raised to 107 when 107 or below */
+    /* optional: run by the console thread instead of the built-in loop */
+    void *(*threadFunction)(void *);
+    int (*terminateFunction)(void *); /* optional: called by vklStateTerminate */
+    void *functionArgument;           /* passed to threadFunction and terminateFunction */
+    int32_t inputSize;                /* input buffer bytes; Start makes 0 or below 1024 */
+    /* line buffer size, lines hold lineSize - 1 characters; Start makes 0 or below 512 */
+    int32_t lineSize;
 } vklStateConfig_t;
 
 typedef struct vklState {
     /* The seven configuration fields, as copied by vklStateInitialize. */
     zubAllocator_t *allocator;
-    int32_t hashSize;                     /* above 107 after initialisation */
+    int32_t hashSize; /* above 107 after initialisation */
     void *(*threadFunction)(void *);
     int (*terminateFunction)(void *);
     void *functionArgument;
-    int32_t inputSize;                    /* above 0 after a successful Start */
-    int32_t lineSize;                     /* above 0 after a successful Start */
+    int32_t inputSize; /* above 0 after a successful Start */
+    int32_t lineSize;  /* above 0 after a successful Start */
 
-    strlist_t commands;                   /* registry: hashed string list of vklSimpleCommand_t */
-    uint32_t flags;                       /* VKL_FLAG_* bits, under mutex */
-    pthread_t thread;                     /* console thread; all zero bytes when none awaits joining */
-    pthread_mutex_t mutex;                /* default attributes; the zero fill of initialisation sets it up */
-    int pipeFds[2];                       /* stop pipe: read end, write end; valid while buffer is not null */
-    char *buffer;                         /* input block (inputSize + 2 * (lineSize + 1) bytes) or null */
-    char *lineBuffer;                     /* buffer + inputSize, lineSize + 1 bytes */
-    char *scanBuffer;                     /* lineBuffer + lineSize + 1, lineSize + 1 bytes */
-    int32_t inputCount;                   /* bytes the last read placed in the input buffer, never negative */
-    int32_t inputPos;                     /* of those, bytes consumed; 0 <= inputPos <= inputCount */
-    int32_t lineLength;                   /* characters of the line being assembled; lineSize while dropping an over-long line */
+    strlist_t commands;    /* registry: hashed string list of vklSimpleCommand_t */
+    uint32_t flags;        /* VKL_FLAG_* bits, under mutex */
+    pthread_t thread;      /* console thread; all zero bytes when none awaits joining */
+    pthread_mutex_t mutex; /* default attributes; the zero fill of initialisation sets it up */
+    int pipeFds[2];        /* stop pipe: read end, write end; valid while buffer is not null */
+    char *buffer;          /* input block (inputSize + 2 * (lineSize + 1) bytes) or null */
+    char *lineBuffer;      /* buffer + inputSize, lineSize + 1 bytes */
+    char *scanBuffer;      /* lineBuffer + lineSize + 1, lineSize + 1 bytes */
+    int32_t inputCount;    /* bytes the last read placed in the input buffer, never negative */
+    int32_t inputPos;      /* of those, bytes consumed; 0 <= inputPos <= inputCount */
+    /* characters of the line being assembled; lineSize while dropping an over-long line */
+    int32_t lineLength;
 } vklState_t;
 
 /* Handler: called on the console thread, with the console mutex held, as
  * handler(console, context, argv, argc); argv[0] is the command name,
  * argv[argc] is null, argc >= 1. The result is not used. */
-typedef int (*vklCommandHandler_t)(vklState_t *console, uintptr_t context, char **argv, int32_t argc);
+typedef int (*vklCommandHandler_t)(vklState_t *console, uintptr_t context, char **argv,
+                                   int32_t argc);
 
 typedef struct vklSimpleCommand {
-    strnode_t node;                       /* node.string: the command name (strdup'ed, owned) */
-    vklCommandHandler_t handler;          /* never null */
-    uintptr_t context;                    /* passed to the handler */
-    uintptr_t extra;                      /* stored for the caller, not used by the console */
+    strnode_t node;              /* node.string: the command name (strdup'ed, owned) */
+    vklCommandHandler_t handler; /* never null */
+    uintptr_t context;           /* passed to the handler */
+    uintptr_t extra;             /* stored for the caller, not used by the console */
 } vklSimpleCommand_t;
 
 /* Allocates a record through config->allocator (or malloc) and initialises
@@ -170,7 +175,8 @@ ZUB_API int32_t vklStateDestroy(vklState_t *console);
  * for a null console, null or empty name or null handler; -12 when the
  * record or the name copy cannot be allocated (nothing is registered). */
 ZUB_API int32_t vklAddSimpleCommand(vklState_t *console, const char *name,
-                                    vklCommandHandler_t handler, uintptr_t context, uintptr_t extra);
+                                    vklCommandHandler_t handler, uintptr_t context,
+                                    uintptr_t extra);
 
 /* Not implemented: return -38 and change nothing. */
 ZUB_API int32_t vklRemoveSimpleCommand(vklState_t *console, const char *name);

@@ -25,7 +25,7 @@ typedef struct zubDebugSite {
 } zubDebugSite_t;
 
 #define ZUB_DEBUG_SITE_WORD(level, messageClass) \
-    ((uint32_t)(((uint32_t)(level) << 16) | ((uint32_t)(messageClass) & 0xFFFFu)))
+    ((uint32_t)(((uint32_t)(level) << 16) | (0xFFFFu & (uint32_t)(messageClass))))
 
 /* Non-zero when a message for this site is to be written. */
 int zubDebugCheckLevelGetFrameAndChunk(const zubDebugSite_t *site);

@@ -28,18 +28,22 @@ ZUB_EXTERN_C_BEGIN
 struct dllist;
 
 typedef struct dlnode {
-    struct dlnode *next;  /* following node; the tail sentinel after the last node; null for the tail sentinel */
-    struct dlnode *prev;  /* preceding node; the head sentinel before the first node; null for the head sentinel */
-    struct dllist *list;  /* the list holding the node; null for a node that was only initialised */
+    /* following node; the tail sentinel after the last node; null for the tail sentinel */
+    struct dlnode *next;
+    /* preceding node; the head sentinel before the first node; null for the head sentinel */
+    struct dlnode *prev;
+    struct dllist *list; /* the list holding the node; null for a node that was only initialised */
 } dlnode_t;
 
 typedef struct dllist {
-    dlnode_t *head;     /* always &headNode after dllist_init; operations reach the head sentinel through it */
-    dlnode_t *tail;     /* always &tailNode after dllist_init */
-    dlnode_t headNode;  /* head sentinel: next = first node (tail sentinel when empty), prev = null */
-    dlnode_t tailNode;  /* tail sentinel: prev = last node (head sentinel when empty), next = null */
-    int32_t nodeSize;   /* bytes dlnode_new allocates; 0 or below means sizeof(dlnode_t) */
-    uint32_t count;     /* real nodes in the list, sentinels not counted */
+    /* always &headNode after dllist_init; operations reach the head sentinel through it */
+    dlnode_t *head;
+    dlnode_t *tail; /* always &tailNode after dllist_init */
+    /* head sentinel: next = first node (tail sentinel when empty), prev = null */
+    dlnode_t headNode;
+    dlnode_t tailNode; /* tail sentinel: prev = last node (head sentinel when empty), next = null */
+    int32_t nodeSize;  /* bytes dlnode_new allocates; 0 or below means sizeof(dlnode_t) */
+    uint32_t count;    /* real nodes in the list, sentinels not counted */
 } dllist_t;
 
 /* Callback of dlnode_forEach: -1 stops the walk, any other value goes on. */

@@ -112,8 +112,7 @@ ZUB_API uint32_t ohash_lookup_interval(ohash *table, const char *start, const ch
 
 /* Slot index for a memory key: the slot of the entry whose first length
  * key bytes equal key, or the slot where it is to be inserted. */
-ZUB_API uint32_t ohash_lookup_memory(ohash *table, const void *key, uint32_t length,
-                                     uint32_t hash);
+ZUB_API uint32_t ohash_lookup_memory(ohash *table, const void *key, uint32_t length, uint32_t hash);
 
 /* ohash_lookup_interval for [string, *end) hashed with ohash_interval
  * (a null *end is set to the end of the string). */

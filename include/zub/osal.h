@@ -39,8 +39,8 @@ int _zubOsalPOSIX_pthread_create_line(pthread_t *thread, const pthread_attr_t *a
  * `flags` is reserved and must be 0.
  */
 int32_t zubCommandLineSimpleScan(char **argv, uint32_t *aux, char *scanBuffer,
-                                 int32_t scanBufferSize, int32_t maxArguments,
-                                 const char *line, int32_t lineLength, int32_t flags);
+                                 int32_t scanBufferSize, int32_t maxArguments, const char *line,
+                                 int32_t lineLength, int32_t flags);
 
 #ifdef __cplusplus
 }

@@ -58,16 +58,18 @@ typedef struct zubScatterGatherCopyState {
  * A count of 0 or below on either side, a null destination array or a null
  * source array returns 0 with an all-zero state and a destination count of
  * 0; a null destinationCount is such a count of 0 that is not written. */
-ZUB_API uint32_t zubCopyScatterGather(zubScatterGatherEntry_t *destination, int32_t *destinationCount,
+ZUB_API uint32_t zubCopyScatterGather(zubScatterGatherEntry_t *destination,
+                                      int32_t *destinationCount,
                                       const zubScatterGatherEntry_t *source, int32_t sourceCount,
                                       uint32_t offset, zubScatterGatherCopyState_t *state);
 
 /* zubCopyScatterGather with the destination count taken by value (the
  * updated count is not returned) and without a state record. Destination
  * entries are cut as there. Returns the number of bytes copied. */
-ZUB_API uint32_t zubReadScatterGatherPart(zubScatterGatherEntry_t *destination, int32_t destinationCount,
-                                          const zubScatterGatherEntry_t *source, int32_t sourceCount,
-                                          uint32_t offset);
+ZUB_API uint32_t zubReadScatterGatherPart(zubScatterGatherEntry_t *destination,
+                                          int32_t destinationCount,
+                                          const zubScatterGatherEntry_t *source,
+                                          int32_t sourceCount, uint32_t offset);
 
 /* Writes into result a list of at most two entries that describes the
  * source list's data from byte `offset` on, pointing into the source's
@@ -84,9 +86,10 @@ ZUB_API uint32_t zubReadScatterGatherPart(zubScatterGatherEntry_t *destination, 
  * too little room (then neither result nor the count is written). Counts and
  * lengths keep their low 30 bits. Positions are added in 64 bits, so a list
  * of more than 4 GiB never makes an offset match twice. */
-ZUB_API int32_t zubScatterGatherCreateListFrom(zubScatterGatherEntry_t *result, int32_t *resultCount,
-                                               const zubScatterGatherEntry_t *source, int32_t sourceCount,
-                                               uint32_t offset);
+ZUB_API int32_t zubScatterGatherCreateListFrom(zubScatterGatherEntry_t *result,
+                                               int32_t *resultCount,
+                                               const zubScatterGatherEntry_t *source,
+                                               int32_t sourceCount, uint32_t offset);
 
 /* Sum of the lengths of the list's data entries, in unsigned 32-bit
  * arithmetic (it wraps past 4 GiB); 0 for a null list or a count of 0 or

@@ -88,16 +88,16 @@ ZUB_EXTERN_C_BEGIN
 
 /* Kinds carry no signedness: signed and unsigned members of one width share
  * a kind. 0, 5, 12, 13 and 14 are invalid except in the terminator. */
-#define ZUB_DESER_TYPE_U8 1u       /* 1-byte integer at memberOffset */
-#define ZUB_DESER_TYPE_U16 2u      /* 2-byte integer */
-#define ZUB_DESER_TYPE_TABLE 3u    /* nested structure, argument = its table */
-#define ZUB_DESER_TYPE_U32 4u      /* 4-byte integer */
-#define ZUB_DESER_TYPE_VAR8 6u     /* 8-bit count, data pointer */
-#define ZUB_DESER_TYPE_VAR16 7u    /* 16-bit count, data pointer */
-#define ZUB_DESER_TYPE_U64 8u      /* 8-byte integer */
-#define ZUB_DESER_TYPE_VAR32 9u    /* 32-bit count, data pointer */
-#define ZUB_DESER_TYPE_STRING 10u  /* 16-bit length, pointer to the characters */
-#define ZUB_DESER_TYPE_FIXED 11u   /* fixedCount inline atoms of argument bytes */
+#define ZUB_DESER_TYPE_U8 1u        /* 1-byte integer at memberOffset */
+#define ZUB_DESER_TYPE_U16 2u       /* 2-byte integer */
+#define ZUB_DESER_TYPE_TABLE 3u     /* nested structure, argument = its table */
+#define ZUB_DESER_TYPE_U32 4u       /* 4-byte integer */
+#define ZUB_DESER_TYPE_VAR8 6u      /* 8-bit count, data pointer */
+#define ZUB_DESER_TYPE_VAR16 7u     /* 16-bit count, data pointer */
+#define ZUB_DESER_TYPE_U64 8u       /* 8-byte integer */
+#define ZUB_DESER_TYPE_VAR32 9u     /* 32-bit count, data pointer */
+#define ZUB_DESER_TYPE_STRING 10u   /* 16-bit length, pointer to the characters */
+#define ZUB_DESER_TYPE_FIXED 11u    /* fixedCount inline atoms of argument bytes */
 #define ZUB_DESER_TYPE_MODIFIER 15u /* no member; argument = multiplicity */
 
 /* ---- Records ----------------------------------------------------------- */
@@ -132,8 +132,8 @@ typedef struct zubEndianInfoEntry {
 
 /* A type description table: constant data, never changed by a walker. */
 typedef struct zubEndianTable {
-    uint32_t size;                        /* byte size of the host structure (array stride) */
-    const zubEndianInfoEntry_t *entries;  /* ended by the terminator entry */
+    uint32_t size;                       /* byte size of the host structure (array stride) */
+    const zubEndianInfoEntry_t *entries; /* ended by the terminator entry */
 } zubEndianTable_t;
 
 /* Accessors of an entry (pointer to zubEndianInfoEntry_t). */
@@ -146,8 +146,8 @@ typedef struct zubEndianTable {
 
 /* Saved table state: one level of a walk. */
 typedef struct zubDeserTableState {
-    const zubEndianTable_t *table;      /* table being walked */
-    const zubEndianInfoEntry_t *entry;  /* its current entry */
+    const zubEndianTable_t *table;     /* table being walked */
+    const zubEndianInfoEntry_t *entry; /* its current entry */
     /* Element count of the member being walked; on the stack, for the
      * level enclosing an array of structures, the elements still to walk;
      * 0 for the level enclosing a TABLE member. */
@@ -159,20 +159,22 @@ typedef struct zubDeserTableState {
 
 /* Traversal state of one walk. Owned by the caller, holds no memory. */
 typedef struct zubDeserState {
-    uint8_t *buffer;            /* stream buffer (written by the serializer, read by the deserializer) */
-    uint32_t bufferLength;      /* bytes in buffer */
-    uint32_t bufferPosition;    /* bytes of buffer used so far; never above bufferLength */
+    /* stream buffer (written by the serializer, read by the deserializer) */
+    uint8_t *buffer;
+    uint32_t bufferLength;       /* bytes in buffer */
+    uint32_t bufferPosition;     /* bytes of buffer used so far; never above bufferLength */
     zubDeserTableState_t *stack; /* caller's array of stackCapacity records */
-    uint16_t stackCapacity;     /* records in stack */
-    const zubAllocator_t *allocator; /* deserializer's blocks; null or ZUB_ALLOCATOR_DEFAULT: malloc */
-    uint32_t totalBytes;        /* stream bytes written or read over all calls of the walk */
+    uint16_t stackCapacity;      /* records in stack */
+    /* deserializer's blocks; null or ZUB_ALLOCATOR_DEFAULT: malloc */
+    const zubAllocator_t *allocator;
+    uint32_t totalBytes;          /* stream bytes written or read over all calls of the walk */
     zubDeserTableState_t current; /* the level being walked now */
-    uint32_t state;             /* ZUB_SIS_* / ZUB_DIS_*; above 8: the walk is over */
-    uint32_t nextState;         /* state entered when the integer being moved is complete */
-    uint32_t bytesOfMemberDone; /* bytes of the current member moved so far */
-    uint32_t totalBytesOfMember; /* bytes of the current member in all */
-    uint16_t stackDepth;        /* records in use on stack; 1 for the top level */
-    int16_t errorCode;          /* outcome of the last call (ZUB_DES_ERR_*, -14, -1000, -1) */
+    uint32_t state;               /* ZUB_SIS_* / ZUB_DIS_*; above 8: the walk is over */
+    uint32_t nextState;           /* state entered when the integer being moved is complete */
+    uint32_t bytesOfMemberDone;   /* bytes of the current member moved so far */
+    uint32_t totalBytesOfMember;  /* bytes of the current member in all */
+    uint16_t stackDepth;          /* records in use on stack; 1 for the top level */
+    int16_t errorCode;            /* outcome of the last call (ZUB_DES_ERR_*, -14, -1000, -1) */
     /* Host byte being moved: while an integer or count moves, its next
      * (lower) byte; while atom data move, the first byte of the data. */
     uint8_t *srcval;
@@ -213,6 +215,8 @@ typedef struct zubDeserState {
 #define ZUB_DES_ERR_NOMEM 2        /* null structure address or failed allocation */
 #define ZUB_DES_ERR_MULTIPLICITY 4 /* a received count exceeded the multiplicity */
 
+/* The entry macros and the predefined types are laid out by hand. */
+/* clang-format off */
 /* ---- Table-writing macros ---------------------------------------------- */
 /*
  * Each ZUB_ENTRY_* expands to a braced initializer of one
@@ -232,7 +236,7 @@ typedef struct zubDeserState {
     ((uint16_t)(offsetof(type, member) + ZUB_ENDIAN_CHECK_(offsetof(type, member) < 0xFFFFu)))
 #define ZUB_ENDIAN_ATOM_OK_(a) ((a) == 1 || (a) == 2 || (a) == 4 || (a) == 8)
 #define ZUB_ENDIAN_PACK(kind, high12) \
-    ((uint16_t)((((unsigned)(high12) & 0xFFFu) << 4) | ((unsigned)(kind) & 0xFu)))
+    ((uint16_t)(((0xFFFu & (unsigned)(high12)) << 4) | (0xFu & (unsigned)(kind))))
 /* pointerOffset of a data member relative to a count member, checked. */
 #define ZUB_ENDIAN_PTROFF_(type, countMember, dataMember)                                  \
     ((unsigned)((long)offsetof(type, dataMember) - (long)offsetof(type, countMember) + 1024L) + \
@@ -362,6 +366,8 @@ ZUB_PREDEFINED_TABLE_(zubDeserStringArray_t)  /* elements: zubDeserString_t */
 ZUB_API extern const zubEndianTable_t __zub_EndianTable_zubOsalTime_t;
 ZUB_API extern const zubEndianInfoEntry_t __zub_EndianInfoEntries_zubOsalTime_t[3];
 
+/* clang-format on */
+
 /* ---- Stack operations --------------------------------------------------- */
 /* state must not be null. None allocates or touches anything but the record
  * and its stack. */
@@ -485,9 +491,11 @@ ZUB_API int32_t _zubDeserMemoryDealloc(const zubEndianTable_t *table, void *reco
  * hold a copy of source for nested structures and unconverted members.
  * No result, no message.
  */
-ZUB_API void zubProtocolToHost(void *destination, const void *source, const zubEndianTable_t *table);
+ZUB_API void zubProtocolToHost(void *destination, const void *source,
+                               const zubEndianTable_t *table);
 /* The same operation: calls zubProtocolToHost. */
-ZUB_API void zubHostToProtocol(void *destination, const void *source, const zubEndianTable_t *table);
+ZUB_API void zubHostToProtocol(void *destination, const void *source,
+                               const zubEndianTable_t *table);
 
 ZUB_EXTERN_C_END
 

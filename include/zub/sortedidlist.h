@@ -60,11 +60,11 @@ typedef struct zubSortedIdList {
     uint32_t valueSize;                   /* copied from the parameters */
     uint16_t maxEntries;                  /* copied from the parameters */
     uint8_t growStep;                     /* copied from the parameters */
-    uint16_t *keys;     /* first count keys strictly ascending; null before the first put */
-    void *values;       /* value i at byte offset i * valueSize; null before the first put */
-    uint16_t alloced;   /* entries both arrays have room for; count <= alloced <= maxEntries */
-    uint16_t count;     /* entries held */
-    uint16_t modCount;  /* decreased (wrapping) by every change that iterators must notice */
+    uint16_t *keys;    /* first count keys strictly ascending; null before the first put */
+    void *values;      /* value i at byte offset i * valueSize; null before the first put */
+    uint16_t alloced;  /* entries both arrays have room for; count <= alloced <= maxEntries */
+    uint16_t count;    /* entries held */
+    uint16_t modCount; /* decreased (wrapping) by every change that iterators must notice */
 } zubSortedIdList_t;
 
 /* Owned by the caller; made by zubSortedIdListIterator. */

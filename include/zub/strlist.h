@@ -35,16 +35,17 @@
 ZUB_EXTERN_C_BEGIN
 
 typedef struct strnode {
-    dlnode_t node;              /* list links; node.list points to the strlist_t */
-    struct strnode *hashNext;   /* next node of the same bucket chain; null at its end and without buckets */
-    char *string;               /* NUL-terminated, owned by the node; unchanged while linked */
-    uint16_t length;            /* strlen(string) modulo 65536, set on insertion */
+    dlnode_t node; /* list links; node.list points to the strlist_t */
+    /* next node of the same bucket chain; null at its end and without buckets */
+    struct strnode *hashNext;
+    char *string;    /* NUL-terminated, owned by the node; unchanged while linked */
+    uint16_t length; /* strlen(string) modulo 65536, set on insertion */
 } strnode_t;
 
 typedef struct strlist {
-    dllist_t list;              /* nodeSize = sizeof(strnode_t) or a caller's larger node record */
-    uint32_t bucketCount;       /* number of buckets; 0 = no hashing */
-    strnode_t **buckets;        /* bucketCount chain heads (calloc'ed) or null = no hashing */
+    dllist_t list;        /* nodeSize = sizeof(strnode_t) or a caller's larger node record */
+    uint32_t bucketCount; /* number of buckets; 0 = no hashing */
+    strnode_t **buckets;  /* bucketCount chain heads (calloc'ed) or null = no hashing */
 } strlist_t;
 
 /* Hash of a non-null string; 0 for "". */

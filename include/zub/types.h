@@ -36,7 +36,7 @@ ZUB_EXTERN_C_BEGIN
  * stands for malloc and free. release must accept a null block.
  */
 typedef struct zubAllocator {
-    void *context;                                             /* passed back unchanged */
+    void *context;                                              /* passed back unchanged */
     void *(*alloc)(void *context, size_t size, uintptr_t zero); /* zero is always 0 */
     void (*release)(void *context, void *block);
 } zubAllocator_t;
@@ -45,16 +45,16 @@ typedef struct zubAllocator {
 
 /* Result codes: 0 is success, failures are negative POSIX error numbers. */
 #define ZUB_OK 0
-#define ZUB_EFAIL (-1)        /* generic failure */
-#define ZUB_ENOENT (-2)       /* not found */
-#define ZUB_EINTR (-4)        /* changed during iteration */
-#define ZUB_EBADF (-9)        /* traversal stack is empty */
-#define ZUB_ENOMEM (-12)      /* out of memory */
-#define ZUB_EFAULT (-14)      /* bad address or invalid table */
-#define ZUB_EBUSY (-16)       /* busy or already present */
-#define ZUB_EINVAL (-22)      /* invalid argument */
-#define ZUB_ENOSPC (-28)      /* no space */
-#define ZUB_ENOSYS (-38)      /* not implemented */
+#define ZUB_EFAIL (-1)         /* generic failure */
+#define ZUB_ENOENT (-2)        /* not found */
+#define ZUB_EINTR (-4)         /* changed during iteration */
+#define ZUB_EBADF (-9)         /* traversal stack is empty */
+#define ZUB_ENOMEM (-12)       /* out of memory */
+#define ZUB_EFAULT (-14)       /* bad address or invalid table */
+#define ZUB_EBUSY (-16)        /* busy or already present */
+#define ZUB_EINVAL (-22)       /* invalid argument */
+#define ZUB_ENOSPC (-28)       /* no space */
+#define ZUB_ENOSYS (-38)       /* not implemented */
 #define ZUB_ESTACKFULL (-1000) /* a serialization walk's state stack is full */
 
 /*
@@ -75,7 +75,7 @@ typedef struct zubScatterGatherEntry {
 #define ZUB_SG_LENGTH(entry) ((entry).lengthAndKind & ZUB_SG_LENGTH_MASK)
 #define ZUB_SG_KIND(entry) ((entry).lengthAndKind >> 30)
 #define ZUB_SG_WORD(kind, length) \
-    ((uint32_t)(((uint32_t)(kind) << 30) | ((uint32_t)(length) & ZUB_SG_LENGTH_MASK)))
+    ((uint32_t)(((uint32_t)(kind) << 30) | (ZUB_SG_LENGTH_MASK & (uint32_t)(length))))
 
 ZUB_EXTERN_C_END
 

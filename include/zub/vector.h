@@ -56,10 +56,10 @@ typedef struct zubVector {
     uint32_t elementSize;            /* copied from the parameters */
     uintptr_t extra0;                /* copied from the parameters */
     uintptr_t extra1;                /* copied from the parameters */
-    void *data;                      /* alloced * elementSize bytes, or null (then alloced and count are 0) */
-    uint32_t alloced;                /* slots in data; >= count; alloced * elementSize fits 32 bits */
-    uint32_t head;                   /* slot of position 0, taken modulo alloced when used */
-    int32_t count;                   /* elements held, 0 <= count <= alloced */
+    void *data;       /* alloced * elementSize bytes, or null (then alloced and count are 0) */
+    uint32_t alloced; /* slots in data; >= count; alloced * elementSize fits 32 bits */
+    uint32_t head;    /* slot of position 0, taken modulo alloced when used */
+    int32_t count;    /* elements held, 0 <= count <= alloced */
 } zubVector_t;
 
 /* Fills the record with zeros, copies the parameters and, for an initial

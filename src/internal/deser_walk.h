@@ -21,10 +21,16 @@ inline uint16_t entry_unit(const zubEndianInfoEntry_t *entry)
     return unit;
 }
 
-inline uint32_t entry_kind(const zubEndianInfoEntry_t *entry) { return entry_unit(entry) & 0xFu; }
+inline uint32_t entry_kind(const zubEndianInfoEntry_t *entry)
+{
+    return entry_unit(entry) & 0xFu;
+}
 
 // Bits 4-15: fixedCount for kind 11; must be 0 for kind 15 to set a limit.
-inline uint32_t entry_high12(const zubEndianInfoEntry_t *entry) { return entry_unit(entry) >> 4; }
+inline uint32_t entry_high12(const zubEndianInfoEntry_t *entry)
+{
+    return entry_unit(entry) >> 4;
+}
 
 inline uint32_t entry_argument32(const zubEndianInfoEntry_t *entry)
 {
@@ -56,7 +62,10 @@ inline uint32_t atom_size(const zubEndianInfoEntry_t *entry)
 
 // A member without a count field (memberOffset 0xFFFF) has nowhere to
 // keep its count: the walkers do not support it.
-inline bool has_no_count_field(const zubEndianInfoEntry_t *entry) { return entry->memberOffset == 0xFFFFu; }
+inline bool has_no_count_field(const zubEndianInfoEntry_t *entry)
+{
+    return entry->memberOffset == 0xFFFFu;
+}
 
 inline bool is_counted_kind(uint32_t kind)
 {
@@ -75,15 +84,15 @@ inline uint32_t count_width(uint32_t kind)
 inline ptrdiff_t pointer_field_offset(const zubEndianInfoEntry_t *entry)
 {
     const uint32_t pointerOffset = (entry_unit(entry) >> 4) & 0x7FFu;
-    return static_cast<ptrdiff_t>(entry->memberOffset) + static_cast<ptrdiff_t>(pointerOffset) - 1024;
+    return static_cast<ptrdiff_t>(entry->memberOffset) + static_cast<ptrdiff_t>(pointerOffset) -
+           1024;
 }
 
 // Reads a count field of `width` bytes (host order, possibly unaligned).
 inline uint32_t load_count(const unsigned char *field, uint32_t width)
 {
     switch (width) {
-    case 1:
-        return field[0];
+    case 1: return field[0];
     case 2: {
         uint16_t v;
         std::memcpy(&v, field, sizeof v);

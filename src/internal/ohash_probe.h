@@ -76,8 +76,7 @@ template <typename Matches> inline uint32_t lookup(ohash *table, uint32_t hash, 
 inline uint32_t lookup_memory(ohash *table, const void *key, uint32_t length, uint32_t hash)
 {
     switch (length) {
-    case 0:
-        return lookup(table, hash, [](const void *) { return true; });
+    case 0: return lookup(table, hash, [](const void *) { return true; });
     case 4: {
         const uint32_t want = load<uint32_t>(key);
         return lookup(table, hash, [table, want](const void *entry) {

@@ -11,14 +11,23 @@
 
 namespace zub::detail {
 
-inline unsigned entry_kind(const zubEndianInfoEntry_t *e) { return ZUB_ENDIAN_KIND(e); }
+inline unsigned entry_kind(const zubEndianInfoEntry_t *e)
+{
+    return ZUB_ENDIAN_KIND(e);
+}
 
 // The serializer, deserializer and release end a table at an argument whose
 // low 32 bits are all ones, so tables written with 0xFFFFFFFF end on every
 // platform.
-inline bool entry_is_end(const zubEndianInfoEntry_t *e) { return ZUB_ENDIAN_IS_END(e); }
+inline bool entry_is_end(const zubEndianInfoEntry_t *e)
+{
+    return ZUB_ENDIAN_IS_END(e);
+}
 
-inline bool argument_is_table(const zubEndianInfoEntry_t *e) { return ZUB_ENDIAN_ARGUMENT_IS_TABLE(e); }
+inline bool argument_is_table(const zubEndianInfoEntry_t *e)
+{
+    return ZUB_ENDIAN_ARGUMENT_IS_TABLE(e);
+}
 
 // Low four bits of the argument: the atom size of arrays of atoms.
 inline uint32_t atom_size(const zubEndianInfoEntry_t *e)

@@ -1,0 +1,60 @@
+// Shared helpers of the fuzz targets: a reader that turns the fuzz input
+// into numbers and byte runs, and the check that stops the run on a
+// mismatch against a reference model.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace zubfuzz {
+
+// Reads the input front to back; past its end every read gives zeros, so a
+// target never has to check for the end before asking.
+class Input {
+public:
+    Input(const uint8_t *data, size_t size) : data_(data), size_(size) {}
+
+    bool empty() const { return pos_ >= size_; }
+    size_t left() const { return empty() ? 0 : size_ - pos_; }
+
+    uint8_t u8() { return empty() ? 0 : data_[pos_++]; }
+    uint16_t u16() { return static_cast<uint16_t>(u8() | (u8() << 8)); }
+    uint32_t u32() { return static_cast<uint32_t>(u16()) | (static_cast<uint32_t>(u16()) << 16); }
+    // A value in [0, bound); 0 for a bound of 0.
+    uint32_t below(uint32_t bound) { return bound == 0 ? 0 : u32() % bound; }
+    uint32_t small(uint32_t bound) { return bound == 0 ? 0 : u8() % bound; }
+
+    // Up to `count` raw bytes (fewer at the end of the input).
+    const uint8_t *bytes(size_t count, size_t *got)
+    {
+        *got = count < left() ? count : left();
+        const uint8_t *at = data_ + pos_;
+        pos_ += *got;
+        return at;
+    }
+
+private:
+    const uint8_t *data_;
+    size_t size_;
+    size_t pos_ = 0;
+};
+
+[[noreturn]] inline void fail(const char *file, int line, const char *what)
+{
+    std::fprintf(stderr, "%s:%d: check failed: %s\n", file, line, what);
+    std::abort();
+}
+
+} // namespace zubfuzz
+
+// Aborts (a crash for libFuzzer, which then saves the input) when a result
+// differs from the reference.
+#define FUZZ_CHECK(condition)                                    \
+    do {                                                         \
+        if (!(condition)) {                                      \
+            zubfuzz::fail(__FILE__, __LINE__, #condition);       \
+        }                                                        \
+    } while (0)

@@ -1,0 +1,160 @@
+// Console life-cycle stress, built for ThreadSanitizer (stage 30) as well as
+// the ordinary suites: many cycles of create, start, feed lines, stop and
+// destroy, rotating through every way a console thread ends, with the open
+// descriptors and the console's live blocks counted after every cycle.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "test_support.h"
+#include "zub/console.h"
+
+using zubtest::CountingAllocator;
+
+namespace {
+
+#if defined(__arm__)
+constexpr int kCycles = 200; // qemu: thread creation is slow there
+#else
+constexpr int kCycles = 2000;
+#endif
+
+size_t open_descriptors()
+{
+    size_t count = 0;
+    DIR *dir = opendir("/proc/self/fd");
+    for (; readdir(dir) != nullptr; count++) {
+    }
+    closedir(dir);
+    return count;
+}
+
+std::atomic<int> g_lines{0};
+std::atomic<bool> g_inHandler{false};
+std::atomic<bool> g_stopping{false};
+
+int count_handler(vklState_t *, uintptr_t, char **, int32_t)
+{
+    g_lines.fetch_add(1);
+    return 0;
+}
+
+int quit_handler(vklState_t *console, uintptr_t, char **, int32_t)
+{
+    console->flags |= VKL_FLAG_TERMINATING; // the mutex is held already
+    return 0;
+}
+
+// Holds the console thread inside a handler until the stop has begun.
+int slow_handler(vklState_t *, uintptr_t, char **, int32_t)
+{
+    g_inHandler = true;
+    while (!g_stopping) {
+        std::this_thread::yield();
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+    return 0;
+}
+
+template <typename Predicate> bool eventually(Predicate predicate)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    return true;
+}
+
+uint32_t flags_of(vklState_t *console)
+{
+    pthread_mutex_lock(&console->mutex);
+    const uint32_t flags = console->flags;
+    pthread_mutex_unlock(&console->mutex);
+    return flags;
+}
+
+enum class Ending { StopByte, EndOfInput, FromHandler, MidHandler, DestroyRunning, Count };
+
+} // namespace
+
+TEST(ConsoleStress, CyclesThroughEveryEndingWithoutLeaks)
+{
+    CountingAllocator allocator;
+    const int savedInput = dup(0);
+    const size_t descriptors = open_descriptors();
+    for (int cycle = 0; cycle < kCycles; ++cycle) {
+        const auto ending = static_cast<Ending>(cycle % static_cast<int>(Ending::Count));
+        SCOPED_TRACE(testing::Message() << "cycle " << cycle << " ending " << static_cast<int>(ending));
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        ASSERT_EQ(dup2(fds[0], 0), 0);
+        close(fds[0]);
+        g_lines = 0;
+        g_inHandler = false;
+        g_stopping = false;
+
+        vklStateConfig_t config = {};
+        config.allocator = allocator.record();
+        config.inputSize = 1 + cycle % 37; // reads of many sizes
+        config.lineSize = 64;
+        vklState_t *console = vklStateCreate(&config);
+        ASSERT_NE(console, nullptr);
+        ASSERT_EQ(vklAddSimpleCommand(console, "n", count_handler, 0, 0), 0);
+        ASSERT_EQ(vklAddSimpleCommand(console, "quit", quit_handler, 0, 0), 0);
+        ASSERT_EQ(vklAddSimpleCommand(console, "slow", slow_handler, 0, 0), 0);
+        ASSERT_EQ(vklStateStart(console), 0);
+
+        const int lines = 1 + cycle % 7;
+        std::string text;
+        for (int i = 0; i < lines; ++i) {
+            text += "n " + std::to_string(i) + "\n";
+        }
+        text += ending == Ending::FromHandler ? "quit\nn never\n" : ending == Ending::MidHandler ? "slow\n" : "";
+        ASSERT_EQ(write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+
+        switch (ending) {
+        case Ending::StopByte:
+            ASSERT_TRUE(eventually([&] { return g_lines == lines; }));
+            EXPECT_EQ(_vklTerminateConsoleThread(console), 0);
+            EXPECT_EQ(console->buffer, nullptr);
+            break;
+        case Ending::EndOfInput:
+            close(fds[1]);
+            fds[1] = -1;
+            ASSERT_TRUE(eventually([&] { return (flags_of(console) & VKL_FLAG_INPUT_ENDED) != 0; }));
+            EXPECT_EQ(g_lines, lines);
+            break;
+        case Ending::FromHandler:
+            ASSERT_TRUE(eventually([&] { return (flags_of(console) & VKL_FLAG_TERMINATING) != 0; }));
+            EXPECT_EQ(_vklTerminateConsoleThread(console), ZUB_EBUSY);
+            break;
+        case Ending::MidHandler:
+            ASSERT_TRUE(eventually([] { return g_inHandler.load(); }));
+            g_stopping = true;
+            EXPECT_EQ(_vklTerminateConsoleThread(console), 0); // waits for the handler
+            EXPECT_EQ(g_lines, lines);
+            break;
+        case Ending::DestroyRunning:
+        case Ending::Count:
+            break;
+        }
+        EXPECT_EQ(vklStateDestroy(console), 0);
+        if (ending == Ending::FromHandler) {
+            EXPECT_EQ(g_lines, lines); // nothing after the quit line
+        }
+        close(fds[1]);
+        ASSERT_EQ(dup2(savedInput, 0), 0);
+        ASSERT_EQ(open_descriptors(), descriptors) << "a descriptor leaked";
+        ASSERT_EQ(allocator.liveBlocks(), 0u) << "a block leaked";
+    }
+    close(savedInput);
+}
