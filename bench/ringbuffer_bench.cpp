@@ -10,6 +10,8 @@
 // destination blocks of 4 KiB, against one memcpy of 1 MiB.
 #include <benchmark/benchmark.h>
 
+#include "cpu_time_reporter.h"
+
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -125,19 +127,7 @@ BENCHMARK(BM_MemcpyMiB);
 
 // Console output as usual, and the time per iteration of every plain run
 // kept for the ratio table (CPU time: the build machine is shared).
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        for (const Run &run : runs) {
-            if (run.run_type == Run::RT_Iteration) {
-                times[run.benchmark_name()] = run.GetAdjustedCPUTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
+using RatioReporter = bench::CpuTimeReporter;
 
 } // namespace
 

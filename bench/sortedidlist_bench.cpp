@@ -4,6 +4,8 @@
 // peer time / list time per pair (above 1: ours is faster).
 #include <benchmark/benchmark.h>
 
+#include "cpu_time_reporter.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -19,19 +21,7 @@
 
 namespace {
 
-class CollectingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        for (const Run &run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                times[run.benchmark_name()] = run.GetAdjustedCPUTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
+using CollectingReporter = bench::CpuTimeReporter;
 
 // n distinct keys in random order.
 std::vector<uint16_t> randomKeys(int64_t n, unsigned seed)

@@ -7,6 +7,8 @@
 // timegm, and than a plain year-by-year day count.
 #include <benchmark/benchmark.h>
 
+#include "cpu_time_reporter.h"
+
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -133,26 +135,14 @@ BENCHMARK(ToCalendarTimegm)->Arg(kCached)->Arg(kStreamed)->Unit(benchmark::kMill
 BENCHMARK(ToCalendarYearByYear)->Arg(kCached)->Unit(benchmark::kMillisecond);
 
 // Keeps the CPU time of every run for the ratio table.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        for (const auto &run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                cpu[run.benchmark_name()] = run.GetAdjustedCPUTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> cpu;
-};
+using RatioReporter = bench::CpuTimeReporter;
 
 void printRatio(const RatioReporter &reporter, const std::string &ours, const std::string &peer,
                 const char *label)
 {
-    const auto a = reporter.cpu.find(ours);
-    const auto b = reporter.cpu.find(peer);
-    if (a == reporter.cpu.end() || b == reporter.cpu.end() || a->second <= 0) {
+    const auto a = reporter.times.find(ours);
+    const auto b = reporter.times.find(peer);
+    if (a == reporter.times.end() || b == reporter.times.end() || a->second <= 0) {
         return;
     }
     std::printf("%-52s %6.2fx\n", label, b->second / a->second);

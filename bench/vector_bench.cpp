@@ -3,6 +3,8 @@
 // faster).
 #include <benchmark/benchmark.h>
 
+#include "cpu_time_reporter.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <deque>
@@ -15,19 +17,7 @@
 
 namespace {
 
-class CollectingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        for (const Run &run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                times[run.benchmark_name()] = run.GetAdjustedCPUTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
+using CollectingReporter = bench::CpuTimeReporter;
 
 using Small = uint32_t;
 struct Large {
