@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fuzz_input.h"
+#include "sg_reference.h"
 #include "zub/scattergather.h"
 
 namespace {
@@ -78,20 +79,7 @@ std::vector<uint8_t> contents(const List &list)
     return out;
 }
 
-void flatten(const Entry *array, uint32_t count, std::vector<uint8_t> &out)
-{
-    for (const Entry *e = array; e < array + count; ++e) {
-        const auto *p = static_cast<const uint8_t *>(e->data);
-        if (ZUB_SG_KIND(*e) == ZUB_SG_KIND_DATA) {
-            out.insert(out.end(), p, p + ZUB_SG_LENGTH(*e));
-        } else if (ZUB_SG_KIND(*e) == ZUB_SG_KIND_LINK) {
-            if (p != nullptr) {
-                flatten(static_cast<const Entry *>(e->data), ZUB_SG_LENGTH(*e), out);
-            }
-            return;
-        }
-    }
-}
+using zubtest::flatten;
 
 // The destination after a copy of `total` bytes from `offset` on.
 std::vector<uint8_t> expected_after_copy(const List &source, const List &destination, uint32_t offset,

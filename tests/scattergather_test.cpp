@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "test_support.h"
+#include "sg_reference.h"
 #include "zub/scattergather.h"
 
 // Found by argument-dependent lookup, so at global scope.
@@ -203,21 +204,7 @@ private:
     }
 };
 
-// The bytes a list describes, by a plain recursive walk.
-void flatten(const Entry *array, uint32_t count, std::vector<uint8_t> &out)
-{
-    for (const Entry *e = array; e < array + count; ++e) {
-        const auto *p = static_cast<const uint8_t *>(e->data);
-        if (ZUB_SG_KIND(*e) == ZUB_SG_KIND_DATA) {
-            out.insert(out.end(), p, p + ZUB_SG_LENGTH(*e));
-        } else if (ZUB_SG_KIND(*e) == ZUB_SG_KIND_LINK) {
-            if (p != nullptr) {
-                flatten(static_cast<const Entry *>(e->data), ZUB_SG_LENGTH(*e), out);
-            }
-            return;
-        }
-    }
-}
+using zubtest::flatten;
 
 } // namespace
 
