@@ -133,6 +133,14 @@ std::vector<uint8_t> bytes(const std::string &hexText)
     return out;
 }
 
+uint32_t testSeed(uint32_t defaultSeed)
+{
+    const char *text = std::getenv("ZUB_TEST_SEED");
+    if (text == nullptr || *text == '\0')
+        return defaultSeed;
+    return static_cast<uint32_t>(std::strtoul(text, nullptr, 0));
+}
+
 std::vector<uint8_t> seq(uint8_t first, size_t n)
 {
     std::vector<uint8_t> v(n);

@@ -71,6 +71,12 @@ std::vector<uint8_t> bytes(const std::string &hexText);
 // n bytes counting up from `first`, wrapping at 256.
 std::vector<uint8_t> seq(uint8_t first, size_t n);
 
+// First seed of a randomized test: ZUB_TEST_SEED from the environment when
+// set (decimal or 0x hex), else `defaultSeed`, so that every run is
+// reproducible and a failing one can be replayed. Tests print the seed they
+// used in every failure message.
+uint32_t testSeed(uint32_t defaultSeed);
+
 // A buffer with guard bytes on both sides, to catch writes past the ends.
 class GuardedBuffer {
 public:
