@@ -157,21 +157,21 @@ cat "$work/hex" "$work/out" >"$work/all"
 cat >"$work/want" <<TEXT
 52 bytes: 00070000 00006553 f1000000 00050009 70726f62 65206f6e 65020100 00006402 ffffffff 000a0014 001e0000 00030001 0002ffff
 offset 0 u16: 7
-offset 8 table:
+offset 16 table:
   offset 0 u64: 1700000000
   offset 8 u32: 5
-offset 24 string, 9 bytes: "probe one"
-offset 40 var8 of 2 structures:
+offset 2 string, 9 bytes: "probe one"
+offset 4 var8 of 2 structures:
   [0]
     offset 0 u8: 1
     offset 4 u32: 100
   [1]
     offset 0 u8: 2
     offset 4 u32: 4294967295
-offset 56 fixed of 3 u16: 10 20 30
-offset 64 var32 of 3 u16: 1 2 65535
+offset 6 fixed of 3 u16: 10 20 30
+offset 12 var32 of 3 u16: 1 2 65535
 decode: stopped in sensor_report_table level 2 element 1, member at offset 4, u32 (entry 1, field ZUB_DESER_NODEBUG), after 34 of 34 bytes, 2 of its 4 bytes read: the stream ends here, more bytes needed
-decode: stopped in sensor_report_table, member at offset 40, var8 (entry 4, field ZUB_DESER_NODEBUG), after 17 of 17 bytes: a count exceeds its limit
+decode: stopped in sensor_report_table, member at offset 4, var8 (entry 4, field ZUB_DESER_NODEBUG), after 17 of 17 bytes: a count exceeds its limit
 encode: sensor_report_table takes 9 values, not 10
 encode: "256" is not a 8-bit integer
 encode: more values needed for the u64 at offset 0

@@ -25,15 +25,18 @@ typedef struct {
     uint32_t value;
 } SensorReading;
 
+/* Counts and scalars first, pointers last: the offsets zubsh prints are
+ * then the same on armhf and on 64-bit hosts. Members go into the stream in
+ * table order, not in this order. */
 typedef struct {
     uint16_t id;
-    zubOsalTime_t taken; /* the library's predefined time structure */
-    uint16_t nameLength; /* counted name, no NUL */
-    char *name;
+    uint16_t nameLength;  /* counted name, no NUL */
     uint8_t readingCount; /* up to 16 readings */
-    SensorReading *readings;
     uint16_t gain[3];     /* always three, no count sent */
     uint32_t sampleCount; /* raw 16-bit samples */
+    zubOsalTime_t taken;  /* the library's predefined time structure */
+    char *name;
+    SensorReading *readings;
     uint16_t *samples;
 } SensorReport;
 
