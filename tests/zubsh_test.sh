@@ -23,9 +23,9 @@ status=$?
 cat >"$work/want" <<'TEXT'
 commands:
   class    name the root class, then copy the arguments
-  decode   decode TYPE HEX...: deserialize and print a stream
+  decode   decode [--lib PATH] TYPE HEX...: deserialize and print a stream
   echo     print the arguments
-  encode   encode TYPE VALUES...: print the stream in hex
+  encode   encode [--lib PATH] TYPE VALUES...: print the stream in hex
   help     list the commands
   mktime   print the seconds of YYYY-MM-DD hh:mm:ss (fields repaired)
   quit     leave zubsh
@@ -135,6 +135,56 @@ count 0:
 seconds -1 nanoseconds 999999999
 TEXT
 check "round trip of every type" "$work/want" "$work/out"
+
+# The inspector on a user's tables: the example message library round-trips
+# (encode's stream decoded again), a short stream or a count above its limit
+# says where the walk stopped, and a missing library or table, bad values,
+# tables that fail the check and nesting without end give one line each.
+lib=${ZUBSH_USER_LIB:?the example message library} bad=${ZUBSH_BAD_LIB:?the library of broken tables}
+report="--lib $lib sensor_report_table"
+echo "encode $report 7 1700000000 5 \"probe one\" 2 1 100 2 4294967295 10 20 30 3 1 2 65535" |
+  ZUB_DEBUG=none run "$@" >"$work/hex" 2>/dev/null
+{
+  echo "decode $report $(cut -d: -f2 "$work/hex")"
+  printf '%s\n' "decode $report 00070000 00006553 f1000000 00050009 70726f62 65206f6e 65020100 00006402 ffff" \
+    "decode $report 0007 0000000000000000 00000000 0000 11" "encode $report 7 1 2 x 0 1 2 3 0 9" \
+    "encode $report 7 1 2 x 1 256" "encode $report 7" "decode --lib /nonexistent/libnone.so t 00" \
+    "decode --lib $lib nosuch 00" "decode $report 0g" "decode --lib $bad bad_kind 00" \
+    "encode --lib $bad past_end 1" "encode --lib $bad nests_itself $(seq -s ' ' 1 20)" \
+    "decode --lib $bad nests_itself $(printf '%02x' $(seq 1 21))" 'echo still here'
+} | ZUB_DEBUG=none run "$@" >"$work/out" 2>/dev/null
+cat "$work/hex" "$work/out" >"$work/all"
+cat >"$work/want" <<TEXT
+52 bytes: 00070000 00006553 f1000000 00050009 70726f62 65206f6e 65020100 00006402 ffffffff 000a0014 001e0000 00030001 0002ffff
+offset 0 u16: 7
+offset 16 table:
+  offset 0 u64: 1700000000
+  offset 8 u32: 5
+offset 2 string, 9 bytes: "probe one"
+offset 4 var8 of 2 structures:
+  [0]
+    offset 0 u8: 1
+    offset 4 u32: 100
+  [1]
+    offset 0 u8: 2
+    offset 4 u32: 4294967295
+offset 6 fixed of 3 u16: 10 20 30
+offset 12 var32 of 3 u16: 1 2 65535
+decode: stopped in sensor_report_table level 2 element 1, member at offset 4, u32 (entry 1, field ZUB_DESER_NODEBUG), after 34 of 34 bytes, 2 of its 4 bytes read: the stream ends here, more bytes needed
+decode: stopped in sensor_report_table, member at offset 4, var8 (entry 4, field ZUB_DESER_NODEBUG), after 17 of 17 bytes: a count exceeds its limit
+encode: sensor_report_table takes 9 values, not 10
+encode: "256" is not a 8-bit integer
+encode: more values needed for the u64 at offset 0
+decode: cannot load /nonexistent/libnone.so: /nonexistent/libnone.so: cannot open shared object file: No such file or directory
+decode: $lib exports no table nosuch
+decode: "0g" is not hex
+decode: table bad_kind refused: entry 1 (kind 12 at offset 2) of a 4-byte structure: the kind is not a member kind
+encode: table past_end refused: entry 0 (u32 at offset 2) of a 4-byte structure: the member ends past its structure
+encode: the structures nest deeper than 19 levels
+decode: stopped in nests_itself level 20, member at offset 0, table (entry 1, field ZUB_DESER_NODEBUG), after 20 of 21 bytes: the structures nest deeper than the 20-record stack
+still here
+TEXT
+check "user tables" "$work/want" "$work/all"
 
 [ "$failed" -eq 0 ] && echo "zubsh: all scripted sessions passed"
 exit "$failed"

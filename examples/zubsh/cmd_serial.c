@@ -10,6 +10,9 @@
  *                          ends early, or that the deserializer refuses,
  *                          is reported with the member the walk stopped
  *                          at and why.
+ *   encode/decode --lib PATH TABLE ...
+ *                          the same for a table exported by a user's
+ *                          shared object (cmd_serial_lib.c).
  *
  * Values: integers in C notation (0x.. hex, a leading - for the signed
  * blobs), each checked against the element width; for string the
@@ -18,7 +21,8 @@
  *
  * The deserializer gets a bounded allocator with a block log, so a hostile
  * count costs at most kDecodeBudget bytes and a failed walk gives back
- * every block it took.
+ * every block it took. This file also holds what both halves of the
+ * inspector share (serial_inspect.h): parsing, printing, the walks.
  */
 #include <errno.h>
 #include <inttypes.h>
@@ -27,6 +31,7 @@
 #include <string.h>
 
 #include "zub/bounded_allocator.h"
+#include "serial_inspect.h"
 #include "zub/serialization.h"
 #include "zubsh.h"
 
@@ -76,7 +81,7 @@ typedef union {
  * blocks it may take (a 511-character line holds at most 255 bytes, so at
  * most 128 strings). */
 static const size_t kDecodeBudget = 64 * 1024;
-enum { kDecodeBlocks = 160, kEncodeBytes = 4096 };
+enum { kDecodeBlocks = 160 };
 
 static const struct type *find_type(const char *command, const char *name)
 {
@@ -93,33 +98,31 @@ static const struct type *find_type(const char *command, const char *name)
     return NULL;
 }
 
-/* Parses one integer argument of `width` bytes into *out (two's
- * complement for signed types). 0, or -1 with a message. */
-static int parse_int(const struct type *type, const char *text, uint64_t *out)
+int inspect_parse_int(const char *text, unsigned width, int is_signed, uint64_t *out)
 {
     char *end = NULL;
     errno = 0;
-    if (type->is_signed) {
+    if (is_signed == 1 || (is_signed == INSPECT_EITHER_SIGN && text[0] == '-')) {
         const long long value = strtoll(text, &end, 0);
-        const long long limit = type->width == 8 ? INT64_MAX : (1LL << (type->width * 8 - 1)) - 1;
+        const long long limit = width == 8 ? INT64_MAX : (1LL << (width * 8 - 1)) - 1;
         if (errno == 0 && end != text && *end == '\0' && value <= limit && value >= -limit - 1) {
             *out = (uint64_t)value;
             return 0;
         }
     } else if (text[0] != '-') {
         const unsigned long long value = strtoull(text, &end, 0);
-        const unsigned long long limit = type->width == 8 ? UINT64_MAX : (1ULL << (type->width * 8)) - 1;
+        const unsigned long long limit = width == 8 ? UINT64_MAX : (1ULL << (width * 8)) - 1;
         if (errno == 0 && end != text && *end == '\0' && value <= limit) {
             *out = (uint64_t)value;
             return 0;
         }
     }
-    printf("encode: \"%s\" is not a %u-bit %s integer\n", text, type->width * 8,
-           type->is_signed ? "signed" : "unsigned");
+    printf("encode: \"%s\" is not a %u-bit %sinteger\n", text, width * 8,
+           is_signed == INSPECT_EITHER_SIGN ? "" : is_signed ? "signed " : "unsigned ");
     return -1;
 }
 
-static void store_int(void *array, uint32_t index, unsigned width, uint64_t value)
+void inspect_store_int(void *array, uint32_t index, unsigned width, uint64_t value)
 {
     uint8_t *at = (uint8_t *)array + (size_t)index * width;
     switch (width) {
@@ -139,15 +142,13 @@ static int fill_record(const struct type *type, char **values, int32_t n, record
     *text = NULL;
     if (type->kind == TIME) {
         uint64_t nanoseconds = 0;
-        static const struct type seconds_type = {"time", NULL, INTS, 8, 1};
-        static const struct type nanoseconds_type = {"time", NULL, INTS, 4, 0};
         if (n < 1 || n > 2) {
             printf("encode: time takes SECONDS [NANOSECONDS]\n");
             return -1;
         }
         uint64_t seconds = 0;
-        if (parse_int(&seconds_type, values[0], &seconds) != 0 ||
-            (n == 2 && parse_int(&nanoseconds_type, values[1], &nanoseconds) != 0)) {
+        if (inspect_parse_int(values[0], 8, 1, &seconds) != 0 ||
+            (n == 2 && inspect_parse_int(values[1], 4, 0, &nanoseconds) != 0)) {
             return -1;
         }
         record->time.seconds = (int64_t)seconds;
@@ -197,10 +198,10 @@ static int fill_record(const struct type *type, char **values, int32_t n, record
             s->data = values[i];
         } else {
             uint64_t value = 0;
-            if (parse_int(type, values[i], &value) != 0) {
+            if (inspect_parse_int(values[i], type->width, type->is_signed, &value) != 0) {
                 return -1;
             }
-            store_int(array, (uint32_t)i, type->width, value);
+            inspect_store_int(array, (uint32_t)i, type->width, value);
         }
     }
     return 0;
@@ -215,35 +216,46 @@ static void print_hex(const uint8_t *bytes, int32_t n)
     printf("\n");
 }
 
+void inspect_encode(const zubEndianTable_t *table, const void *record)
+{
+    const int64_t size = zubSerializedSize(table, record);
+    if (size < 0) {
+        printf("encode: the serializer failed with %" PRId64 "\n", size);
+        return;
+    }
+    if (size > INT32_MAX) {
+        printf("encode: the stream of %" PRId64 " bytes is too long to print\n", size);
+        return;
+    }
+    uint8_t *stream = malloc(size > 0 ? (size_t)size : 1);
+    if (stream == NULL) {
+        printf("encode: out of memory\n");
+        return;
+    }
+    print_hex(stream, zubSimpleSerializeInto(stream, (uint32_t)size, table, record));
+    free(stream);
+}
+
 static int cmd_encode(vklState_t *console, uintptr_t context, char **argv, int32_t argc)
 {
     (void)console;
     (void)context;
+    if (argc > 1 && strcmp(argv[1], "--lib") == 0) {
+        return inspect_lib_command(1, argv, argc);
+    }
     const struct type *type = find_type("encode", argc > 1 ? argv[1] : NULL);
     if (type == NULL) {
         return 0;
     }
     record_t record;
     char *text = NULL;
-    uint8_t *stream = malloc(kEncodeBytes);
-    memset(&record, 0, sizeof record);
-    if (stream == NULL) {
-        printf("encode: out of memory\n");
-    } else if (fill_record(type, argv + 2, argc - 2, &record, &text) == 0) {
-        const int32_t n = zubSimpleSerializeInto(stream, kEncodeBytes, type->table, &record);
-        if (n < 0) {
-            printf("encode: the serializer failed with %" PRId32 "\n", n);
-        } else if (n == kEncodeBytes) {
-            printf("encode: the stream exceeds %d bytes\n", kEncodeBytes);
-        } else {
-            print_hex(stream, n);
-        }
+    if (fill_record(type, argv + 2, argc - 2, &record, &text) == 0) {
+        inspect_encode(type->table, &record);
     }
     if (type->kind != TIME) {
         free(record.counted.data);
     }
     free(text);
-    free(stream);
     return 0;
 }
 
@@ -255,8 +267,7 @@ static int hex_digit(char c)
     return -1;
 }
 
-/* The bytes of the hex arguments, or null with a message; *n their count. */
-static uint8_t *parse_hex(char **args, int32_t argc, uint32_t *n)
+uint8_t *inspect_parse_hex(char **args, int32_t argc, uint32_t *n)
 {
     size_t digits = 0;
     for (int32_t i = 0; i < argc; i++) {
@@ -293,7 +304,7 @@ static uint8_t *parse_hex(char **args, int32_t argc, uint32_t *n)
     return bytes;
 }
 
-static void print_text(const char *text, uint32_t length)
+void inspect_print_text(const char *text, uint32_t length)
 {
     putchar('"');
     for (uint32_t i = 0; i < length; i++) {
@@ -309,8 +320,30 @@ static void print_text(const char *text, uint32_t length)
     putchar('"');
 }
 
-static void print_record(const struct type *type, const record_t *record)
+void inspect_print_ints(const void *data, uint32_t count, unsigned width, int is_signed)
 {
+    for (uint32_t i = 0; i < count; i++) {
+        const uint8_t *at = (const uint8_t *)data + (size_t)i * width;
+        uint64_t u = 0;
+        int64_t v = 0;
+        switch (width) {
+        case 1: { uint8_t x; memcpy(&x, at, 1); u = x; v = (int8_t)x; break; }
+        case 2: { uint16_t x; memcpy(&x, at, 2); u = x; v = (int16_t)x; break; }
+        case 4: { uint32_t x; memcpy(&x, at, 4); u = x; v = (int32_t)x; break; }
+        default: memcpy(&u, at, 8); v = (int64_t)u; break;
+        }
+        if (is_signed) {
+            printf(" %" PRId64, v);
+        } else {
+            printf(" %" PRIu64, u);
+        }
+    }
+}
+
+static void print_record(const inspect_type_t *inspected, const void *data)
+{
+    const struct type *type = inspected->detail;
+    const record_t *record = data;
     if (type->kind == TIME) {
         printf("seconds %" PRId64 " nanoseconds %" PRIu32 "\n", record->time.seconds,
                record->time.nanoseconds);
@@ -320,89 +353,88 @@ static void print_record(const struct type *type, const record_t *record)
     printf("count %" PRIu32 ":", count);
     if (type->kind == STRING) {
         putchar(' ');
-        print_text(record->counted.data, count);
+        inspect_print_text(record->counted.data, count);
     }
     for (uint32_t i = 0; type->kind == STRINGS && i < count; i++) {
         const zubDeserString_t *s = (const zubDeserString_t *)record->counted.data + i;
         printf(" [%" PRIu32 "] ", i);
-        print_text(s->data, s->count);
+        inspect_print_text(s->data, s->count);
     }
-    for (uint32_t i = 0; type->kind == INTS && i < count; i++) {
-        const uint8_t *at = (const uint8_t *)record->counted.data + (size_t)i * type->width;
-        uint64_t u = 0;
-        int64_t v = 0;
-        switch (type->width) {
-        case 1: { uint8_t x; memcpy(&x, at, 1); u = x; v = (int8_t)x; break; }
-        case 2: { uint16_t x; memcpy(&x, at, 2); u = x; v = (int16_t)x; break; }
-        case 4: { uint32_t x; memcpy(&x, at, 4); u = x; v = (int32_t)x; break; }
-        default: memcpy(&u, at, 8); v = (int64_t)u; break;
-        }
-        if (type->is_signed) {
-            printf(" %" PRId64, v);
-        } else {
-            printf(" %" PRIu64, u);
-        }
+    if (type->kind == INTS) {
+        inspect_print_ints(record->counted.data, count, type->width, type->is_signed);
     }
     printf("\n");
 }
 
 /* Names the member a stopped walk stands at: the structure (the type, or
  * element i of its array) and the member within it. */
-static void print_stop(const struct type *type, const zubDeserState_t *s, uint32_t n)
+static void print_where(const inspect_type_t *inspected, const zubDeserState_t *s)
 {
+    const struct type *type = inspected->detail;
     const zubDeserTableState_t *at = &s->current;
-    const zubEndianInfoEntry_t *entries = at->table != NULL ? at->table->entries : NULL;
-    const long entry = entries != NULL && at->entry != NULL ? (long)(at->entry - entries) : 0;
+    const int first_entry = at->entry == NULL || at->table == NULL || at->entry == at->table->entries;
     const int in_element = s->stackDepth > 1 || at->table != type->table;
     const char *member;
     if (type->kind == TIME) {
-        member = entry == 0 ? "seconds" : "nanoseconds";
+        member = first_entry ? "seconds" : "nanoseconds";
     } else if (s->state == ZUB_DIS_READ_ARRAY || s->state == ZUB_DIS_START_ARRAY) {
         member = in_element || type->kind == STRING ? "characters" : "elements";
     } else {
         member = in_element || type->kind == STRING ? "length" : "count";
     }
-    printf("decode: stopped in %s", type->name);
     if (in_element) {
         printf(" element %" PRIu32, at->index);
     }
-    printf(", member %s (entry %ld, field %s), after %" PRIu32 " of %" PRIu32 " bytes", member, entry,
+    printf(", member %s", member);
+}
+
+/* Where a stopped walk stands and why it stopped, on one line. */
+static void print_stop(const inspect_type_t *type, const zubDeserState_t *s, uint32_t n, int32_t result)
+{
+    const zubDeserTableState_t *at = &s->current;
+    const zubEndianInfoEntry_t *entries = at->table != NULL ? at->table->entries : NULL;
+    const long entry = entries != NULL && at->entry != NULL ? (long)(at->entry - entries) : 0;
+    printf("decode: stopped in %s", type->name);
+    type->where(type, s);
+    printf(" (entry %ld, field %s), after %" PRIu32 " of %" PRIu32 " bytes", entry,
            _zubDeserGetFieldName(), s->totalBytes, n);
     if (s->errorCode == ZUB_DES_ERR_XRUN && s->totalBytesOfMember != 0) {
         printf(", %" PRIu32 " of its %" PRIu32 " bytes read", s->bytesOfMemberDone, s->totalBytesOfMember);
     }
     printf(": ");
+    if (result == -1) {
+        printf("the member's data exceed 0x200000 bytes\n");
+    } else if (result == ZUB_ESTACKFULL) {
+        printf("the structures nest deeper than the %u-record stack\n", (unsigned)s->stackCapacity);
+    } else if (result != 0) {
+        printf("the deserializer refused the stream (%" PRId32 ")\n", result);
+    } else if (s->errorCode == ZUB_DES_ERR_NOMEM) {
+        printf("a count asks for more than the %zu-byte budget\n", kDecodeBudget);
+    } else if (s->errorCode == ZUB_DES_ERR_MULTIPLICITY) {
+        printf("a count exceeds its limit\n");
+    } else {
+        printf("the stream ends here, more bytes needed\n");
+    }
 }
 
-static int cmd_decode(vklState_t *console, uintptr_t context, char **argv, int32_t argc)
+void inspect_decode(const inspect_type_t *type, void *record, uint16_t stackCapacity,
+                    uint8_t *bytes, uint32_t n)
 {
-    (void)console;
-    (void)context;
-    const struct type *type = find_type("decode", argc > 1 ? argv[1] : NULL);
-    if (type == NULL) {
-        return 0;
-    }
-    uint32_t n = 0;
-    uint8_t *bytes = parse_hex(argv + 2, argc - 2, &n);
     void **log = malloc(kDecodeBlocks * sizeof *log);
-    if (bytes == NULL || log == NULL) {
-        if (log == NULL && bytes != NULL) printf("decode: out of memory\n");
-        free(bytes);
-        free(log);
-        return 0;
+    if (log == NULL) {
+        printf("decode: out of memory\n");
+        return;
     }
     zubBoundedAllocator_t bounded;
-    record_t record;
-    zubDeserTableState_t stack[4];
+    zubDeserTableState_t stack[ZUB_DESER_DEFAULT_STACK];
     zubDeserState_t s;
-    memset(&record, 0, sizeof record);
     memset(&s, 0, sizeof s);
     s.stack = stack;
-    s.stackCapacity = 4;
+    s.stackCapacity = stackCapacity < ZUB_DESER_DEFAULT_STACK ? stackCapacity : ZUB_DESER_DEFAULT_STACK;
     s.allocator = zubBoundedAllocatorInit(&bounded, kDecodeBudget);
     zubBoundedAllocatorSetLog(&bounded, log, kDecodeBlocks);
     s.current.table = type->table;
-    s.current.base = &record;
+    s.current.base = record;
     s.state = ZUB_DIS_START_TABLE;
     _zubDeserStatePushTable(&s);
     s.buffer = bytes;
@@ -411,38 +443,50 @@ static int cmd_decode(vklState_t *console, uintptr_t context, char **argv, int32
     const int32_t result = _zubDeserializeTableFrom(&s);
 
     if (result == 0 && s.state == ZUB_DIS_DONE) {
-        print_record(type, &record);
+        type->print(type, record);
         if (s.bufferPosition < n) {
             printf("decode: %" PRIu32 " bytes after the end of the %s left over\n", n - s.bufferPosition,
                    type->name);
         }
-        _zubDeserMemoryDealloc(type->table, &record, -1);
+        _zubDeserMemoryDealloc(type->table, record, -1);
         zubBoundedAllocatorReset(&bounded);
     } else {
-        print_stop(type, &s, n);
-        if (result == -1) {
-            printf("the member's data exceed 0x200000 bytes\n");
-        } else if (result != 0) {
-            printf("the deserializer refused the stream (%" PRId32 ")\n", result);
-        } else if (s.errorCode == ZUB_DES_ERR_NOMEM) {
-            printf("a count asks for more than the %zu-byte budget\n", kDecodeBudget);
-        } else if (s.errorCode == ZUB_DES_ERR_MULTIPLICITY) {
-            printf("a count exceeds its limit\n");
-        } else {
-            printf("the stream ends here, more bytes needed\n");
-        }
+        print_stop(type, &s, n, result);
         zubBoundedAllocatorFreeAll(&bounded);
     }
     free(log);
+}
+
+static int cmd_decode(vklState_t *console, uintptr_t context, char **argv, int32_t argc)
+{
+    (void)console;
+    (void)context;
+    if (argc > 1 && strcmp(argv[1], "--lib") == 0) {
+        return inspect_lib_command(0, argv, argc);
+    }
+    const struct type *type = find_type("decode", argc > 1 ? argv[1] : NULL);
+    if (type == NULL) {
+        return 0;
+    }
+    uint32_t n = 0;
+    uint8_t *bytes = inspect_parse_hex(argv + 2, argc - 2, &n);
+    if (bytes != NULL) {
+        const inspect_type_t inspected = {type->name, type->table, print_record, print_where, type};
+        record_t record;
+        memset(&record, 0, sizeof record);
+        inspect_decode(&inspected, &record, 4, bytes, n);
+    }
     free(bytes);
     return 0;
 }
 
 int zubsh_register_serial(vklState_t *console)
 {
-    int result = zubsh_add(console, "decode", cmd_decode, "decode TYPE HEX...: deserialize and print a stream");
+    int result = zubsh_add(console, "decode", cmd_decode,
+                           "decode [--lib PATH] TYPE HEX...: deserialize and print a stream");
     if (result == 0) {
-        result = zubsh_add(console, "encode", cmd_encode, "encode TYPE VALUES...: print the stream in hex");
+        result = zubsh_add(console, "encode", cmd_encode,
+                           "encode [--lib PATH] TYPE VALUES...: print the stream in hex");
     }
     return result;
 }
