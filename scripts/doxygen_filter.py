@@ -85,12 +85,9 @@ def starts_declaration(line):
             and not stripped.startswith("#endif") and not stripped.startswith("ZUB_EXTERN_C"))
 
 
-def predefined_tables(line):
+def predefined_tables(match):
     """ZUB_PREDEFINED_TABLE_(t) declares the two exported objects of a
     predefined type; spell them out so that each gets its documentation."""
-    match = PREDEFINED.match(line)
-    if not match:
-        return line
     name, note = match.group(1), match.group(2).strip()
     note = note[2:-2].strip() if note.startswith("/*") else ""
     note = " " + note[0].upper() + note[1:] + "." if note else ""
@@ -127,8 +124,7 @@ def convert(source):
             continue
         body = lines[i][column + 2:]
         if not seen_code:
-            out[i] = before + "/** @file" + ("\n" if body.strip() == "" else " ") + escape(body)
-            out[i] = out[i].replace("\n", " ")
+            out[i] = before + "/** @file " + escape(body)
             for k in range(i + 1, end + 1):
                 out[k] = escape(lines[k])
             seen_code = True
@@ -149,8 +145,11 @@ def convert(source):
                 out[j:last + 1] = document(lines[j:last + 1], text, j > end + 1)
             j = last + 1
         i = end + 1
-    return "\n".join(predefined_tables(line) if PREDEFINED.match(line) else converted
-                     for line, converted in zip(lines, out))
+    for k, line in enumerate(lines):
+        match = PREDEFINED.match(line)
+        if match:
+            out[k] = predefined_tables(match)
+    return "\n".join(out)
 
 
 if __name__ == "__main__":

@@ -4,7 +4,8 @@
 # examples/hello.c against that root twice, with pkg-config and with a CMake
 # project that uses find_package(zubvorn), and runs both programs. The armhf
 # hello is built the same way against the armhf packages and run under
-# qemu-arm.
+# qemu-arm; last, the CMake project adds the library from this source tree
+# with add_subdirectory and links the same target name.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 bash scripts/package.sh
@@ -37,5 +38,11 @@ check armhf arm-linux-gnueabihf arm-linux-gnueabihf-gcc "qemu-arm -L /usr/arm-li
 cmake -S tests/consumer -B "$root/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$root/amd64/usr" >/dev/null
 cmake --build "$root/consumer"
 expect_hello "$root/amd64/usr/lib/$(dpkg-architecture -aamd64 -qDEB_HOST_MULTIARCH 2>/dev/null)" \
-  "$root/consumer/hello"
+  "$root/consumer/consumer-hello"
 echo "amd64: hello built with find_package(zubvorn) runs"
+
+# The same project with the library added from this source tree.
+cmake -S tests/consumer -B "$root/subdirectory" -G Ninja -DZUB_SOURCE_DIR="$PWD" >/dev/null
+cmake --build "$root/subdirectory" -j2 --target consumer-hello
+expect_hello "" "$root/subdirectory/consumer-hello"
+echo "hello built with add_subdirectory runs"
