@@ -70,6 +70,7 @@ ZUB_EXTERN_C_BEGIN
 /* The largest count a bitmask can hold: 16,777,215 level words. */
 #define ZUB_BITMASK_MAX_BITS 520093664u
 
+/* A bitmask; its level tables lie in the caller's table memory. */
 typedef struct zubBitmask {
     /* Number of bits; valid indices are 0 .. nBits - 1. Written only by
      * zubBitmaskInitialize (and set to 0 by a refused layout). */

@@ -37,6 +37,7 @@
 
 ZUB_EXTERN_C_BEGIN
 
+/* An allocator record with its budget and counters. */
 typedef struct zubBoundedAllocator {
     zubAllocator_t record; /* first: hand &bounded->record (or the result of Init) to a walk */
     size_t limit;          /* most bytes that may be handed out between resets */

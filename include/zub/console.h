@@ -80,7 +80,9 @@ ZUB_EXTERN_C_BEGIN
 #define VKL_FLAG_INPUT_ENDED 16u /* the console loop met the end of its input */
 
 #define VKL_MIN_HASH_SIZE 107 /* registry bucket counts of 107 and below become 107 */
+/* Input buffer bytes when inputSize is 0 or below. */
 #define VKL_DEFAULT_INPUT_SIZE 1024
+/* Line buffer bytes when lineSize is 0 or below. */
 #define VKL_DEFAULT_LINE_SIZE 512
 #define VKL_MAX_ARGUMENTS 100    /* arguments per line; the vector holds one more */
 #define VKL_STOP_BYTE 0xFFu      /* the stop message on the pipe */
@@ -101,6 +103,7 @@ typedef struct vklStateConfig {
     int32_t lineSize;
 } vklStateConfig_t;
 
+/* A console: its configuration, command registry, thread, stop pipe and buffers. */
 typedef struct vklState {
     /* The seven configuration fields, as copied by vklStateInitialize. */
     zubAllocator_t *allocator;
@@ -131,6 +134,7 @@ typedef struct vklState {
 typedef int (*vklCommandHandler_t)(vklState_t *console, uintptr_t context, char **argv,
                                    int32_t argc);
 
+/* A registered command: a string node named after it, and its handler. */
 typedef struct vklSimpleCommand {
     strnode_t node;              /* node.string: the command name (strdup'ed, owned) */
     vklCommandHandler_t handler; /* never null */

@@ -19,11 +19,12 @@ extern "C" {
  * (0, except 3 in the second word at the serialization walkers' level 2
  * sites). */
 typedef struct zubDebugSite {
-    uint32_t levelClass;
-    uint32_t frame;
-    uint32_t chunk;
+    uint32_t levelClass; /* level << 16 | message class */
+    uint32_t frame;      /* site detail */
+    uint32_t chunk;      /* site detail */
 } zubDebugSite_t;
 
+/* The first word of a site from its level and message class. */
 #define ZUB_DEBUG_SITE_WORD(level, messageClass) \
     ((uint32_t)(((uint32_t)(level) << 16) | (0xFFFFu & (uint32_t)(messageClass))))
 

@@ -27,6 +27,7 @@ ZUB_EXTERN_C_BEGIN
 
 struct dllist;
 
+/* A node, at the start of the caller's record. */
 typedef struct dlnode {
     /* following node; the tail sentinel after the last node; null for the tail sentinel */
     struct dlnode *next;
@@ -35,6 +36,7 @@ typedef struct dlnode {
     struct dllist *list; /* the list holding the node; null for a node that was only initialised */
 } dlnode_t;
 
+/* A list with its two sentinels; not to be copied or moved after dllist_init. */
 typedef struct dllist {
     /* always &headNode after dllist_init; operations reach the head sentinel through it */
     dlnode_t *head;

@@ -17,9 +17,9 @@ ZUB_EXTERN_C_BEGIN
 /* Class record: parent class (null for the root), NUL-terminated class
  * name, and the release operation. */
 typedef struct zubClass {
-    const struct zubClass *parent;
-    const char *name;
-    int32_t (*release)(void *object);
+    const struct zubClass *parent;    /* null for the root */
+    const char *name;                 /* NUL-terminated */
+    int32_t (*release)(void *object); /* ends an object of this class */
 } zubClass_t;
 
 /* Written into the first 32-bit word of a released object. */

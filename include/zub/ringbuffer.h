@@ -24,6 +24,7 @@
 
 ZUB_EXTERN_C_BEGIN
 
+/* A ring: positions and counts over the caller's data area. */
 typedef struct zubRingBuffer {
     uint32_t writePos;  /* where the next enqueued byte goes; 0 <= writePos <= capacity
                            (equal to capacity only right after a move that filled the area) */

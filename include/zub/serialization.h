@@ -235,6 +235,7 @@ typedef struct zubDeserState {
 #define ZUB_ENDIAN_OFFSET_(type, member) \
     ((uint16_t)(offsetof(type, member) + ZUB_ENDIAN_CHECK_(offsetof(type, member) < 0xFFFFu)))
 #define ZUB_ENDIAN_ATOM_OK_(a) ((a) == 1 || (a) == 2 || (a) == 4 || (a) == 8)
+/* An entry's packed unit from its kind and its upper 12 bits. */
 #define ZUB_ENDIAN_PACK(kind, high12) \
     ((uint16_t)(((0xFFFu & (unsigned)(high12)) << 4) | (0xFu & (unsigned)(kind))))
 /* pointerOffset of a data member relative to a count member, checked. */
@@ -248,6 +249,7 @@ typedef struct zubDeserState {
 #define ZUB_ENTRY_RAW(memberOffset, packed, argumentValue) \
     {(uint16_t)(memberOffset), (uint16_t)(packed), {(uintptr_t)(argumentValue)}}
 
+/* Integer members of 1, 2, 4 and 8 bytes. */
 #define ZUB_ENTRY_INT_(type, member, kind)                                                   \
     {(uint16_t)(ZUB_ENDIAN_OFFSET_(type, member) +                                           \
                 ZUB_ENDIAN_CHECK_(ZUB_ENDIAN_SIZEOF_(type, member) == (kind))),              \
@@ -332,6 +334,7 @@ typedef struct zubDeserVectorU16 { uint32_t count; uint16_t *data; } zubDeserVec
 typedef struct zubDeserVectorU32 { uint32_t count; uint32_t *data; } zubDeserVectorU32_t;
 /* count is the length in bytes; data holds exactly count characters. */
 typedef struct zubDeserString { uint32_t count; char *data; } zubDeserString_t;
+/* count strings. */
 typedef struct zubDeserBlobString { uint32_t count; zubDeserString_t *data; } zubDeserBlobString_t;
 typedef struct zubDeserStringArray { uint32_t count; zubDeserString_t *data; } zubDeserStringArray_t;
 
@@ -339,8 +342,8 @@ typedef struct zubDeserStringArray { uint32_t count; zubDeserString_t *data; } z
 #define ZUB_OSAL_TIME_DEFINED
 /* 16 bytes: sent as 12 (the 64-bit then the 32-bit member; padding never). */
 typedef struct zubOsalTime {
-    int64_t seconds;
-    uint32_t nanoseconds;
+    int64_t seconds;      /* first, sent as 8 bytes */
+    uint32_t nanoseconds; /* second, sent as 4 bytes */
 } zubOsalTime_t;
 #endif
 

@@ -34,6 +34,7 @@
 
 ZUB_EXTERN_C_BEGIN
 
+/* A string node: list links, bucket chain link and the string. */
 typedef struct strnode {
     dlnode_t node; /* list links; node.list points to the strlist_t */
     /* next node of the same bucket chain; null at its end and without buckets */
@@ -42,6 +43,7 @@ typedef struct strnode {
     uint16_t length; /* strlen(string) modulo 65536, set on insertion */
 } strnode_t;
 
+/* A string list: a linked list of string nodes and its optional buckets. */
 typedef struct strlist {
     dllist_t list;        /* nodeSize = sizeof(strnode_t) or a caller's larger node record */
     uint32_t bucketCount; /* number of buckets; 0 = no hashing */

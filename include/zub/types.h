@@ -10,6 +10,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* Open and close a header's declarations: extern "C" in C++, nothing in C. */
 #ifdef __cplusplus
 #define ZUB_EXTERN_C_BEGIN extern "C" {
 #define ZUB_EXTERN_C_END }
@@ -38,10 +39,10 @@ ZUB_EXTERN_C_BEGIN
 typedef struct zubAllocator {
     void *context;                                              /* passed back unchanged */
     void *(*alloc)(void *context, size_t size, uintptr_t zero); /* zero is always 0 */
-    void (*release)(void *context, void *block);
+    void (*release)(void *context, void *block);                /* accepts a null block */
 } zubAllocator_t;
 
-#define ZUB_ALLOCATOR_DEFAULT ((zubAllocator_t *)(~(uintptr_t)0))
+#define ZUB_ALLOCATOR_DEFAULT ((zubAllocator_t *)(~(uintptr_t)0)) /* malloc and free */
 
 /* Result codes: 0 is success, failures are negative POSIX error numbers. */
 #define ZUB_OK 0
@@ -65,15 +66,16 @@ typedef struct zubAllocator {
  * An entry whose whole word is 0 is an empty data entry.
  */
 typedef struct zubScatterGatherEntry {
-    void *data;
-    uint32_t lengthAndKind;
+    void *data;             /* kind 0: the bytes; kind 1: the further entries */
+    uint32_t lengthAndKind; /* bits 30-31: kind; bits 0-29: length */
 } zubScatterGatherEntry_t;
 
-#define ZUB_SG_KIND_DATA 0u
-#define ZUB_SG_KIND_LINK 1u
-#define ZUB_SG_LENGTH_MASK 0x3FFFFFFFu
-#define ZUB_SG_LENGTH(entry) ((entry).lengthAndKind & ZUB_SG_LENGTH_MASK)
-#define ZUB_SG_KIND(entry) ((entry).lengthAndKind >> 30)
+#define ZUB_SG_KIND_DATA 0u                                               /* data entry */
+#define ZUB_SG_KIND_LINK 1u                                               /* link entry */
+#define ZUB_SG_LENGTH_MASK 0x3FFFFFFFu                                    /* the length bits */
+#define ZUB_SG_LENGTH(entry) ((entry).lengthAndKind & ZUB_SG_LENGTH_MASK) /* an entry's length */
+#define ZUB_SG_KIND(entry) ((entry).lengthAndKind >> 30)                  /* an entry's kind */
+/* The word of an entry of this kind and length. */
 #define ZUB_SG_WORD(kind, length) \
     ((uint32_t)(((uint32_t)(kind) << 30) | (ZUB_SG_LENGTH_MASK & (uint32_t)(length))))
 
