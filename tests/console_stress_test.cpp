@@ -224,7 +224,7 @@ TEST(ConsoleStress, TwoControllersAndACommandAdderJoinAndReleaseEachStartOnce)
         std::atomic<bool> added{false}, firstReturned{false};
         std::thread adder([&, writer = fds[1]] { // names commands as the console reads them
             for (int i = 0; i < 4; ++i) {
-                const std::string name = "c" + std::to_string(i), line = name + "\n";
+                const std::string name = std::string("c") += std::to_string(i), line = name + '\n';
                 EXPECT_EQ(vklAddSimpleCommand(console, name.c_str(), count_handler, 0, 0), 0);
                 EXPECT_TRUE(writer < 0 || write(writer, line.data(), line.size()) == static_cast<ssize_t>(line.size()));
             }
