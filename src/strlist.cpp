@@ -56,18 +56,33 @@ void chain_append(strlist_t *list, strnode_t *node)
     *link = node;
 }
 
-void chain_unlink(strnode_t *node)
+// Unlinks `node` from whichever chain holds it, by identity. Its string's
+// bucket holds it unless the caller cleared or changed the string of a
+// linked node; then every bucket is searched, so that no chain keeps a node
+// that is removed or freed.
+bool unlink_from(strnode_t **link, const strnode_t *node)
 {
-    strlist_t *list = owner(node);
-    if (list == nullptr || !hashes(list) || node->string == nullptr) {
-        return;
-    }
-    strnode_t **link = &list->buckets[strnode_Hash(node->string) % list->bucketCount];
     while (*link != nullptr && *link != node) {
         link = &(*link)->hashNext;
     }
-    if (*link == node) {
-        *link = node->hashNext;
+    if (*link == nullptr) {
+        return false;
+    }
+    *link = node->hashNext;
+    return true;
+}
+
+void chain_unlink(strnode_t *node)
+{
+    strlist_t *list = owner(node);
+    if (list == nullptr || !hashes(list)) {
+        return;
+    }
+    if (node->string != nullptr &&
+        unlink_from(&list->buckets[strnode_Hash(node->string) % list->bucketCount], node)) {
+        return;
+    }
+    for (uint32_t i = 0; i < list->bucketCount && !unlink_from(&list->buckets[i], node); i++) {
     }
 }
 

@@ -14,8 +14,16 @@
 // mutex, then writes the stop byte without it, so it reaches a thread that
 // waits in poll as well as a working one, which sees the bit at the end of
 // its pass. The thread ends with pthread_exit and never clears the started
-// bit; the thread handle is zeroed after each join so that Start and
-// Destroy know whether a thread still awaits joining.
+// bit.
+//
+// Several controlling threads: Start, the stop and Destroy may race one
+// another. Under the mutex exactly one caller takes what a start left to
+// stop: it copies the thread handle and zeroes the record's (so no other
+// caller can take the same join), with the pipe and the input block. It
+// joins, closes and releases after the mutex, from its copies, and finally
+// clears buffer under the mutex again. A zero handle with a stop still
+// owed to the record (see stop_in_progress) makes Destroy wait for that
+// caller before it frees the record.
 #include "zub/console.h"
 
 #include <cerrno>
@@ -25,6 +33,7 @@
 
 #include <libgen.h>
 #include <poll.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "internal/alloc.h"
@@ -73,42 +82,68 @@ bool has_thread(const vklState_t *console)
     return std::memcmp(&console->thread, &none, sizeof none) != 0;
 }
 
-void join_thread(vklState_t *console)
-{
-    pthread_join(console->thread, nullptr);
-    std::memset(&console->thread, 0, sizeof console->thread);
-}
-
-// What Start set up for the built-in loop, read under the mutex.
-struct LoopResources {
-    char *block;
+// What a start left to stop, taken by one caller under the mutex and
+// finished by it after the mutex: the thread to join and, for the built-in
+// loop, its pipe and input block.
+struct Stop {
+    pthread_t thread;
+    bool joinable;
+    char *block; // null: nothing to write, close or release
     int readFd;
     int writeFd;
-    bool joinable;
+    zubAllocator_t *allocator;
 };
 
-LoopResources take_resources(vklState_t *console)
+// Mutex held. Takes the join (zeroing the record's handle) and, with it,
+// the pipe and block; buffer stays set until they are gone, since the
+// thread may still read into it.
+Stop take_stop(vklState_t *console)
 {
-    return {console->buffer, console->pipeFds[0], console->pipeFds[1], has_thread(console)};
+    Stop stop{};
+    stop.joinable = has_thread(console);
+    if (!stop.joinable) {
+        return stop;
+    }
+    stop.thread = console->thread;
+    std::memset(&console->thread, 0, sizeof console->thread);
+    stop.block = console->buffer;
+    stop.readFd = console->pipeFds[0];
+    stop.writeFd = console->pipeFds[1];
+    stop.allocator = console->allocator;
+    return stop;
+}
+
+// Mutex held. Another caller took the join and has not finished: a
+// built-in loop's block is not yet released, or a configured thread
+// function has not yet returned (its wrapper clears the started bit as the
+// last thing it does with the record).
+bool stop_in_progress(const vklState_t *console)
+{
+    return !has_thread(console) && (console->flags & VKL_FLAG_STARTED) != 0 &&
+           (console->buffer != nullptr || console->threadFunction != nullptr);
 }
 
 // Wakes the thread (when it has a pipe), joins it and releases the pipe and
-// the input block. Runs without the mutex, after the terminating bit is set.
-void finish_stop(vklState_t *console, const LoopResources &resources)
+// the input block. Runs without the mutex, after the terminating bit is
+// set, on the copies taken under it; it touches the record only to clear
+// buffer at the end, which tells a waiting Destroy that it is done.
+void finish_stop(vklState_t *console, const Stop &stop)
 {
-    if (resources.block != nullptr) {
-        const unsigned char stop = VKL_STOP_BYTE;
-        while (write(resources.writeFd, &stop, 1) < 0 && errno == EINTR) {
+    if (stop.block != nullptr) {
+        const unsigned char message = VKL_STOP_BYTE;
+        while (write(stop.writeFd, &message, 1) < 0 && errno == EINTR) {
         }
     }
-    if (resources.joinable) {
-        join_thread(console);
+    if (stop.joinable) {
+        pthread_join(stop.thread, nullptr);
     }
-    if (resources.block != nullptr) {
-        close(resources.readFd);
-        close(resources.writeFd);
-        zub::detail::release(console->allocator, resources.block);
+    if (stop.block != nullptr) {
+        close(stop.readFd);
+        close(stop.writeFd);
+        zub::detail::release(stop.allocator, stop.block);
+        lock(console);
         console->buffer = nullptr;
+        unlock(console);
     }
 }
 
@@ -262,18 +297,9 @@ Wait wait_for_input(vklState_t *console)
 
 // ---- life cycle ----------------------------------------------------------
 
-int32_t start(vklState_t *console)
+// Mutex held, started bit clear.
+int32_t start_locked(vklState_t *console)
 {
-    lock(console);
-    if (console->flags & VKL_FLAG_STARTED) {
-        unlock(console);
-        return ZUB_EBUSY;
-    }
-    if (has_thread(console)) {
-        // An earlier configured thread function returned; its thread has
-        // left the mutex for good and only awaits joining.
-        join_thread(console);
-    }
     if (console->inputSize <= 0) {
         console->inputSize = VKL_DEFAULT_INPUT_SIZE;
     }
@@ -286,7 +312,6 @@ int32_t start(vklState_t *console)
                                2 * (static_cast<uint64_t>(console->lineSize) + 1);
         auto *block = static_cast<char *>(zub::detail::allocate(console->allocator, bytes));
         if (block == nullptr) {
-            unlock(console);
             return ZUB_ENOMEM;
         }
         console->buffer = block;
@@ -298,7 +323,6 @@ int32_t start(vklState_t *console)
         if (pipe(console->pipeFds) != 0) {
             zub::detail::release(console->allocator, block);
             console->buffer = nullptr;
-            unlock(console);
             return ZUB_EFAULT;
         }
     }
@@ -311,12 +335,26 @@ int32_t start(vklState_t *console)
             zub::detail::release(console->allocator, console->buffer);
             console->buffer = nullptr;
         }
-        unlock(console);
         return ZUB_ENOMEM;
     }
     console->flags |= VKL_FLAG_STARTED;
-    unlock(console);
     return 0;
+}
+
+int32_t start(vklState_t *console)
+{
+    lock(console);
+    if (console->flags & VKL_FLAG_STARTED) {
+        unlock(console);
+        return ZUB_EBUSY;
+    }
+    // An earlier configured thread function returned: its thread has left
+    // the record for good and only awaits joining, after the mutex.
+    const Stop earlier = take_stop(console);
+    const int32_t result = start_locked(console);
+    unlock(console);
+    finish_stop(console, earlier);
+    return result;
 }
 
 int32_t terminate_loop(vklState_t *console)
@@ -331,23 +369,30 @@ int32_t terminate_loop(vklState_t *console)
         return ZUB_EBUSY;
     }
     console->flags |= VKL_FLAG_TERMINATING;
-    const LoopResources resources = take_resources(console);
+    const Stop stop = take_stop(console);
     unlock(console);
-    finish_stop(console, resources);
+    finish_stop(console, stop);
     return 0;
 }
 
 // Whatever thread is left after vklStateTerminate: a built-in loop still
-// running or ended by itself, or a configured thread function.
+// running or ended by itself, or a configured thread function. When another
+// thread is stopping it, waits until that caller is done with the record.
 void stop_leftover_thread(vklState_t *console)
 {
     lock(console);
-    const LoopResources resources = take_resources(console);
-    if (resources.block != nullptr) {
+    while (stop_in_progress(console)) {
+        unlock(console);
+        const timespec pause = {0, 100 * 1000};
+        nanosleep(&pause, nullptr);
+        lock(console);
+    }
+    const Stop stop = take_stop(console);
+    if (stop.block != nullptr) {
         console->flags |= VKL_FLAG_TERMINATING;
     }
     unlock(console);
-    finish_stop(console, resources);
+    finish_stop(console, stop);
 }
 
 int32_t add_command(vklState_t *console, const char *name, vklCommandHandler_t handler,

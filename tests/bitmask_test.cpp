@@ -254,10 +254,10 @@ TEST(Bitmask, SetAllBitsPastTheEndAreNeverReported)
 
 TEST(Bitmask, MatchesPlainModelUnderRandomOperations)
 {
+    const uint32_t seed = zubtest::testSeed(0xB17u);
     for (uint32_t n : {1u, 31u, 32u, 33u, 1024u, 1025u, 40000u, 2000000u}) {
-        const uint32_t seed = 0xB17u + n;
         SCOPED_TRACE(testing::Message() << "nBits " << n << " seed " << seed);
-        std::mt19937 rng(seed);
+        std::mt19937 rng(seed + n);
         Mask m(n);
         std::vector<bool> model(n);
         // Indices cluster at the ends and at word and level edges half of the time.

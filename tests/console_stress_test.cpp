@@ -1,6 +1,7 @@
 // Console life-cycle stress, built for ThreadSanitizer (stage 30) as well as
 // the ordinary suites: many cycles of create, start, feed lines, stop and
-// destroy, rotating through every way a console thread ends, with the open
+// destroy, rotating through every way a console thread ends and through
+// every pair of control calls made from two threads at once, with the open
 // descriptors and the console's live blocks counted after every cycle.
 #include <gtest/gtest.h>
 
@@ -150,6 +151,123 @@ TEST(ConsoleStress, CyclesThroughEveryEndingWithoutLeaks)
         EXPECT_EQ(vklStateDestroy(console), 0);
         if (ending == Ending::FromHandler) {
             EXPECT_EQ(g_lines, lines); // nothing after the quit line
+        }
+        close(fds[1]);
+        ASSERT_EQ(dup2(savedInput, 0), 0);
+        ASSERT_EQ(open_descriptors(), descriptors) << "a descriptor leaked";
+        ASSERT_EQ(allocator.liveBlocks(), 0u) << "a block leaked";
+    }
+    close(savedInput);
+}
+
+namespace {
+
+// A configured thread function that returns as soon as a stop is requested
+// (or after a millisecond), so that a retried Start meets a thread that has
+// just returned while the stop still joins it.
+std::atomic<vklState_t *> g_console{nullptr};
+void *returns_soon(void *)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1);
+    while ((flags_of(g_console) & VKL_FLAG_TERMINATING) == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    return nullptr;
+}
+
+enum class Op { Start, Terminate, Destroy };
+
+// Two controlling threads race a pair of calls; the second of a pair with
+// Destroy waits until the first call has begun its stop (or returned), since
+// no call may begin on a console that Destroy may already have freed.
+struct Race {
+    bool configured; // a thread function that returns soon, else the built-in loop
+    bool started;    // started before the race
+    Op first, second;
+};
+constexpr Race kRaces[] = {
+    {false, true, Op::Terminate, Op::Terminate}, {false, true, Op::Terminate, Op::Destroy},
+    {false, false, Op::Start, Op::Terminate},    {true, true, Op::Terminate, Op::Start},
+    {true, true, Op::Terminate, Op::Destroy},
+};
+
+} // namespace
+
+TEST(ConsoleStress, TwoControllersAndACommandAdderJoinAndReleaseEachStartOnce)
+{
+    CountingAllocator allocator;
+    const int savedInput = dup(0);
+    const size_t descriptors = open_descriptors();
+    constexpr int kRaceCount = sizeof kRaces / sizeof kRaces[0];
+    for (int cycle = 0; cycle < kCycles; ++cycle) {
+        const Race &race = kRaces[cycle % kRaceCount];
+        const bool endOfInput = (cycle / kRaceCount) % 2 == 1; // the loop ends by itself
+        SCOPED_TRACE(testing::Message() << "cycle " << cycle);
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        ASSERT_EQ(dup2(fds[0], 0), 0);
+        close(fds[0]);
+        vklStateConfig_t config = {};
+        config.allocator = allocator.record();
+        config.threadFunction = race.configured ? returns_soon : nullptr;
+        vklState_t *console = vklStateCreate(&config);
+        ASSERT_NE(console, nullptr);
+        g_console = console;
+        if (race.started) {
+            ASSERT_EQ(vklStateStart(console), 0);
+        }
+        if (endOfInput) {
+            close(fds[1]);
+            fds[1] = -1;
+        }
+
+        std::atomic<bool> added{false}, firstReturned{false};
+        std::thread adder([&, writer = fds[1]] { // names commands as the console reads them
+            for (int i = 0; i < 4; ++i) {
+                const std::string name = std::string("c") += std::to_string(i), line = name + '\n';
+                EXPECT_EQ(vklAddSimpleCommand(console, name.c_str(), count_handler, 0, 0), 0);
+                EXPECT_TRUE(writer < 0 || write(writer, line.data(), line.size()) == static_cast<ssize_t>(line.size()));
+            }
+            added = true;
+        });
+        auto run = [&](Op op) {
+            switch (op) {
+            case Op::Start: { // again while a running thread refuses it
+                int32_t result;
+                while ((result = vklStateStart(console)) == ZUB_EBUSY && !firstReturned) {
+                }
+                return result;
+            }
+            case Op::Terminate:
+                return _vklTerminateConsoleThread(console);
+            case Op::Destroy:
+                break;
+            }
+            EXPECT_TRUE(eventually([&] {
+                return added && (firstReturned || (flags_of(console) & VKL_FLAG_TERMINATING) != 0);
+            }));
+            return vklStateDestroy(console);
+        };
+        int32_t results[2] = {1, 1};
+        std::thread second([&] { results[1] = run(race.second); });
+        results[0] = run(race.first);
+        firstReturned = true;
+        second.join();
+        adder.join();
+        if (race.second != Op::Destroy) {
+            EXPECT_EQ(vklStateDestroy(console), 0);
+        }
+
+        const Op ops[2] = {race.first, race.second};
+        for (int i = 0; i < 2; ++i) {
+            const int32_t r = results[i];
+            EXPECT_TRUE(ops[i] == Op::Start       ? r == 0 || r == ZUB_EBUSY
+                        : ops[i] == Op::Terminate ? r == 0 || r == ZUB_ENOENT || r == ZUB_EBUSY
+                                                  : r == 0)
+                << "call " << i << " returned " << r;
+        }
+        if (race.first == Op::Terminate && race.second == Op::Terminate) {
+            EXPECT_EQ(results[0] + results[1], ZUB_EBUSY) << "one stop wins, the other is told";
         }
         close(fds[1]);
         ASSERT_EQ(dup2(savedInput, 0), 0);

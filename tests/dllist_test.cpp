@@ -6,6 +6,7 @@
 #include <random>
 #include <vector>
 
+#include "test_support.h"
 #include "zub/dllist.h"
 
 namespace {
@@ -118,7 +119,9 @@ TEST(DlList, ForEachToleratesDeletionStopsAtMinusOneAndVisitsInsertions)
 
 TEST(DlList, RandomOperationsMatchAShadowList)
 {
-    for (unsigned seed = 1; seed <= 20; seed++) {
+    const uint32_t firstSeed = zubtest::testSeed(1);
+    for (uint32_t round = 0; round < 20; round++) {
+        const uint32_t seed = firstSeed + round;
         std::mt19937 random(seed);
         dllist_t list;
         dllist_init(&list);

@@ -116,8 +116,9 @@ TEST(RingBuffer, SetMemoryMovesInOrderRefusesOrDetaches)
 // so moves go both to separate and to overlapping areas.
 TEST(RingBuffer, RandomOperationsMatchADeque)
 {
+    const uint32_t firstSeed = zubtest::testSeed(0x5EED0000u);
     for (int round = 0; round < 150; ++round) {
-        const unsigned seed = 0x5EED0000u + static_cast<unsigned>(round);
+        const uint32_t seed = firstSeed + static_cast<uint32_t>(round);
         SCOPED_TRACE(testing::Message() << "seed " << seed);
         std::mt19937 rng(seed);
         auto pick = [&rng](uint32_t n) { return static_cast<uint32_t>(rng() % n); };

@@ -213,8 +213,9 @@ using zubtest::flatten;
 // the flattened lists.
 TEST(ScatterGather, RandomListsMatchAFlattenedReference)
 {
+    const uint32_t firstSeed = zubtest::testSeed(0xC0DE0000u);
     for (int round = 0; round < 20000; ++round) {
-        const unsigned seed = 0xC0DE0000u + static_cast<unsigned>(round);
+        const uint32_t seed = firstSeed + static_cast<uint32_t>(round);
         SCOPED_TRACE(testing::Message() << "seed " << seed);
         std::mt19937 rng(seed);
         RandomList src(rng, true), dst(rng, false);

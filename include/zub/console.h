@@ -45,7 +45,18 @@
  *    thread whose configured thread function returned before it creates a
  *    new one.
  *  - `thread` reads all zero bytes while no thread awaits joining; the
- *    library zeroes it after each join.
+ *    caller that takes a join zeroes it under the mutex before it joins.
+ *  - Two controlling threads: vklStateStart, _vklTerminateConsoleThread,
+ *    vklStateTerminate, vklStateDestroy and vklAddSimpleCommand may be
+ *    called on one console from different threads (a signal-handling
+ *    thread stopping the console the main thread started). Whatever the
+ *    interleaving, each start's thread is joined once and its pipe and
+ *    input block released once, by the one caller that took them under the
+ *    mutex; the other call returns its usual code (-16 for a second stop,
+ *    -2 for a stop of a configured thread function that already returned).
+ *    vklStateDestroy waits for a stop that another thread has begun before
+ *    it frees anything; a call that reaches the console only after Destroy
+ *    began is a use of a destroyed record, which the caller must prevent.
  *  - _vklTerminateConsoleThread writes, closes and releases nothing when
  *    Start set up no pipe and input block (a configured thread function);
  *    it then only joins the thread.

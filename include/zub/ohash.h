@@ -19,6 +19,11 @@
  * slot's hash, moves to an earlier tombstone), so concurrent lookups on one
  * table need the caller's lock.
  *
+ * A table record holds a pointer into itself: its own address is the
+ * tombstone marker of deleted slots. It must not be copied or moved after
+ * ohash_init (or zubOHashInit): the copy's tombstones would name the old
+ * record, and a copy kept after the old record is freed reads freed memory.
+ *
  * Choices and guards beyond the plain algorithm:
  * - ohash_init takes exponents of 32 and above as 31 (2^31 slots); a
  *   table that has 2^31 slots does not double: a resize rebuilds it at the

@@ -23,6 +23,10 @@
  *    holds.
  *  - Lookups and removals pass over nodes whose string is null (they cannot
  *    be inserted, but a caller may clear the field of a linked node).
+ *  - strnode_Remove and strnode_Delete unlink a node from its bucket chain
+ *    by identity: from its string's bucket, or, when the string was cleared
+ *    or changed while linked, from whichever bucket holds it (every bucket
+ *    is searched). A removed or deleted node is never left in any chain.
  *  - strlist_DestroyData sets buckets to null as well as bucketCount to 0.
  *  - strnode_HashFind returns null for a list without buckets instead of
  *    dividing by a bucket count of 0.
