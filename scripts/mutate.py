@@ -204,18 +204,24 @@ def build(targets):
 
 
 def run_tests(programs, timeout):
-    """True when every program passes within its timeout."""
+    """The failing cases ("program:Suite.Case", or the program with why it
+    stopped); empty when every program passes within its timeout."""
+    failed = []
     for program in programs:
         try:
-            result = subprocess.run([str(BUILD / "tests" / program), "--gtest_brief=1", "--gtest_fail_fast=1"],
-                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                    stderr=subprocess.DEVNULL, timeout=timeout[program],
+            result = subprocess.run([str(BUILD / "tests" / program)],
+                                    stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                                    errors="replace", timeout=timeout[program],
                                     env=dict(os.environ, ZUB_DEBUG="none"))
         except subprocess.TimeoutExpired:
-            return False
-        if result.returncode != 0:
-            return False
-    return True
+            failed.append(program + ":timeout")
+            continue
+        cases = sorted(set(re.findall(r"^\[  FAILED  \] (\S+\.\S+?)(?:,|$| )", result.stdout, re.M)))
+        failed += [program + ":" + case for case in cases]
+        if result.returncode != 0 and not cases:
+            running = re.findall(r"^\[ RUN      \] (\S+)", result.stdout, re.M)
+            failed.append(program + ":" + (running[-1] + "(crash)" if running else "crash"))
+    return failed
 
 
 def run_family(name, count, log):
@@ -226,7 +232,7 @@ def run_family(name, count, log):
     timeout = {}
     for program in programs:
         start = time.monotonic()
-        if not run_tests([program], {program: 600}):
+        if run_tests([program], {program: 600}):
             sys.exit(f"{name}: {program} fails without a mutant")
         timeout[program] = 10 + 5 * (time.monotonic() - start)
     tally = {"killed": 0, "survived": 0, "no-compile": 0}
@@ -237,15 +243,16 @@ def run_family(name, count, log):
         try:
             for site in sample(path, original, count):
                 (ROOT / path).write_text(apply(original, site))
+                failed = []
                 if not build(libs + programs):
                     outcome = "no-compile"
-                elif run_tests(programs, timeout):
-                    outcome = "survived"
-                    survivors.append(describe(path, site, original))
                 else:
-                    outcome = "killed"
+                    failed = run_tests(programs, timeout)
+                    outcome = "killed" if failed else "survived"
+                if outcome == "survived":
+                    survivors.append(describe(path, site, original))
                 tally[outcome] += 1
-                line = f"{name}\t{outcome}\t{describe(path, site, original)}"
+                line = f"{name}\t{outcome}\t{describe(path, site, original)}\t{' '.join(failed)}"
                 print(line, file=log, flush=True)
                 print(line, file=sys.stderr, flush=True)
         finally:

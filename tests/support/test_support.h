@@ -11,6 +11,8 @@
 #include "zub/types.h"
 #include "zub_debug_test.h"
 
+struct ohash;
+
 namespace zubtest {
 
 // Allocator record that counts blocks and bytes, fills fresh blocks with a
@@ -76,6 +78,12 @@ std::vector<uint8_t> seq(uint8_t first, size_t n);
 // reproducible and a failing one can be replayed. Tests print the seed they
 // used in every failure message.
 uint32_t testSeed(uint32_t defaultSeed);
+
+// What is wrong with an open hash table holding `live` entries, "" when
+// nothing: its counters against what the slot array holds, and the load
+// bounds every operation restores (at most three-quarters of the slots
+// used, tombstones at most a quarter of them once there are four).
+std::string ohashMismatch(const ohash &table, size_t live);
 
 // A buffer with guard bytes on both sides, to catch writes past the ends.
 class GuardedBuffer {
