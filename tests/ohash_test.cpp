@@ -104,6 +104,7 @@ TEST(OHash, InitSizesAndAFailedInitThatRefusesEverything)
     EXPECT_EQ(ohash_remove(&f.table, index), nullptr);
     f.release(entry);
     ohash_delete(&f.table); // a second delete in the destructor is harmless
+    EXPECT_EQ(f.counters(), (std::vector<uint32_t>{0, 0, 0}));
 }
 
 TEST(OHash, GrowsAtThe13thInsertRebuildsAndHalvesOnRemovals)
@@ -234,6 +235,12 @@ TEST(OHash, TableWhoseGrowthFailsFillsUpWithoutLoopingAndRecovers)
     for (int i = 0; i < 16; ++i) {
         EXPECT_EQ(f.find(numbered_key(i)), entries[i]);
     }
+    // No empty slot but one tombstone: an absent key gets the tombstone, with its hash.
+    const uint32_t k15 = ohash_qlookup(&f.table, "k15");
+    EXPECT_EQ(ohash_remove(&f.table, k15), entries[15]);
+    EXPECT_EQ(ohash_qlookup(&f.table, "absent"), k15);
+    EXPECT_EQ(f.table.slots[k15].hash, hashOf("absent"));
+    EXPECT_EQ(ohash_insert(&f.table, ohash_qlookup(&f.table, "k15"), entries[15]), entries[15]);
     // With memory back the fifth removal (4 * 5 > 16) rebuilds, and the
     // 13th live entry doubles the table.
     f.slots.failAfter = -1;
