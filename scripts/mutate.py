@@ -113,6 +113,7 @@ def matching_paren(line, start):
 def sites(text):
     """Every candidate mutant: (line index, column, old text, new text, kind)."""
     lines = masked_lines(text)
+    originals = text.split("\n")
     found = []
     previous = ""
     for k, line in enumerate(lines):
@@ -134,13 +135,13 @@ def sites(text):
             open_at = m.end() - 1
             close = matching_paren(line, open_at)
             if close > 0:
-                cond = line[open_at + 1:close]
+                cond = originals[k][open_at + 1:close]
                 found.append((k, open_at + 1, cond, "!(" + cond + ")", "negate"))
         stripped = line.strip()
         if (stripped.endswith(";") and previous.endswith((";", "{", "}", ":"))
                 and stripped.count("(") == stripped.count(")")
                 and not NOT_DROPPED.match(line) and not DECLARATION.match(line)):
-            found.append((k, 0, line, "", "drop"))
+            found.append((k, 0, originals[k], "", "drop"))
         previous = stripped
     return found
 

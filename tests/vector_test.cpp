@@ -12,7 +12,6 @@ using zubtest::CountingAllocator;
 
 namespace {
 
-
 // A vector of uint32_t on a counting allocator that must end with no leak.
 struct Fixture {
     CountingAllocator allocator;
