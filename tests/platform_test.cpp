@@ -81,21 +81,6 @@ TEST(Scanner, SplitsQuotesEscapesAndLimits)
     EXPECT_EQ(zubCommandLineSimpleScan(argv, nullptr, buffer, 0, 1, "a", 1, 0), -EINVAL);
 }
 
-TEST(Scanner, LineOfLengthBelowBufferAlwaysFits)
-{
-    // The console passes a scan buffer of lineSize bytes for lines of at
-    // most lineSize - 1 characters: every such line fits, however split.
-    for (int32_t size = 2; size < 12; size++) {
-        for (int pattern = 0; pattern < (1 << (size - 1)); pattern++) {
-            std::string line;
-            for (int32_t i = 0; i < size - 1; i++) {
-                line += (pattern >> i) & 1 ? ' ' : 'x';
-            }
-            EXPECT_GE(scan(line, size).result, 0) << line;
-        }
-    }
-}
-
 TEST(Debug, ChecksFollowTheChosenSites)
 {
     zubtest::DebugCapture capture(false);
