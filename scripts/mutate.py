@@ -7,7 +7,9 @@ by one, a condition negated or an expression statement dropped. The script
 writes the mutant, rebuilds incrementally in build/mutate, runs the
 family's host test programs with a timeout and writes the original back.
 A mutant is killed when a test program fails or times out, survives when
-all pass, and does not compile when the build fails.
+all pass, and does not compile when the build fails. build/mutate/mutants.log
+keeps every mutant with the cases that failed on it, which shows the cases
+that kill what no other case kills.
 
 Sites are found on the text with comments, strings and preprocessor lines
 blanked out; binary operators are only taken where they stand between
