@@ -5,7 +5,7 @@
 # what to install.
 set -euo pipefail
 
-packages=(build-essential cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev
+packages=(build-essential cmake ninja-build pkg-config googletest libgtest-dev
           libbenchmark-dev crossbuild-essential-armhf qemu-user binutils-arm-linux-gnueabihf)
 for list in "$(dirname "$0")"/deps.d/*.txt; do
   [ -f "$list" ] || continue

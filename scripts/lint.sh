@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Static analysis: clang-tidy (.clang-tidy) and cppcheck over src/ and
 # platform/, and clang-format (.clang-format) in check mode over src/,
-# include/ and platform/. Exits non-zero on any finding.
+# include/, platform/ and tests/. Exits non-zero on any finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -32,7 +32,7 @@ if ! cppcheck --enable=warning,performance,portability --inline-suppr --error-ex
 fi
 
 echo "--- clang-format ---"
-if ! find src include platform -name '*.cpp' -o -name '*.h' -o -name '*.c' | sort |
+if ! find src include platform tests -name '*.cpp' -o -name '*.h' -o -name '*.c' | sort |
      xargs clang-format --dry-run --Werror; then
   status=1
 fi

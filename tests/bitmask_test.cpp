@@ -39,24 +39,6 @@ struct Mask {
     zubBitmask_t bm{};
 };
 
-// Level 0 matches the model, and every summary bit of an existing word is
-// set exactly when that word is not zero.
-void expect_consistent(const Mask &m, const std::vector<bool> &model)
-{
-    const uint32_t n = m.bm.nBits;
-    const uint32_t levels = m.bm.nTables;
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint32_t word = levels == 0 ? m.bm.topBits : m.level(0)[i / 32];
-        ASSERT_EQ((word >> (i % 32)) & 1u, model[i] ? 1u : 0u) << "bit " << i;
-    }
-    for (uint32_t k = 1; k <= levels; ++k) {
-        for (uint32_t j = 0; j < words_at(n, k - 1); ++j) {
-            const uint32_t summary = k == levels ? m.bm.topBits : m.level(k)[j / 32];
-            ASSERT_EQ((summary >> (j % 32)) & 1u, m.level(k - 1)[j] != 0 ? 1u : 0u) << "level " << k << " bit " << j;
-        }
-    }
-}
-
 int32_t model_next(const std::vector<bool> &model, uint32_t start)
 {
     const auto it = std::find(model.begin() + start, model.end(), true);
@@ -79,7 +61,7 @@ TEST(Bitmask, RequiredSizeAndLayoutAcrossLevelEdges)
     const Case cases[] = {{0, 0, 0, 0},           {1, 0, 0, 0},          {32, 0, 0, 0},
                           {33, 1, 2, 12},         {64, 1, 2, 12},        {1024, 1, 32, 132},
                           {1025, 2, 35, 148},     {32768, 2, 1056, 4232}, {100000, 3, 3227, 12920},
-                          {520093664, 5, 16777215, 67108880}};
+                          {1048576, 3, 33824, 135308}, {520093664, 5, 16777215, 67108880}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.nBits);
         const uint32_t bytes = zubBitmaskGetRequiredSize(c.nBits);
@@ -212,46 +194,6 @@ TEST(Bitmask, SearchesFindNeighboursAcrossLevelsAndInsideOneWord)
     EXPECT_EQ(zubBitmaskFindPrevOne(&word.bm, 20), 3);
 }
 
-TEST(Bitmask, ReinitialisingClearsBitsAndRewritesTheSlots)
-{
-    Mask m(40000);
-    zubBitmaskSetAll(&m.bm);
-    std::memset(m.memory(), 0x33, m.bm.nTables * sizeof(void *));
-    ASSERT_EQ(zubBitmaskInitialize(&m.bm, 40000, m.memory()), 0);
-    std::vector<bool> empty(40000);
-    expect_consistent(m, empty);
-    EXPECT_EQ(zubBitmaskFindFirstOne(&m.bm), -1);
-    // A smaller count in the same memory.
-    ASSERT_EQ(zubBitmaskInitialize(&m.bm, 1025, m.memory()), 0);
-    zubBitmaskSetBit(&m.bm, 1024);
-    EXPECT_EQ(zubBitmaskFindFirstOne(&m.bm), 1024);
-    EXPECT_EQ(m.level(1)[1], 1u);
-}
-
-// Set-all also sets the bits past the last index and the summary bits of
-// words that do not exist; no search may ever report or follow them.
-TEST(Bitmask, SetAllBitsPastTheEndAreNeverReported)
-{
-    for (uint32_t n : {1u, 5u, 31u, 32u, 33u, 63u, 64u, 65u, 608u, 1023u, 1024u, 1025u, 1057u, 32768u, 32769u, 40000u}) {
-        SCOPED_TRACE(n);
-        Mask m(n);
-        zubBitmaskSetAll(&m.bm);
-        EXPECT_EQ(m.bm.topBits, 0xFFFFFFFFu);
-        EXPECT_EQ(zubBitmaskFindFirstOne(&m.bm), 0);
-        EXPECT_EQ(zubBitmaskFindNextOne(&m.bm, n - 1), static_cast<int32_t>(n - 1));
-        for (uint32_t i = n; i-- > 0;) {
-            ASSERT_EQ(zubBitmaskResetBit(&m.bm, i), static_cast<int32_t>(1u << (i % 32)));
-            ASSERT_EQ(zubBitmaskFindNextOne(&m.bm, i), -1) << i;
-            ASSERT_EQ(zubBitmaskFindPrevOne(&m.bm, n - 1), static_cast<int32_t>(i) - 1) << i;
-        }
-        EXPECT_EQ(zubBitmaskFindFirstOne(&m.bm), -1);
-        zubBitmaskSetBit(&m.bm, n / 2);
-        EXPECT_EQ(zubBitmaskFindFirstOne(&m.bm), static_cast<int32_t>(n / 2));
-        EXPECT_EQ(zubBitmaskFindNextOne(&m.bm, 0), static_cast<int32_t>(n / 2));
-        EXPECT_EQ(zubBitmaskFindPrevOne(&m.bm, n - 1), static_cast<int32_t>(n / 2));
-    }
-}
-
 TEST(Bitmask, MatchesPlainModelUnderRandomOperations)
 {
     const uint32_t seed = zubtest::testSeed(0xB17u);
@@ -293,8 +235,6 @@ TEST(Bitmask, MatchesPlainModelUnderRandomOperations)
                     model.assign(n, ones);
                 }
             }
-            expect_consistent(m, model);
-            ASSERT_FALSE(testing::Test::HasFatalFailure());
         }
     }
 }

@@ -1,2 +1,2 @@
 # The ThreadSanitizer stage runs the tests labelled tsan.
-set_tests_properties(console_stress_test PROPERTIES LABELS tsan)
+list(APPEND ZUB_TEST_PROPERTIES LABELS tsan)

@@ -227,8 +227,9 @@ TEST_F(Console, LinesAreAssembledAcrossReadsAndOverLongOnesDropped)
 {
     DebugCapture capture(false);
     capture.enable(1, 3000);
-    vklState_t *console = create(5, 8); // lines of up to 7 characters
+    vklState_t *console = create(1, 8); // lines of up to 7 characters, read byte by byte
     ASSERT_EQ(vklStateStart(console), 0);
+    EXPECT_EQ(console->inputSize, 1);
     feed("rec a\nrec b\n"); // two lines in one write
     drain(console);
     for (const char *piece : {"rec x", "y", "z\n"}) { // 7 characters over three reads

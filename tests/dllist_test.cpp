@@ -2,11 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <list>
-#include <random>
 #include <vector>
 
-#include "test_support.h"
 #include "zub/dllist.h"
 
 namespace {
@@ -115,44 +112,4 @@ TEST(DlList, ForEachToleratesDeletionStopsAtMinusOneAndVisitsInsertions)
     EXPECT_EQ(dlnode_deleteAll(list), 0); // empty: stays empty and usable
     expect_links(list, {});
     std::free(list);
-}
-
-TEST(DlList, RandomOperationsMatchAShadowList)
-{
-    const uint32_t firstSeed = zubtest::testSeed(1);
-    for (uint32_t round = 0; round < 20; round++) {
-        const uint32_t seed = firstSeed + round;
-        std::mt19937 random(seed);
-        dllist_t list;
-        dllist_init(&list);
-        std::list<dlnode_t *> shadow;
-        for (int step = 0; step < 300; step++) {
-            const unsigned op = random() % 6;
-            auto at = std::next(shadow.begin(), shadow.empty() ? 0 : static_cast<long>(random() % shadow.size()));
-            if (op <= 1 || shadow.empty()) {
-                dlnode_t *node = dlnode_new(&list);
-                if (op == 0 || shadow.empty()) {
-                    dlnode_add(&list, node);
-                    shadow.push_back(node);
-                } else {
-                    dlnode_addAfter(*at, node);
-                    shadow.insert(std::next(at), node);
-                }
-            } else if (op == 2) {
-                dlnode_delete(*at);
-                shadow.erase(at);
-            } else if (op == 3) { // move to the front
-                dlnode_remove(*at);
-                dlnode_addAfter(list.head, *at);
-                shadow.push_front(*at);
-                shadow.erase(at);
-            } else if (op == 4 && random() % 10 == 0) {
-                dlnode_deleteAll(&list);
-                shadow.clear();
-            }
-            expect_links(&list, std::vector<dlnode_t *>(shadow.begin(), shadow.end()));
-            ASSERT_FALSE(testing::Test::HasFailure()) << "seed " << seed << " step " << step;
-        }
-        dlnode_deleteAll(&list);
-    }
 }

@@ -2,8 +2,11 @@
 // creation with a source location, and the command-line scanner.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -58,6 +61,7 @@ TEST(Scanner, SplitsQuotesEscapesAndLimits)
         {"say 'open", 64, 100, -EINVAL, {}},
         {"trailing\\", 64, 100, -EINVAL, {}},
         {"a b c", 64, 2, -E2BIG, {}},
+        {"", 64, 0, 0, {}},
         {"a b", 64, 2, 2, {"a", "b"}},
         {"abc", 4, 100, 1, {"abc"}}, // 4 bytes with its NUL
         {"abcd", 4, 100, -ENOBUFS, {}},
@@ -77,21 +81,6 @@ TEST(Scanner, SplitsQuotesEscapesAndLimits)
     EXPECT_EQ(zubCommandLineSimpleScan(argv, nullptr, buffer, 0, 1, "a", 1, 0), -EINVAL);
 }
 
-TEST(Scanner, LineOfLengthBelowBufferAlwaysFits)
-{
-    // The console passes a scan buffer of lineSize bytes for lines of at
-    // most lineSize - 1 characters: every such line fits, however split.
-    for (int32_t size = 2; size < 12; size++) {
-        for (int pattern = 0; pattern < (1 << (size - 1)); pattern++) {
-            std::string line;
-            for (int32_t i = 0; i < size - 1; i++) {
-                line += (pattern >> i) & 1 ? ' ' : 'x';
-            }
-            EXPECT_GE(scan(line, size).result, 0) << line;
-        }
-    }
-}
-
 TEST(Debug, ChecksFollowTheChosenSites)
 {
     zubtest::DebugCapture capture(false);
@@ -107,30 +96,71 @@ TEST(Debug, ChecksFollowTheChosenSites)
     zubDebugOutput0("second");
     ASSERT_EQ(capture.messages(), (std::vector<std::string>{"value 42 x\n", "second"}));
     EXPECT_EQ(capture.site(1), (std::vector<uint32_t>{0x00020BB8u, 3, 0}));
+    uint32_t words[3];
+    EXPECT_EQ(zubDebugTestSite(2, words), 0);
     EXPECT_EQ(zubDebugTestCheckCount(), 4u);
 }
 
-namespace {
-void *threadBody(void *argument)
+// ZUB_DEBUG is read again on reset; messages written to standard error end
+// in a newline.
+TEST(Debug, EnvironmentChoosesTheSitesAndMessagesEndInANewline)
 {
-    *static_cast<int *>(argument) = 7;
+    const char *saved = std::getenv("ZUB_DEBUG");
+    const std::string original = saved ? saved : "";
+    auto passes = [](const char *choice) {
+        setenv("ZUB_DEBUG", choice, 1);
+        zubDebugTestReset();
+        std::vector<int> out;
+        for (uint32_t word : {ZUB_DEBUG_SITE_WORD(2, 7), ZUB_DEBUG_SITE_WORD(2, 8), ZUB_DEBUG_SITE_WORD(3, 1),
+                              ZUB_DEBUG_SITE_WORD(1, 1)}) {
+            const zubDebugSite_t site = {word, 0, 0};
+            out.push_back(zubDebugCheckLevelGetFrameAndChunk(&site) != 0);
+        }
+        return out;
+    };
+    EXPECT_EQ(passes("2:7,3"), (std::vector<int>{1, 0, 1, 0}));
+    EXPECT_EQ(passes("all"), (std::vector<int>{1, 1, 1, 1}));
+    EXPECT_EQ(passes("1"), (std::vector<int>{0, 0, 0, 1}));
+    saved ? setenv("ZUB_DEBUG", original.c_str(), 1) : unsetenv("ZUB_DEBUG");
+    zubDebugTestReset();
+    testing::internal::CaptureStderr();
+    zubDebugOutput0("a");
+    zubDebugOutput0("b\n");
+    zubDebugOutput0("%s", "");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "a\nb\n\n");
+}
+
+namespace {
+std::atomic<bool> g_finish{false};
+void *waitingBody(void *)
+{
+    while (!g_finish) {
+        std::this_thread::yield();
+    }
     return nullptr;
 }
 } // namespace
 
-TEST(Osal, ThreadCreationKeepsItsSourceLocation)
+// Only the next creation fails when told to; a thread is named after the
+// base name of its source file and its line, cut to 15 characters.
+TEST(Osal, ThreadCreationKeepsItsSourceLocationAndName)
 {
-    int value = 0;
     pthread_t thread;
-    ASSERT_EQ(_zubOsalPOSIX_pthread_create_line(&thread, nullptr, threadBody, &value, "some/path/file", 430), 0);
-    pthread_join(thread, nullptr);
-    EXPECT_EQ(value, 7);
-    const char *file = nullptr;
-    int line = 0;
-    ASSERT_TRUE(zubOsalTestLastThreadSource(&file, &line));
-    EXPECT_STREQ(file, "some/path/file");
-    EXPECT_EQ(line, 430);
-
     zubOsalTestFailThreadCreation(1);
-    EXPECT_NE(_zubOsalPOSIX_pthread_create_line(&thread, nullptr, threadBody, &value, "f", 1), 0);
+    EXPECT_NE(_zubOsalPOSIX_pthread_create_line(&thread, nullptr, waitingBody, nullptr, "f", 1), 0);
+    const std::pair<const char *, const char *> cases[] = {{"some/path/file", "file:430"},
+                                                           {"long-base-name-of-a-file.c", "long-base-name-"}};
+    for (const auto &[file, expected] : cases) {
+        g_finish = false;
+        ASSERT_EQ(_zubOsalPOSIX_pthread_create_line(&thread, nullptr, waitingBody, nullptr, file, 430), 0);
+        char name[16] = {};
+        EXPECT_EQ(pthread_getname_np(thread, name, sizeof name), 0);
+        g_finish = true;
+        pthread_join(thread, nullptr);
+        EXPECT_STREQ(name, expected);
+        const char *source = nullptr;
+        int line = 0;
+        ASSERT_TRUE(zubOsalTestLastThreadSource(&source, &line));
+        EXPECT_TRUE(source == file && line == 430);
+    }
 }

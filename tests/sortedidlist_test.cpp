@@ -170,6 +170,9 @@ TEST(SortedIdList, RemovalAndReleaseFillValues)
     EXPECT_TRUE(k16 == 30 && value == static_cast<uint8_t *>(f.list.values) + 4);
     EXPECT_EQ(zubSortedIdListGetFirstKey(&f.list, &k16), 0);
     EXPECT_EQ(k16, 20);
+    EXPECT_EQ(zubSortedIdListGetFirstKey(&f.list, nullptr), ZUB_EINVAL);
+    uint32_t k32 = 0;
+    EXPECT_EQ(zubSortedIdListGetKey(&f.list, nullptr, &k32), ZUB_EINVAL);
 
     zubSortedIdList_t list;
     zubSortedIdListParams_t params{f.valueAllocator.record(), f.keyAllocator.record(), 8, 50, 1};

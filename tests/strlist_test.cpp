@@ -132,43 +132,6 @@ TEST(StrList, NodeWithClearedStringLeavesEveryChain)
     }
 }
 
-TEST(StrList, PlainLookupsWalkFromTheRightEndAndStopEarly)
-{
-    strlist_t list;
-    ASSERT_EQ(strlist_InitHash(&list, 0), 0); // no buckets: sorted walks
-    strnode_Create(&list, "ab");
-    strnode_t *ab2 = strnode_Create(&list, "ab");
-    strnode_t *long1 = strnode_Create(&list, "abcdef");
-    strnode_Create(&list, "abcdef");
-    strnode_Create(&list, "abc");
-    EXPECT_EQ(strnode_Find(&list, "ab"), ab2);       // forward: the newest
-    EXPECT_EQ(strnode_Find(&list, "abcdef"), long1); // backward: the earliest
-    EXPECT_EQ(strnode_Find(&list, "abcdeg"), nullptr);
-
-    // Nodes linked out of order behind the stop point are never reached.
-    auto misplace = [&](const char *text, dlnode_t *after) {
-        strnode_t *node = strnode_New(&list);
-        node->string = strdup(text);
-        node->length = static_cast<uint16_t>(std::strlen(text));
-        dlnode_addAfter(after, &node->node);
-    };
-    misplace("aa", list.list.tail->prev);
-    misplace("zzzzzz", list.list.head);
-    EXPECT_EQ(strnode_Find(&list, "aa"), nullptr);     // "ab" ends the forward walk
-    EXPECT_EQ(strnode_Find(&list, "zzzzzz"), nullptr); // "aa" ends the backward walk
-
-    std::string big(65536 + 2, 'q'); // cached length 2: found by the forward walk
-    strnode_t *bigNode = strnode_Create(&list, big.c_str());
-    EXPECT_EQ(bigNode->length, 2u);
-    strnode_Remove(bigNode);
-    strnode_DeleteAll(&list);
-    strlist_DestroyData(&list);
-    strlist_Init(&list);
-    strnode_Insert(&list, bigNode);
-    EXPECT_EQ(strnode_Find(&list, big.c_str()), bigNode);
-    strnode_DeleteAll(&list);
-}
-
 // Random inserts, deletions and lookups in a hashing and a plain list,
 // against a model of the documented order (equal strings newest first).
 TEST(StrList, RandomOperationsMatchTheModelInBothKindsOfList)

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "zub/ohash.h"
+
 namespace zubtest {
 
 CountingAllocator::CountingAllocator() : record_{this, &allocThunk, &releaseThunk} {}
@@ -26,6 +28,7 @@ void *CountingAllocator::allocThunk(void *context, size_t size, uintptr_t zero)
     }
     self->lastSize_ = size;
     self->sizes_.push_back(size);
+    self->handedOut_.push_back(nullptr);
     if (self->failAfter == 0 || size > self->failAbove) {
         return nullptr;
     }
@@ -36,6 +39,7 @@ void *CountingAllocator::allocThunk(void *context, size_t size, uintptr_t zero)
     if (block == nullptr) {
         return nullptr;
     }
+    self->handedOut_.back() = block;
     std::memset(block, self->fill, size);
     self->live_[block] = size;
     self->allocations_++;
@@ -69,6 +73,17 @@ size_t CountingAllocator::blockSize(const void *block) const
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = live_.find(block);
     return it == live_.end() ? 0 : it->second;
+}
+
+int CountingAllocator::indexOf(const void *block) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (size_t i = handedOut_.size(); i-- > 0;) {
+        if (handedOut_[i] == block) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
 }
 
 DebugCapture::DebugCapture(bool enableAll)
@@ -148,6 +163,22 @@ std::vector<uint8_t> seq(uint8_t first, size_t n)
         v[i] = static_cast<uint8_t>(first + i);
     }
     return v;
+}
+
+std::string ohashMismatch(const ohash &table, size_t live)
+{
+    uint64_t used = 0, tombstones = 0;
+    for (uint32_t i = 0; i < table.size; ++i) {
+        used += table.slots[i].entry != nullptr;
+        tombstones += table.slots[i].entry == ohash_deleted(&table);
+    }
+    if (used == table.total && tombstones == table.deleted && ohash_entries(&table) == live &&
+        uint64_t{4} * table.total <= uint64_t{3} * table.size && (table.deleted < 4 || 4 * table.deleted <= table.total)) {
+        return "";
+    }
+    return "size/total/deleted/entries " + std::to_string(table.size) + "/" + std::to_string(table.total) + "/" +
+           std::to_string(table.deleted) + "/" + std::to_string(ohash_entries(&table)) + ", live " +
+           std::to_string(live) + ", slots used " + std::to_string(used) + ", tombstones " + std::to_string(tombstones);
 }
 
 GuardedBuffer::GuardedBuffer(size_t size, uint8_t guard, size_t guardSize)

@@ -11,6 +11,8 @@
 #include "zub/types.h"
 #include "zub_debug_test.h"
 
+struct ohash;
+
 namespace zubtest {
 
 // Allocator record that counts blocks and bytes, fills fresh blocks with a
@@ -31,6 +33,8 @@ public:
     std::vector<size_t> sizes() const { return sizes_; }
     // Size of a live block, 0 when unknown.
     size_t blockSize(const void *block) const;
+    // Index in sizes() of the request that handed out `block` last, -1 when none did.
+    int indexOf(const void *block) const;
 
     long failAfter = -1;
     size_t failAbove = SIZE_MAX;
@@ -46,6 +50,7 @@ private:
     size_t allocations_ = 0;
     size_t lastSize_ = 0;
     std::vector<size_t> sizes_;
+    std::vector<const void *> handedOut_; // beside sizes_, null for refused requests
 };
 
 // Captures the diagnostics stand-in's messages for the life of the object,
@@ -76,6 +81,12 @@ std::vector<uint8_t> seq(uint8_t first, size_t n);
 // reproducible and a failing one can be replayed. Tests print the seed they
 // used in every failure message.
 uint32_t testSeed(uint32_t defaultSeed);
+
+// What is wrong with an open hash table holding `live` entries, "" when
+// nothing: its counters against what the slot array holds, and the load
+// bounds every operation restores (at most three-quarters of the slots
+// used, tombstones at most a quarter of them once there are four).
+std::string ohashMismatch(const ohash &table, size_t live);
 
 // A buffer with guard bytes on both sides, to catch writes past the ends.
 class GuardedBuffer {

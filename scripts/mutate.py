@@ -1,0 +1,317 @@
+#!/usr/bin/env python3
+"""Mutation score of a family's tests (run through scripts/mutate.sh).
+
+Each mutant is one small edit of one source of the family: a relational,
+arithmetic, bitwise or logical operator swapped, an integer constant moved
+by one, a condition negated or an expression statement dropped. The script
+writes the mutant, rebuilds incrementally in build/mutate, runs the
+family's host test programs with a timeout and writes the original back.
+A mutant is killed when a test program fails or times out, survives when
+all pass, and does not compile when the build fails. build/mutate/mutants.log
+keeps every mutant with the cases that failed on it, which shows the cases
+that kill what no other case kills.
+
+Sites are found on the text with comments, strings and preprocessor lines
+blanked out; binary operators are only taken where they stand between
+spaces (the sources are clang-formatted), which keeps template brackets,
+pointers and unary signs out. Mutants are sampled per source with a seed
+made of the fixed seed and the file's path, round-robin over the kinds, so
+two runs on the same sources try the same mutants whatever the tests are.
+"""
+import argparse
+import os
+import random
+import re
+import signal
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+BUILD = ROOT / "build" / "mutate"
+BACKUP = BUILD / "backup"
+SEED = 18
+
+# family: (sources, host test programs)
+FAMILIES = {
+    "bitmask": (["src/bitmask.cpp"], ["bitmask_test"]),
+    "vector": (["src/vector.cpp"], ["vector_test"]),
+    "sortedidlist": (["src/sortedidlist.cpp"], ["sortedidlist_test"]),
+    "ringbuffer": (["src/ringbuffer.cpp"], ["ringbuffer_test"]),
+    "scattergather": (["src/scattergather.cpp"], ["scattergather_test"]),
+    "ohash": (["src/ohash.cpp", "src/internal/ohash_probe.h", "src/zubohash.cpp"],
+              ["ohash_test", "zubohash_test"]),
+    "lists": (["src/dllist.cpp", "src/strlist.cpp"], ["dllist_test", "strlist_test"]),
+    "console": (["src/zubsimplecommandline.cpp"], ["console_test"]),
+    "time": (["src/zubtime.cpp"], ["time_test"]),
+    "object": (["src/object.cpp"], ["object_test"]),
+    "platform": (["platform/debug/zub_debug.c", "platform/osal/zub_osal.c"], ["platform_test"]),
+    "serialization": (["src/serializer.cpp", "src/deserializer.cpp", "src/dealloc.cpp",
+                       "src/byteorder.cpp", "src/internal/serial_walk.h", "src/internal/deser_walk.h"],
+                      ["serializer_test", "deserializer_test", "dealloc_test", "byteorder_test"]),
+}
+
+SWAP = {"<": "<=", "<=": "<", ">": ">=", ">=": ">", "==": "!=", "!=": "==",
+        "+": "-", "-": "+", "*": "/", "/": "*", "%": "/",
+        "&&": "||", "||": "&&", "<<": ">>", ">>": "<<", "&": "|", "|": "&", "^": "|",
+        "+=": "-=", "-=": "+=", "|=": "&=", "&=": "|=", "<<=": ">>=", ">>=": "<<="}
+KIND = {"<": "relational", "<=": "relational", ">": "relational", ">=": "relational",
+        "==": "relational", "!=": "relational", "&&": "logical", "||": "logical"}
+OPERATOR = re.compile(r"(?<= )(<<=|>>=|\+=|-=|\|=|&=|&&|\|\||<<|>>|<=|>=|==|!=|<|>|\+|-|\*|/|%|&|\||\^)(?= )")
+NUMBER = re.compile(r"(?<![\w.])(0[xX][0-9a-fA-F]+|\d+)([uUlL]*)(?![\w.])")
+CONDITION = re.compile(r"\b(if|while) \(")
+DECLARATION = re.compile(r"^\s*(?:(?:const|constexpr|static|unsigned|struct)\s+)*[A-Za-z_][\w:<>,]*[\s*&]+[A-Za-z_]\w*\s*(?:=|;|\[|\{|\()")
+NOT_DROPPED = re.compile(r"^\s*(using|return|break|continue|goto|case|default|for|if|while|do|else|switch|static_assert)\b")
+
+
+def masked_lines(text):
+    """The lines with comments, string and character literals blanked."""
+    out, i, n = [], 0, len(text)
+    chars = list(text)
+    while i < n:
+        c = text[i]
+        if text.startswith("//", i):
+            j = text.find("\n", i)
+            j = n if j < 0 else j
+            chars[i:j] = " " * (j - i)
+            i = j
+        elif text.startswith("/*", i):
+            j = text.find("*/", i + 2)
+            j = n if j < 0 else j + 2
+            chars[i:j] = [ch if ch == "\n" else " " for ch in text[i:j]]
+            i = j
+        elif c in "\"'":
+            j = i + 1
+            while j < n and text[j] != c:
+                j += 2 if text[j] == "\\" else 1
+            chars[i + 1:j] = " " * (j - i - 1)
+            i = j + 1
+        else:
+            i += 1
+    out = "".join(chars).split("\n")
+    # Preprocessor lines (with their continuations) and compile-time checks
+    # are no sites.
+    cont = False
+    for k, line in enumerate(out):
+        if cont or line.lstrip().startswith("#") or "static_assert" in line:
+            cont = line.rstrip().endswith("\\")
+            out[k] = ""
+    return out
+
+
+def matching_paren(line, start):
+    depth = 0
+    for j in range(start, len(line)):
+        if line[j] == "(":
+            depth += 1
+        elif line[j] == ")":
+            depth -= 1
+            if depth == 0:
+                return j
+    return -1
+
+
+def sites(text):
+    """Every candidate mutant: (line index, column, old text, new text, kind)."""
+    lines = masked_lines(text)
+    originals = text.split("\n")
+    found = []
+    previous = ""
+    for k, line in enumerate(lines):
+        if not line.strip():
+            continue
+        for m in OPERATOR.finditer(line):
+            op = m.group(1)
+            found.append((k, m.start(), op, SWAP[op], KIND.get(op, "arithmetic")))
+        for m in NUMBER.finditer(line):
+            digits, suffix = m.group(1), m.group(2)
+            value = int(digits, 0)
+            hexa = digits.lower().startswith("0x")
+            for delta in (1, -1):
+                if value + delta < 0:
+                    continue
+                new = (hex(value + delta) if hexa else str(value + delta)) + suffix
+                found.append((k, m.start(), m.group(0), new, "constant"))
+        for m in CONDITION.finditer(line):
+            open_at = m.end() - 1
+            close = matching_paren(line, open_at)
+            if close > 0:
+                cond = originals[k][open_at + 1:close]
+                found.append((k, open_at + 1, cond, "!(" + cond + ")", "negate"))
+        stripped = line.strip()
+        if (stripped.endswith(";") and previous.endswith((";", "{", "}", ":"))
+                and stripped.count("(") == stripped.count(")")
+                and not NOT_DROPPED.match(line) and not DECLARATION.match(line)):
+            found.append((k, 0, originals[k], "", "drop"))
+        previous = stripped
+    return found
+
+
+def sample(path, text, count):
+    """count mutants of one source, the same ones for the same text."""
+    rng = random.Random(f"{SEED}:{path}")
+    by_kind = {}
+    for site in sorted(sites(text)):
+        by_kind.setdefault(site[4], []).append(site)
+    pools = [by_kind[k] for k in sorted(by_kind)]
+    for pool in pools:
+        rng.shuffle(pool)
+    chosen = []
+    while len(chosen) < count and any(pools):
+        for pool in pools:
+            if pool and len(chosen) < count:
+                chosen.append(pool.pop())
+    return sorted(chosen)
+
+
+def apply(text, site):
+    k, col, old, new, kind = site
+    lines = text.split("\n")
+    line = lines[k]
+    if kind == "drop":
+        lines[k] = re.sub(r"\S.*$", "", line)
+    else:
+        assert line[col:col + len(old)] == old, (site, line)
+        lines[k] = line[:col] + new + line[col + len(old):]
+    return "\n".join(lines)
+
+
+def describe(path, site, original):
+    k, _, old, new, kind = site
+    code = original.split("\n")[k].strip()
+    what = "drop statement" if kind == "drop" else f"{kind} '{old.strip()}' -> '{new.strip()}'"
+    return f"{path}:{k + 1}: {what}: {code}"
+
+
+def backup_name(path):
+    return BACKUP / path.replace("/", "__")
+
+
+def restore_all():
+    """Writes back every source a killed run left mutated."""
+    if not BACKUP.is_dir():
+        return
+    for saved in BACKUP.iterdir():
+        target = ROOT / saved.name.replace("__", "/")
+        if target.read_bytes() != saved.read_bytes():
+            target.write_bytes(saved.read_bytes())
+            print(f"restored {target.relative_to(ROOT)}", file=sys.stderr)
+        saved.unlink()
+
+
+def build(targets):
+    result = subprocess.run(["cmake", "--build", str(BUILD), "--target", *targets],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return result.returncode == 0
+
+
+def run_tests(programs, timeout):
+    """The failing cases ("program:Suite.Case", or the program with why it
+    stopped); empty when every program passes within its timeout."""
+    failed = []
+    for program in programs:
+        try:
+            result = subprocess.run([str(BUILD / "tests" / program)],
+                                    stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                                    errors="replace", timeout=timeout[program],
+                                    env=dict(os.environ, ZUB_DEBUG="none"))
+        except subprocess.TimeoutExpired:
+            failed.append(program + ":timeout")
+            continue
+        cases = sorted(set(re.findall(r"^\[  FAILED  \] (\S+\.\S+?)(?:,|$| )", result.stdout, re.M)))
+        failed += [program + ":" + case for case in cases]
+        if result.returncode != 0 and not cases:
+            running = re.findall(r"^\[ RUN      \] (\S+)", result.stdout, re.M)
+            failed.append(program + ":" + (running[-1] + "(crash)" if running else "crash"))
+    return failed
+
+
+def run_family(name, count, log):
+    sources, programs = FAMILIES[name]
+    libs = ["zub-vorn", "zub-debug", "zub-osal-common"]
+    if not build(libs + programs):
+        sys.exit(f"{name}: the unmutated sources do not build")
+    timeout = {}
+    for program in programs:
+        start = time.monotonic()
+        if run_tests([program], {program: 600}):
+            sys.exit(f"{name}: {program} fails without a mutant")
+        timeout[program] = 10 + 5 * (time.monotonic() - start)
+    tally = {"killed": 0, "survived": 0, "no-compile": 0}
+    survivors = []
+    for path in sources:
+        original = (ROOT / path).read_text()
+        backup_name(path).write_text(original)
+        try:
+            for site in sample(path, original, count):
+                (ROOT / path).write_text(apply(original, site))
+                failed = []
+                if not build(libs + programs):
+                    outcome = "no-compile"
+                else:
+                    failed = run_tests(programs, timeout)
+                    outcome = "killed" if failed else "survived"
+                if outcome == "survived":
+                    survivors.append(describe(path, site, original))
+                tally[outcome] += 1
+                line = f"{name}\t{outcome}\t{describe(path, site, original)}\t{' '.join(failed)}"
+                print(line, file=log, flush=True)
+                print(line, file=sys.stderr, flush=True)
+        finally:
+            (ROOT / path).write_text(original)
+            backup_name(path).unlink()
+    build(libs + programs)
+    return tally, survivors
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("family", nargs="?", help="family name, comma-separated names, or 'all'")
+    parser.add_argument("count", nargs="?", type=int, default=20, help="mutants per source (default 20)")
+    parser.add_argument("--list", action="store_true", help="print the sampled mutants, run nothing")
+    parser.add_argument("--restore", action="store_true", help="write back sources a killed run left mutated")
+    args = parser.parse_args()
+    if args.restore:
+        restore_all()
+        return
+    if not args.family:
+        parser.error("name a family: " + ", ".join(FAMILIES) + " or all")
+    names = list(FAMILIES) if args.family == "all" else args.family.split(",")
+    for name in names:
+        if name not in FAMILIES:
+            parser.error(f"unknown family {name}; known: {', '.join(FAMILIES)}")
+    if args.list:
+        for name in names:
+            for path in FAMILIES[name][0]:
+                text = (ROOT / path).read_text()
+                for site in sample(path, text, args.count):
+                    print(f"{name}\t{describe(path, site, text)}")
+        return
+    restore_all()
+    BACKUP.mkdir(parents=True, exist_ok=True)
+    # A terminating signal unwinds through the restoring finally blocks.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(130))
+    rows, all_survivors = [], []
+    with open(BUILD / "mutants.log", "w") as log:
+        for name in names:
+            tally, survivors = run_family(name, args.count, log)
+            rows.append((name, tally))
+            all_survivors += survivors
+    total = {k: sum(t[k] for _, t in rows) for k in ("killed", "survived", "no-compile")}
+    rows.append(("total", total))
+    print("| family | mutants | killed | survived | did not compile | kill rate |")
+    print("| --- | ---: | ---: | ---: | ---: | ---: |")
+    for name, t in rows:
+        compiled = t["killed"] + t["survived"]
+        rate = f"{100.0 * t['killed'] / compiled:.1f} %" if compiled else "-"
+        print(f"| {name} | {compiled + t['no-compile']} | {t['killed']} | {t['survived']} | "
+              f"{t['no-compile']} | {rate} |")
+    if all_survivors:
+        print("\nsurvivors:")
+        for s in all_survivors:
+            print("  " + s)
+
+
+if __name__ == "__main__":
+    main()
