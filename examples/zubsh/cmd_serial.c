@@ -22,7 +22,7 @@
  * The deserializer gets a bounded allocator with a block log, so a hostile
  * count costs at most kDecodeBudget bytes and a failed walk gives back
  * every block it took. This file also holds what both halves of the
- * inspector share (serial_inspect.h): parsing, printing, the walks.
+ * inspector share (serial_shell.h): parsing, printing, the walks.
  */
 #include <errno.h>
 #include <inttypes.h>
@@ -31,7 +31,7 @@
 #include <string.h>
 
 #include "zub/bounded_allocator.h"
-#include "serial_inspect.h"
+#include "serial_shell.h"
 #include "zub/serialization.h"
 #include "zubsh.h"
 

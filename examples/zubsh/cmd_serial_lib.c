@@ -33,7 +33,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "serial_inspect.h"
+#include "serial_shell.h"
 #include "zub/bounded_allocator.h"
 #include "zub/serialization.h"
 
