@@ -31,7 +31,7 @@
 //    backtrace and the assertion message: FAILED, errorCode and result -1,
 //    nothing allocated, none of its bytes read.
 //  - Entries the walk cannot read are invalid entries (the message, -14):
-//    a counted member without a count field (memberOffset 0xFFFF), a fixed
+//    a string without a count field (memberOffset 0xFFFF), a fixed
 //    array whose argument is a table, a nested structure whose argument is
 //    not one.
 //  - Arrays of structures from the default allocator come from calloc.
@@ -43,15 +43,14 @@
 
 #include "internal/alloc.h"
 #include "internal/bytes.h"
-#include "internal/deser_walk.h"
 #include "internal/diag.h"
+#include "internal/table_walk.h"
 
 namespace {
 
 using namespace zub::detail;
 
 constexpr uint64_t kAtomArrayLimit = ZUB_DESER_MAX_MEMBER_BYTES; // 2 MiB per counted member
-constexpr uint32_t kNoLimit = 0xFFFFFFFFu;
 // An atom array above the limit fails the walk with this result.
 constexpr int16_t kTooLongResult = ZUB_EFAIL;
 constexpr uint8_t kFreshFill = 0x75; // bytes of an atom block not yet received
@@ -82,17 +81,6 @@ inline size_t available(const Walk &w)
 inline unsigned char *base_bytes(const Walk &w)
 {
     return static_cast<unsigned char *>(w.cur.base);
-}
-
-inline unsigned char *pointer_field(unsigned char *structure, const zubEndianInfoEntry_t *entry)
-{
-    return structure + pointer_field_offset(entry);
-}
-
-// 1, 2, 4 and 8 are the atom (and integer) widths.
-inline bool valid_atom(uint32_t a)
-{
-    return a == 1 || a == 2 || a == 4 || a == 8;
 }
 
 void fail(Walk &w, int16_t error)
@@ -392,7 +380,7 @@ void take_whole_entries(Walk &w)
     unsigned char *base = base_bytes(w);
     const uint8_t *in = w.in;
     for (;;) {
-        if (is_terminator(entry)) {
+        if (entry_is_end(entry)) {
             // The next element of an array of structures starts here too.
             if (w.depth <= 1) {
                 break;
@@ -445,7 +433,7 @@ void take_whole_entries(Walk &w)
             ++entry;
             continue;
         }
-        if (!is_counted_kind(kind) || argument_is_table(entry) || has_no_count_field(entry)) {
+        if (!is_counted_kind(kind) || argument_is_table(entry) || lacks_count_field(entry)) {
             break;
         }
         const uint32_t width = count_width(kind);
@@ -505,7 +493,7 @@ void take_whole_entries(Walk &w)
 void handle_entry(Walk &w)
 {
     const zubEndianInfoEntry_t *entry = w.cur.entry;
-    if (is_terminator(entry)) {
+    if (entry_is_end(entry)) {
         end_of_table(w);
         return;
     }
@@ -541,7 +529,7 @@ void handle_entry(Walk &w)
     case ZUB_DESER_TYPE_VAR16:
     case ZUB_DESER_TYPE_VAR32:
     case ZUB_DESER_TYPE_STRING:
-        if (has_no_count_field(entry)) {
+        if (lacks_count_field(entry)) {
             invalid_entry(w, kind);
             return;
         }

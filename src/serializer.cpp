@@ -37,13 +37,12 @@
 // the loop has to report the lack of space.
 #include "zub/serialization.h"
 
-#include <bit>
 #include <cstddef>
 #include <cstring>
 
 #include "internal/bytes.h"
 #include "internal/diag.h"
-#include "internal/serial_walk.h"
+#include "internal/table_walk.h"
 #include "zub/osal.h"
 
 namespace {
@@ -65,6 +64,30 @@ struct Cursor {
     uint8_t *out;
     uint32_t space;
 };
+
+// Pointer moved down by n bytes in integer arithmetic: a cursor that walks
+// a member's bytes downwards ends one byte before the member, which may lie
+// before the start of the object.
+ZUB_WALK_INLINE uint8_t *byte_cursor_back(uint8_t *p, uint32_t n)
+{
+    return reinterpret_cast<uint8_t *>(reinterpret_cast<uintptr_t>(p) - n);
+}
+
+ZUB_WALK_INLINE bool push_table(zubDeserState_t *s)
+{
+    if (s->stackDepth >= s->stackCapacity) {
+        return false;
+    }
+    s->stack[s->stackDepth] = s->current;
+    s->stackDepth = static_cast<uint16_t>(s->stackDepth + 1u);
+    return true;
+}
+
+ZUB_WALK_INLINE void pop_table(zubDeserState_t *s)
+{
+    s->stackDepth = static_cast<uint16_t>(s->stackDepth - 1u);
+    s->current = s->stack[s->stackDepth];
+}
 
 ZUB_WALK_INLINE void fail(zubDeserState_t &s, int16_t code)
 {
@@ -215,15 +238,6 @@ ZUB_WALK_INLINE void move_atoms(zubDeserState_t &s, Cursor &c, uint32_t n)
     s.bytesOfMemberDone += n;
 }
 
-// A counted member's data pointer, as load_data_pointer reads it, kept
-// inline in the walk.
-ZUB_WALK_INLINE uint8_t *data_pointer(uint8_t *base, const zubEndianInfoEntry_t *e)
-{
-    return static_cast<uint8_t *>(
-        load_ptr(base + (static_cast<ptrdiff_t>(e->memberOffset) +
-                         static_cast<ptrdiff_t>(ZUB_ENDIAN_POINTER_OFFSET(e)) - 1024)));
-}
-
 // The terminator of the current table: the walk's end at the top level,
 // else the next element of an array of structures or back to the parent.
 ZUB_WALK_INLINE void end_of_table(zubDeserState_t &s)
@@ -239,7 +253,7 @@ ZUB_WALK_INLINE void end_of_table(zubDeserState_t &s)
         if (parent.count != 0) {
             // The element address is taken afresh from the parent each time.
             s.current.index += 1;
-            s.current.base = data_pointer(static_cast<uint8_t *>(parent.base), parent.entry) +
+            s.current.base = load_data_pointer(static_cast<uint8_t *>(parent.base), parent.entry) +
                              static_cast<uintptr_t>(static_cast<uint64_t>(s.current.index) *
                                                     s.current.table->size);
             start_table(s);
@@ -257,7 +271,7 @@ ZUB_WALK_INLINE void enter_elements(zubDeserState_t &s)
         return;
     }
     const zubEndianInfoEntry_t *e = s.current.entry;
-    s.current.base = data_pointer(static_cast<uint8_t *>(s.current.base), e);
+    s.current.base = load_data_pointer(static_cast<uint8_t *>(s.current.base), e);
     s.current.table = e->argument.table;
     s.current.count = 0;
     s.current.index = 0;
@@ -277,7 +291,7 @@ ZUB_WALK_INLINE void start_array(zubDeserState_t &s)
         return;
     }
     s.totalBytesOfMember = static_cast<uint32_t>(total);
-    s.srcval = data_pointer(static_cast<uint8_t *>(s.current.base), e);
+    s.srcval = load_data_pointer(static_cast<uint8_t *>(s.current.base), e);
     s.state = ZUB_SIS_WRITE_ARRAY;
 }
 
@@ -346,30 +360,6 @@ ZUB_WALK_INLINE void finish_member(zubDeserState_t &s, Cursor &c)
     }
 }
 
-// memberOffset in the low and the packed unit in the high half: the first
-// four bytes of an entry in one read.
-ZUB_WALK_INLINE uint32_t entry_head(const zubEndianInfoEntry_t *e)
-{
-    if constexpr (std::endian::native == std::endian::little) {
-        return load<uint32_t>(e);
-    } else {
-        return e->memberOffset | static_cast<uint32_t>(e->packed) << 16;
-    }
-}
-
-// The same for the member at member whose entry begins with head.
-ZUB_WALK_INLINE uint8_t *data_pointer_at(uint8_t *member, uint32_t head)
-{
-    return static_cast<uint8_t *>(
-        load_ptr(member + (static_cast<ptrdiff_t>((head >> 20) & 0x7FFu) - 1024)));
-}
-
-// 1, 2, 4 or 8 (atom is the low four bits of an argument).
-ZUB_WALK_INLINE bool valid_atom(uint32_t atom)
-{
-    return ((0x116u >> atom) & 1u) != 0;
-}
-
 // A whole member of n bytes of valid atoms; one-byte atoms (strings) first.
 ZUB_WALK_INLINE void copy_atoms(uint8_t *out, const uint8_t *src, uint32_t atom, uint32_t n)
 {
@@ -422,16 +412,15 @@ public:
                 }
                 continue;
             }
-            const uint32_t head = entry_head(e);
-            uint8_t *member = base_ + (head & 0xFFFFu);
+            uint8_t *member = base_ + e->memberOffset;
             // Compares, commonest kinds first, rather than a jump table:
             // each is one predictable branch.
-            const unsigned kind = (head >> 16) & 0xFu;
+            const unsigned kind = entry_kind(e);
             bool ok;
             if (kind == ZUB_DESER_TYPE_U32) {
                 ok = scalar<uint32_t>(member);
             } else if (kind == ZUB_DESER_TYPE_STRING || kind == ZUB_DESER_TYPE_VAR16) {
-                ok = counted<uint16_t>(member, head);
+                ok = counted<uint16_t>(member);
             } else if (kind == ZUB_DESER_TYPE_U16) {
                 ok = scalar<uint16_t>(member);
             } else if (kind == ZUB_DESER_TYPE_U8) {
@@ -439,9 +428,9 @@ public:
             } else if (kind == ZUB_DESER_TYPE_U64) {
                 ok = scalar<uint64_t>(member);
             } else if (kind == ZUB_DESER_TYPE_VAR32) {
-                ok = counted<uint32_t>(member, head);
+                ok = counted<uint32_t>(member);
             } else if (kind == ZUB_DESER_TYPE_VAR8) {
-                ok = counted<uint8_t>(member, head);
+                ok = counted<uint8_t>(member);
             } else if (kind == ZUB_DESER_TYPE_TABLE) {
                 ok = nested(member);
             } else if (kind == ZUB_DESER_TYPE_FIXED) {
@@ -551,11 +540,11 @@ private:
     }
 
     // Count field of type T at member.
-    template <typename T> ZUB_WALK_INLINE bool counted(uint8_t *member, uint32_t head)
+    template <typename T> ZUB_WALK_INLINE bool counted(uint8_t *member)
     {
         constexpr uint32_t width = sizeof(T);
         const zubEndianInfoEntry_t *e = e_;
-        if ((head & 0xFFFFu) == 0xFFFFu || space_ < width) {
+        if (lacks_count_field(e) || space_ < width) {
             return false;
         }
         const uint32_t n = load<T>(member);
@@ -569,7 +558,7 @@ private:
                 return false;
             }
             put_count<width>(out_, member);
-            uint8_t *data = data_pointer_at(member, head);
+            uint8_t *data = load_data_pointer(base_, e);
             copy_atoms(out_ + width, data, atom, static_cast<uint32_t>(bytes));
             out_ += width + static_cast<uint32_t>(bytes);
             space_ -= width + static_cast<uint32_t>(bytes);
@@ -596,7 +585,7 @@ private:
         }
         // An array of structures: its level is saved with the count.
         next_ = ZUB_SIS_ENTER_ELEMENTS;
-        enter(e->argument.table, data_pointer_at(member, head));
+        enter(e->argument.table, load_data_pointer(base_, e));
         return true;
     }
 
@@ -636,14 +625,9 @@ private:
 ZUB_WALK_INLINE void handle_counted(zubDeserState_t &s, const zubEndianInfoEntry_t *e,
                                     unsigned kind, uint8_t *member)
 {
-    if (e->memberOffset == 0xFFFFu) {
-        // A member without a count field cannot be located: refused.
-        if (kind == ZUB_DESER_TYPE_STRING) {
-            invalid_entry(s, kind);
-        } else {
-            ZUB_SER_DIAG("s->srcval is NULL ");
-            fail(s, ZUB_EFAULT);
-        }
+    if (lacks_count_field(e)) {
+        // A string without a count field has no length to send: refused.
+        invalid_entry(s, kind);
         return;
     }
     const uint32_t width = count_width(kind);
