@@ -129,7 +129,11 @@ int32_t release(Levels<ReleaseLevel> &w)
         const zubEndianInfoEntry_t *e = w.cur.entry;
         if (entry_is_end(e)) {
             const TableEnd end = end_of_table(
-                w, [](const ReleaseLevel &parent) { return read_pointer(parent, parent.entry); },
+                w,
+                [&w](const ReleaseLevel &parent, uint32_t index) {
+                    return read_pointer(parent, parent.entry) +
+                           static_cast<size_t>(index) * w.cur.table->size;
+                },
                 free_array);
             if (end == TableEnd::Walk) {
                 return 0;

@@ -39,9 +39,11 @@ using namespace zub::detail;
 // The walkers' level 2 sites carry 3 in their second word.
 #define ZUB_SER_DIAG(...) ZUB_DIAG(2, 3000, 3u, __VA_ARGS__)
 
-// The walk's helpers are inlined into the one loop, so that the local
-// record never escapes and stays in registers.
+// The whole-member steps are inlined into the entry loop, so that its copy
+// of the record never escapes and stays in registers; the steps of members
+// cut by the buffer's end work on the record in memory.
 #define ZUB_WALK_INLINE [[gnu::always_inline]] inline
+#define ZUB_WALK_SLOW [[gnu::noinline]]
 
 // What a 32-bit count of 0xFFFFFFFF (the null data pointer mark) is sent as.
 constexpr uint8_t kZeroCount[4] = {0, 0, 0, 0};
@@ -258,7 +260,7 @@ ZUB_WALK_INLINE void enter_elements(Walk &w)
     w.state = ZUB_SIS_HANDLE_ENTRY;
 }
 
-ZUB_WALK_INLINE void start_array(Walk &w)
+ZUB_WALK_SLOW void start_array(Walk &w)
 {
     const zubEndianInfoEntry_t *e = w.lv.cur.entry;
     w.done = 0;
@@ -289,7 +291,7 @@ ZUB_WALK_INLINE void integral_overrun(Walk &w)
     w.error = ZUB_DES_ERR_XRUN;
 }
 
-ZUB_WALK_INLINE void write_array(Walk &w)
+ZUB_WALK_SLOW void write_array(Walk &w)
 {
     const uint32_t n = w.total - w.done;
     if (n <= w.space) {
@@ -305,7 +307,7 @@ ZUB_WALK_INLINE void write_array(Walk &w)
     }
 }
 
-ZUB_WALK_INLINE void writing_integral(Walk &w)
+ZUB_WALK_SLOW void writing_integral(Walk &w)
 {
     if (w.space == 0 || !move_integral(w)) {
         // No space, or none left after the part that fitted.
@@ -410,8 +412,8 @@ ZUB_WALK_INLINE bool put_fixed(Walk &w, const zubEndianInfoEntry_t *e, uint8_t *
 
 // The entry the whole-member steps could not take, through the states:
 // its member is set up, and moved on as far as the space allows.
-ZUB_WALK_INLINE void set_up_member(Walk &w, const zubEndianInfoEntry_t *e, unsigned kind,
-                                   uint8_t *member)
+ZUB_WALK_SLOW void set_up_member(Walk &w, const zubEndianInfoEntry_t *e, unsigned kind,
+                                 uint8_t *member)
 {
     w.done = 0;
     w.srcval = member;
@@ -481,15 +483,28 @@ ZUB_WALK_INLINE void set_up_member(Walk &w, const zubEndianInfoEntry_t *e, unsig
 }
 
 // ZUB_SIS_HANDLE_ENTRY: entry after entry until a member is cut by the end
-// of the buffer, the walk ends or it fails.
-ZUB_WALK_INLINE void handle_entries(Walk &w)
+// of the buffer, the walk ends or it fails. The loop works on a copy of
+// the record whose address never escapes, kept in registers.
+ZUB_WALK_SLOW void handle_entries(Walk &record)
 {
-    while (w.state == ZUB_SIS_HANDLE_ENTRY && w.error == 0) {
+    Walk w = record;
+    for (;;) {
         const zubEndianInfoEntry_t *e = w.lv.cur.entry;
         if (entry_is_end(e)) {
-            if (end_of_table(w.lv) == TableEnd::Walk) {
+            // The next element lies one stride on: the parent's data
+            // pointer, which the host structure holds unchanged while it is
+            // walked, gives the same address.
+            const TableEnd end = end_of_table(
+                w.lv,
+                [&w](const zubDeserTableState_t &, uint32_t) {
+                    return base_bytes(w) + w.lv.cur.table->size;
+                },
+                [](const zubDeserTableState_t &) {});
+            if (end == TableEnd::Walk) {
                 w.state = ZUB_SIS_DONE;
                 w.error = ZUB_DES_ERR_XRUN;
+                record = w;
+                return;
             }
             continue;
         }
@@ -527,7 +542,12 @@ ZUB_WALK_INLINE void handle_entries(Walk &w)
             whole = false;
         }
         if (!whole) {
-            set_up_member(w, e, kind, member);
+            record = w;
+            set_up_member(record, e, kind, member);
+            if (record.state != ZUB_SIS_HANDLE_ENTRY || record.error != 0) {
+                return;
+            }
+            w = record;
         }
     }
 }

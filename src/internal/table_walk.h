@@ -173,12 +173,22 @@ enum class TableEnd {
     Parent,  // the enclosing level is back, at the entry after the one it entered
 };
 
-// The end of the current table. `elements(parent)` gives the address of
-// element 0 of the array that the saved level `parent` is walking, read
-// again from its structure each time; `arrayDone(parent)` is called after
-// the last element, before the enclosing level comes back.
-template <typename Level, typename Elements, typename ArrayDone>
-[[gnu::always_inline]] inline TableEnd end_of_table(Levels<Level> &w, Elements &&elements,
+// The address of element `index` of the array that the saved level
+// `parent` walks: its data pointer, read again from its structure, plus
+// index strides.
+template <typename Level>
+[[gnu::always_inline]] inline uint8_t *element_address(const Level &parent, uint32_t index,
+                                                      const zubEndianTable_t *table)
+{
+    return load_data_pointer(parent.base, parent.entry) + static_cast<size_t>(index) * table->size;
+}
+
+// The end of the current table. `element(parent, index)` gives the address
+// of element `index` of the array that the saved level `parent` walks;
+// `arrayDone(parent)` is called after the last element, before the
+// enclosing level comes back.
+template <typename Level, typename Element, typename ArrayDone>
+[[gnu::always_inline]] inline TableEnd end_of_table(Levels<Level> &w, Element &&element,
                                                     ArrayDone &&arrayDone)
 {
     if (w.depth <= 1) {
@@ -189,8 +199,7 @@ template <typename Level, typename Elements, typename ArrayDone>
         if (parent.count != 0) {
             if (--parent.count != 0) {
                 w.cur.index += 1;
-                uint8_t *array = elements(parent);
-                w.cur.base = array + static_cast<size_t>(w.cur.index) * w.cur.table->size;
+                w.cur.base = element(parent, w.cur.index);
                 w.cur.entry = w.cur.table->entries;
                 return TableEnd::Element;
             }
@@ -207,7 +216,10 @@ template <typename Level, typename Elements, typename ArrayDone>
 template <typename Level> [[gnu::always_inline]] inline TableEnd end_of_table(Levels<Level> &w)
 {
     return end_of_table(
-        w, [](const Level &parent) { return load_data_pointer(parent.base, parent.entry); },
+        w,
+        [&w](const Level &parent, uint32_t index) {
+            return element_address(parent, index, w.cur.table);
+        },
         [](const Level &) {});
 }
 
