@@ -198,8 +198,8 @@ extern "C" int32_t _zubDeserMemoryDealloc(const zubEndianTable_t *table, void *r
     if (stack == nullptr) {
         return kNoStack;
     }
-    Levels<ReleaseLevel> w{{}, static_cast<ReleaseLevel *>(stack), 0,
-                           static_cast<uint16_t>(records)};
+    Levels<ReleaseLevel> w{
+        {}, static_cast<ReleaseLevel *>(stack), 0, static_cast<uint16_t>(records)};
     w.cur.table = table;
     w.cur.entry = table->entries;
     w.cur.base = static_cast<uint8_t *>(record);

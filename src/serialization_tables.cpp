@@ -2,7 +2,6 @@
 // the field-name stub shared by the serialization family.
 #include "zub/serialization.h"
 
-
 extern "C" {
 
 // Every predefined blob, vector and string type is {u32 count; T *data}.

@@ -342,8 +342,8 @@ template <typename T> ZUB_WALK_INLINE void put_scalar(Walk &w, uint8_t *member)
 // A counted member with a count field of type T whose count, and atom data
 // if any, fit whole; false (nothing done) when it does not fit, or needs a
 // message or a check that the states make.
-template <typename T> ZUB_WALK_INLINE bool put_counted(Walk &w, const zubEndianInfoEntry_t *e,
-                                                       uint8_t *member)
+template <typename T>
+ZUB_WALK_INLINE bool put_counted(Walk &w, const zubEndianInfoEntry_t *e, uint8_t *member)
 {
     constexpr uint32_t width = sizeof(T);
     if (w.space < width) {

@@ -144,14 +144,17 @@ template <typename Level> struct Levels {
     uint16_t capacity;
 };
 
-template <typename Level> inline constexpr bool kHasCount = requires(Level l) { l.count; };
+template <typename Level> inline constexpr bool kHasCount = requires(Level l)
+{
+    l.count;
+};
 
 // Saves the current level and starts `table` over the structure at base;
 // false (nothing changed) when the stack is full. The caller has set the
 // current level's count: 0 for a nested structure, the element count for
 // an array of structures.
-template <typename Level>
-[[gnu::always_inline]] inline bool enter(Levels<Level> &w, const zubEndianTable_t *table, void *base)
+template <typename Level> [[gnu::always_inline]] inline bool
+enter(Levels<Level> &w, const zubEndianTable_t *table, void *base)
 {
     if (w.depth >= w.capacity) {
         return false;
@@ -176,9 +179,8 @@ enum class TableEnd {
 // The address of element `index` of the array that the saved level
 // `parent` walks: its data pointer, read again from its structure, plus
 // index strides.
-template <typename Level>
-[[gnu::always_inline]] inline uint8_t *element_address(const Level &parent, uint32_t index,
-                                                      const zubEndianTable_t *table)
+template <typename Level> [[gnu::always_inline]] inline uint8_t *
+element_address(const Level &parent, uint32_t index, const zubEndianTable_t *table)
 {
     return load_data_pointer(parent.base, parent.entry) + static_cast<size_t>(index) * table->size;
 }
