@@ -102,6 +102,21 @@ void *allocate_block(const Walk &w, uint64_t bytes, bool zeroed)
     return allocate(w.allocator, bytes);
 }
 
+// An integer that the chunk holds whole, stored as the byte steps leave it:
+// srcval one below its first byte, bytesOfMemberDone = totalBytesOfMember.
+void take_integer(Walk &w, uint8_t *member, uint32_t width)
+{
+    switch (width) {
+    case 1: *member = *w.in; break;
+    case 2: store<uint16_t>(member, load_be16(w.in)); break;
+    case 4: store<uint32_t>(member, load_be32(w.in)); break;
+    default: store<uint64_t>(member, load_be64(w.in)); break;
+    }
+    w.in += width;
+    w.done = w.total = width;
+    w.srcval = reinterpret_cast<uintptr_t>(member) - 1;
+}
+
 // Integer or count: bytes arrive most significant first and are stored
 // from the member's last byte downwards.
 void read_integral(Walk &w)
@@ -114,16 +129,7 @@ void read_integral(Walk &w)
     }
     if (w.done == 0 && avail >= needed && valid_atom(needed)) {
         // The whole integer: one swap, stored at its first byte.
-        auto *first = reinterpret_cast<unsigned char *>(w.srcval - (needed - 1));
-        switch (needed) {
-        case 1: *first = *w.in; break;
-        case 2: store<uint16_t>(first, load_be16(w.in)); break;
-        case 4: store<uint32_t>(first, load_be32(w.in)); break;
-        default: store<uint64_t>(first, load_be64(w.in)); break;
-        }
-        w.in += needed;
-        w.srcval -= needed;
-        w.done = needed;
+        take_integer(w, reinterpret_cast<uint8_t *>(w.srcval - (needed - 1)), needed);
     } else {
         const uint32_t n = avail < needed ? static_cast<uint32_t>(avail) : needed;
         for (uint32_t i = 0; i < n; ++i) {
@@ -317,21 +323,6 @@ void invalid_entry(Walk &w, uint32_t kind)
 {
     ZUB_DIAG(2, 3000, 3, "Invalid endian table entry %d.\n", static_cast<int>(kind));
     fail(w, ZUB_EFAULT);
-}
-
-// An integer that the chunk holds whole, stored as the byte steps leave it:
-// srcval one below its first byte, bytesOfMemberDone = totalBytesOfMember.
-void take_integer(Walk &w, uint8_t *member, uint32_t width)
-{
-    switch (width) {
-    case 1: *member = *w.in; break;
-    case 2: store<uint16_t>(member, load_be16(w.in)); break;
-    case 4: store<uint32_t>(member, load_be32(w.in)); break;
-    default: store<uint64_t>(member, load_be64(w.in)); break;
-    }
-    w.in += width;
-    w.done = w.total = width;
-    w.srcval = reinterpret_cast<uintptr_t>(member) - 1;
 }
 
 // A counted array of atoms whose count and data the chunk holds whole and

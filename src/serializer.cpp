@@ -42,7 +42,13 @@ using namespace zub::detail;
 // The whole-member steps are inlined into the entry loop, so that its copy
 // of the record never escapes and stays in registers; the steps of members
 // cut by the buffer's end work on the record in memory.
+// At -Os the compiler weighs each inlining itself: the footprint build
+// keeps one copy of each step.
+#if defined(__OPTIMIZE_SIZE__)
+#define ZUB_WALK_INLINE inline
+#else
 #define ZUB_WALK_INLINE [[gnu::always_inline]] inline
+#endif
 #define ZUB_WALK_SLOW [[gnu::noinline]]
 
 // What a 32-bit count of 0xFFFFFFFF (the null data pointer mark) is sent as.

@@ -29,6 +29,14 @@
 #include "internal/bytes.h"
 #include "zub/serialization.h"
 
+// The moves are inlined into each walker's loop, so that its level stays
+// in registers; at -Os the compiler weighs that itself.
+#if defined(__OPTIMIZE_SIZE__)
+#define ZUB_TABLE_WALK_INLINE inline
+#else
+#define ZUB_TABLE_WALK_INLINE [[gnu::always_inline]] inline
+#endif
+
 namespace zub::detail {
 
 // ---- Entry decoding -------------------------------------------------------
@@ -153,8 +161,8 @@ template <typename Level> inline constexpr bool kHasCount = requires(Level l)
 // false (nothing changed) when the stack is full. The caller has set the
 // current level's count: 0 for a nested structure, the element count for
 // an array of structures.
-template <typename Level> [[gnu::always_inline]] inline bool
-enter(Levels<Level> &w, const zubEndianTable_t *table, void *base)
+template <typename Level>
+ZUB_TABLE_WALK_INLINE bool enter(Levels<Level> &w, const zubEndianTable_t *table, void *base)
 {
     if (w.depth >= w.capacity) {
         return false;
@@ -179,7 +187,7 @@ enum class TableEnd {
 // The address of element `index` of the array that the saved level
 // `parent` walks: its data pointer, read again from its structure, plus
 // index strides.
-template <typename Level> [[gnu::always_inline]] inline uint8_t *
+template <typename Level> ZUB_TABLE_WALK_INLINE uint8_t *
 element_address(const Level &parent, uint32_t index, const zubEndianTable_t *table)
 {
     return load_data_pointer(parent.base, parent.entry) + static_cast<size_t>(index) * table->size;
@@ -190,8 +198,8 @@ element_address(const Level &parent, uint32_t index, const zubEndianTable_t *tab
 // `arrayDone(parent)` is called after the last element, before the
 // enclosing level comes back.
 template <typename Level, typename Element, typename ArrayDone>
-[[gnu::always_inline]] inline TableEnd end_of_table(Levels<Level> &w, Element &&element,
-                                                    ArrayDone &&arrayDone)
+ZUB_TABLE_WALK_INLINE TableEnd end_of_table(Levels<Level> &w, Element &&element,
+                                            ArrayDone &&arrayDone)
 {
     if (w.depth <= 1) {
         return TableEnd::Walk;
@@ -215,7 +223,7 @@ template <typename Level, typename Element, typename ArrayDone>
 }
 
 // The end of a table for walkers that do nothing when an array ends.
-template <typename Level> [[gnu::always_inline]] inline TableEnd end_of_table(Levels<Level> &w)
+template <typename Level> ZUB_TABLE_WALK_INLINE TableEnd end_of_table(Levels<Level> &w)
 {
     return end_of_table(
         w,
