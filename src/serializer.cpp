@@ -328,31 +328,76 @@ ZUB_WALK_SLOW void writing_integral(Walk &w)
     }
 }
 
+// The fields the entry loop changes for every member, in registers for
+// the length of the loop (the byte stores into the buffer may alias the
+// record in memory); the record holds them whenever a step outside the
+// loop runs.
+struct Run {
+    const zubEndianInfoEntry_t *entry;
+    uint8_t *base;
+    uint32_t count;
+    uint8_t *srcval;
+    uint32_t done;
+    uint32_t total;
+    uint32_t next;
+    uint8_t *out;
+    uint32_t space;
+};
+
+ZUB_WALK_INLINE Run load_run(const Walk &w)
+{
+    return {w.lv.cur.entry, base_bytes(w), w.lv.cur.count, w.srcval, w.done,
+            w.total,        w.nextState,   w.out,          w.space};
+}
+
+ZUB_WALK_INLINE void store_run(Walk &w, const Run &r)
+{
+    w.lv.cur.entry = r.entry;
+    w.lv.cur.base = r.base;
+    w.lv.cur.count = r.count;
+    w.srcval = r.srcval;
+    w.done = r.done;
+    w.total = r.total;
+    w.nextState = r.next;
+    w.out = r.out;
+    w.space = r.space;
+}
+
 // A scalar of T that fits: one swapped store, the record as the single
 // steps leave it.
-template <typename T> ZUB_WALK_INLINE void put_scalar(Walk &w, uint8_t *member)
+template <typename T> ZUB_WALK_INLINE void put_scalar(Run &r, uint8_t *member)
 {
     if constexpr (sizeof(T) == 1) {
-        *w.out = *member;
+        *r.out = *member;
     } else {
-        store<T>(w.out, bswap(load<T>(member)));
+        store<T>(r.out, bswap(load<T>(member)));
     }
-    w.out += sizeof(T);
-    w.space -= static_cast<uint32_t>(sizeof(T));
-    w.srcval = byte_cursor_back(member, 1);
-    w.done = w.total = static_cast<uint32_t>(sizeof(T));
-    w.nextState = ZUB_SIS_ADVANCE_ENTRY;
-    w.lv.cur.entry += 1;
+    r.out += sizeof(T);
+    r.space -= static_cast<uint32_t>(sizeof(T));
+    r.srcval = byte_cursor_back(member, 1);
+    r.done = r.total = static_cast<uint32_t>(sizeof(T));
+    r.next = ZUB_SIS_ADVANCE_ENTRY;
+    r.entry += 1;
+}
+
+// Saves the current level (its count set) and starts `table` at base.
+ZUB_WALK_INLINE void enter_run(Walk &w, Run &r, const zubEndianTable_t *table, uint8_t *base)
+{
+    store_run(w, r);
+    (void)enter(w.lv, table, base);
+    r.entry = w.lv.cur.entry;
+    r.base = base;
+    r.count = 0;
 }
 
 // A counted member with a count field of type T whose count, and atom data
 // if any, fit whole; false (nothing done) when it does not fit, or needs a
 // message or a check that the states make.
 template <typename T>
-ZUB_WALK_INLINE bool put_counted(Walk &w, const zubEndianInfoEntry_t *e, uint8_t *member)
+ZUB_WALK_INLINE bool put_counted(Walk &w, Run &r, const zubEndianInfoEntry_t *e, uint8_t *member)
 {
     constexpr uint32_t width = sizeof(T);
-    if (w.space < width) {
+    if (r.space < width) {
         return false;
     }
     const uint32_t n = load<T>(member);
@@ -362,57 +407,58 @@ ZUB_WALK_INLINE bool put_counted(Walk &w, const zubEndianInfoEntry_t *e, uint8_t
     if (n != 0 && !argument_is_table(e)) {
         const uint32_t atom = atom_size(e);
         const uint64_t bytes = static_cast<uint64_t>(n) * atom;
-        if (!valid_atom(atom) || bytes > ZUB_DESER_MAX_MEMBER_BYTES || bytes > w.space - width) {
+        if (!valid_atom(atom) || bytes > ZUB_DESER_MAX_MEMBER_BYTES || bytes > r.space - width) {
             return false;
         }
-        put_count<width>(w.out, member);
-        uint8_t *data = load_data_pointer(w.lv.cur.base, e);
-        copy_atoms(w.out + width, data, atom, static_cast<uint32_t>(bytes));
-        w.out += width + static_cast<uint32_t>(bytes);
-        w.space -= width + static_cast<uint32_t>(bytes);
-        w.lv.cur.count = n;
-        w.srcval = data;
-        w.done = w.total = static_cast<uint32_t>(bytes);
-        w.nextState = ZUB_SIS_START_ARRAY;
-        w.lv.cur.entry += 1;
+        put_count<width>(r.out, member);
+        uint8_t *data = load_data_pointer(r.base, e);
+        copy_atoms(r.out + width, data, atom, static_cast<uint32_t>(bytes));
+        r.out += width + static_cast<uint32_t>(bytes);
+        r.space -= width + static_cast<uint32_t>(bytes);
+        r.count = n;
+        r.srcval = data;
+        r.done = r.total = static_cast<uint32_t>(bytes);
+        r.next = ZUB_SIS_START_ARRAY;
+        r.entry += 1;
         return true;
     }
     if (n != 0 && w.lv.depth >= w.lv.capacity) {
         return false;
     }
-    put_count<width>(w.out, member);
-    w.out += width;
-    w.space -= width;
-    w.lv.cur.count = n;
-    w.srcval = byte_cursor_back(member, 1);
-    w.done = w.total = width;
+    put_count<width>(r.out, member);
+    r.out += width;
+    r.space -= width;
+    r.count = n;
+    r.srcval = byte_cursor_back(member, 1);
+    r.done = r.total = width;
     if (n == 0) {
-        w.nextState = ZUB_SIS_ADVANCE_ENTRY;
-        w.lv.cur.entry += 1;
+        r.next = ZUB_SIS_ADVANCE_ENTRY;
+        r.entry += 1;
         return true;
     }
-    w.nextState = ZUB_SIS_ENTER_ELEMENTS;
-    (void)enter(w.lv, argument_table(e), load_data_pointer(w.lv.cur.base, e));
+    // An array of structures: its level is saved with the count.
+    r.next = ZUB_SIS_ENTER_ELEMENTS;
+    enter_run(w, r, argument_table(e), load_data_pointer(r.base, e));
     return true;
 }
 
 // A fixed array of valid atoms that fits whole.
-ZUB_WALK_INLINE bool put_fixed(Walk &w, const zubEndianInfoEntry_t *e, uint8_t *member)
+ZUB_WALK_INLINE bool put_fixed(Run &r, const zubEndianInfoEntry_t *e, uint8_t *member)
 {
     const uint32_t atom = atom_size(e);
     if (argument_is_table(e) || !valid_atom(atom)) {
         return false;
     }
     const uint32_t bytes = atom * entry_high12(e);
-    if (bytes > w.space) {
+    if (bytes > r.space) {
         return false;
     }
-    copy_atoms(w.out, member, atom, bytes);
-    w.out += bytes;
-    w.space -= bytes;
-    w.srcval = member;
-    w.done = w.total = bytes;
-    w.lv.cur.entry += 1;
+    copy_atoms(r.out, member, atom, bytes);
+    r.out += bytes;
+    r.space -= bytes;
+    r.srcval = member;
+    r.done = r.total = bytes;
+    r.entry += 1;
     return true;
 }
 
@@ -489,14 +535,14 @@ ZUB_WALK_SLOW void set_up_member(Walk &w, const zubEndianInfoEntry_t *e, unsigne
 }
 
 // ZUB_SIS_HANDLE_ENTRY: entry after entry until a member is cut by the end
-// of the buffer, the walk ends or it fails. The loop works on a copy of
-// the record whose address never escapes, kept in registers.
-ZUB_WALK_SLOW void handle_entries(Walk &record)
+// of the buffer, the walk ends or it fails.
+ZUB_WALK_SLOW void handle_entries(Walk &w)
 {
-    Walk w = record;
+    Run r = load_run(w);
     for (;;) {
-        const zubEndianInfoEntry_t *e = w.lv.cur.entry;
+        const zubEndianInfoEntry_t *e = r.entry;
         if (entry_is_end(e)) {
+            store_run(w, r);
             // The next element lies one stride on: the parent's data
             // pointer, which the host structure holds unchanged while it is
             // walked, gives the same address.
@@ -509,51 +555,67 @@ ZUB_WALK_SLOW void handle_entries(Walk &record)
             if (end == TableEnd::Walk) {
                 w.state = ZUB_SIS_DONE;
                 w.error = ZUB_DES_ERR_XRUN;
-                record = w;
                 return;
             }
+            r.entry = w.lv.cur.entry;
+            r.base = base_bytes(w);
+            r.count = w.lv.cur.count;
             continue;
         }
-        uint8_t *member = base_bytes(w) + e->memberOffset;
-        // Compares, commonest kinds first, rather than a jump table: each
-        // is one predictable branch.
+        uint8_t *member = r.base + e->memberOffset;
         const unsigned kind = entry_kind(e);
-        bool whole;
-        if (kind == ZUB_DESER_TYPE_U32 && w.space >= 4) {
-            put_scalar<uint32_t>(w, member);
+        bool whole = false;
+        switch (kind) {
+        case ZUB_DESER_TYPE_U8:
+            if ((whole = r.space >= 1)) {
+                put_scalar<uint8_t>(r, member);
+            }
+            break;
+        case ZUB_DESER_TYPE_U16:
+            if ((whole = r.space >= 2)) {
+                put_scalar<uint16_t>(r, member);
+            }
+            break;
+        case ZUB_DESER_TYPE_U32:
+            if ((whole = r.space >= 4)) {
+                put_scalar<uint32_t>(r, member);
+            }
+            break;
+        case ZUB_DESER_TYPE_U64:
+            if ((whole = r.space >= 8)) {
+                put_scalar<uint64_t>(r, member);
+            }
+            break;
+        case ZUB_DESER_TYPE_STRING:
+        case ZUB_DESER_TYPE_VAR16:
+            whole = !lacks_count_field(e) && put_counted<uint16_t>(w, r, e, member);
+            break;
+        case ZUB_DESER_TYPE_VAR32: whole = put_counted<uint32_t>(w, r, e, member); break;
+        case ZUB_DESER_TYPE_VAR8: whole = put_counted<uint8_t>(w, r, e, member); break;
+        case ZUB_DESER_TYPE_FIXED: whole = put_fixed(r, e, member); break;
+        case ZUB_DESER_TYPE_TABLE:
+            if ((whole = argument_is_table(e) && w.lv.depth < w.lv.capacity)) {
+                r.srcval = member;
+                r.done = 0;
+                r.count = 0;
+                enter_run(w, r, argument_table(e), member);
+            }
+            break;
+        case ZUB_DESER_TYPE_MODIFIER:
+            r.srcval = member;
+            r.done = 0;
+            r.entry += 1;
             whole = true;
-        } else if (kind == ZUB_DESER_TYPE_STRING || kind == ZUB_DESER_TYPE_VAR16) {
-            whole = !lacks_count_field(e) && put_counted<uint16_t>(w, e, member);
-        } else if (kind == ZUB_DESER_TYPE_U16 && w.space >= 2) {
-            put_scalar<uint16_t>(w, member);
-            whole = true;
-        } else if (kind == ZUB_DESER_TYPE_U8 && w.space >= 1) {
-            put_scalar<uint8_t>(w, member);
-            whole = true;
-        } else if (kind == ZUB_DESER_TYPE_U64 && w.space >= 8) {
-            put_scalar<uint64_t>(w, member);
-            whole = true;
-        } else if (kind == ZUB_DESER_TYPE_VAR32) {
-            whole = put_counted<uint32_t>(w, e, member);
-        } else if (kind == ZUB_DESER_TYPE_VAR8) {
-            whole = put_counted<uint8_t>(w, e, member);
-        } else if (kind == ZUB_DESER_TYPE_FIXED) {
-            whole = put_fixed(w, e, member);
-        } else if (kind == ZUB_DESER_TYPE_MODIFIER) {
-            w.srcval = member;
-            w.done = 0;
-            w.lv.cur.entry += 1;
-            whole = true;
-        } else {
-            whole = false;
+            break;
+        default: break;
         }
         if (!whole) {
-            record = w;
-            set_up_member(record, e, kind, member);
-            if (record.state != ZUB_SIS_HANDLE_ENTRY || record.error != 0) {
+            store_run(w, r);
+            set_up_member(w, e, kind, member);
+            if (w.state != ZUB_SIS_HANDLE_ENTRY || w.error != 0) {
                 return;
             }
-            w = record;
+            r = load_run(w);
         }
     }
 }
