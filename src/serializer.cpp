@@ -350,11 +350,17 @@ ZUB_WALK_INLINE Run load_run(const Walk &w)
             w.total,        w.nextState,   w.out,          w.space};
 }
 
-ZUB_WALK_INLINE void store_run(Walk &w, const Run &r)
+// The level's own fields, which the enter and end-of-table moves use.
+ZUB_WALK_INLINE void store_level(Walk &w, const Run &r)
 {
     w.lv.cur.entry = r.entry;
     w.lv.cur.base = r.base;
     w.lv.cur.count = r.count;
+}
+
+ZUB_WALK_INLINE void store_run(Walk &w, const Run &r)
+{
+    store_level(w, r);
     w.srcval = r.srcval;
     w.done = r.done;
     w.total = r.total;
@@ -383,7 +389,7 @@ template <typename T> ZUB_WALK_INLINE void put_scalar(Run &r, uint8_t *member)
 // Saves the current level (its count set) and starts `table` at base.
 ZUB_WALK_INLINE void enter_run(Walk &w, Run &r, const zubEndianTable_t *table, uint8_t *base)
 {
-    store_run(w, r);
+    store_level(w, r);
     (void)enter(w.lv, table, base);
     r.entry = w.lv.cur.entry;
     r.base = base;
@@ -411,7 +417,7 @@ ZUB_WALK_INLINE bool put_counted(Walk &w, Run &r, const zubEndianInfoEntry_t *e,
             return false;
         }
         put_count<width>(r.out, member);
-        uint8_t *data = load_data_pointer(r.base, e);
+        uint8_t *data = load_data_pointer_at(member, e);
         copy_atoms(r.out + width, data, atom, static_cast<uint32_t>(bytes));
         r.out += width + static_cast<uint32_t>(bytes);
         r.space -= width + static_cast<uint32_t>(bytes);
@@ -438,7 +444,7 @@ ZUB_WALK_INLINE bool put_counted(Walk &w, Run &r, const zubEndianInfoEntry_t *e,
     }
     // An array of structures: its level is saved with the count.
     r.next = ZUB_SIS_ENTER_ELEMENTS;
-    enter_run(w, r, argument_table(e), load_data_pointer(r.base, e));
+    enter_run(w, r, argument_table(e), load_data_pointer_at(member, e));
     return true;
 }
 
@@ -542,7 +548,7 @@ ZUB_WALK_SLOW void handle_entries(Walk &w)
     for (;;) {
         const zubEndianInfoEntry_t *e = r.entry;
         if (entry_is_end(e)) {
-            store_run(w, r);
+            store_level(w, r);
             // The next element lies one stride on: the parent's data
             // pointer, which the host structure holds unchanged while it is
             // walked, gives the same address.
@@ -553,6 +559,7 @@ ZUB_WALK_SLOW void handle_entries(Walk &w)
                 },
                 [](const zubDeserTableState_t &) {});
             if (end == TableEnd::Walk) {
+                store_run(w, r);
                 w.state = ZUB_SIS_DONE;
                 w.error = ZUB_DES_ERR_XRUN;
                 return;
@@ -563,51 +570,46 @@ ZUB_WALK_SLOW void handle_entries(Walk &w)
             continue;
         }
         uint8_t *member = r.base + e->memberOffset;
+        // Compares, commonest kinds first, rather than a jump table: each
+        // is one predictable branch.
         const unsigned kind = entry_kind(e);
         bool whole = false;
-        switch (kind) {
-        case ZUB_DESER_TYPE_U8:
-            if ((whole = r.space >= 1)) {
-                put_scalar<uint8_t>(r, member);
-            }
-            break;
-        case ZUB_DESER_TYPE_U16:
-            if ((whole = r.space >= 2)) {
-                put_scalar<uint16_t>(r, member);
-            }
-            break;
-        case ZUB_DESER_TYPE_U32:
+        if (kind == ZUB_DESER_TYPE_U32) {
             if ((whole = r.space >= 4)) {
                 put_scalar<uint32_t>(r, member);
             }
-            break;
-        case ZUB_DESER_TYPE_U64:
+        } else if (kind == ZUB_DESER_TYPE_STRING || kind == ZUB_DESER_TYPE_VAR16) {
+            whole = !lacks_count_field(e) && put_counted<uint16_t>(w, r, e, member);
+        } else if (kind == ZUB_DESER_TYPE_U16) {
+            if ((whole = r.space >= 2)) {
+                put_scalar<uint16_t>(r, member);
+            }
+        } else if (kind == ZUB_DESER_TYPE_U8) {
+            if ((whole = r.space >= 1)) {
+                put_scalar<uint8_t>(r, member);
+            }
+        } else if (kind == ZUB_DESER_TYPE_U64) {
             if ((whole = r.space >= 8)) {
                 put_scalar<uint64_t>(r, member);
             }
-            break;
-        case ZUB_DESER_TYPE_STRING:
-        case ZUB_DESER_TYPE_VAR16:
-            whole = !lacks_count_field(e) && put_counted<uint16_t>(w, r, e, member);
-            break;
-        case ZUB_DESER_TYPE_VAR32: whole = put_counted<uint32_t>(w, r, e, member); break;
-        case ZUB_DESER_TYPE_VAR8: whole = put_counted<uint8_t>(w, r, e, member); break;
-        case ZUB_DESER_TYPE_FIXED: whole = put_fixed(r, e, member); break;
-        case ZUB_DESER_TYPE_TABLE:
+        } else if (kind == ZUB_DESER_TYPE_VAR32) {
+            whole = put_counted<uint32_t>(w, r, e, member);
+        } else if (kind == ZUB_DESER_TYPE_VAR8) {
+            whole = put_counted<uint8_t>(w, r, e, member);
+        } else if (kind == ZUB_DESER_TYPE_TABLE) {
             if ((whole = argument_is_table(e) && w.lv.depth < w.lv.capacity)) {
                 r.srcval = member;
                 r.done = 0;
                 r.count = 0;
                 enter_run(w, r, argument_table(e), member);
             }
-            break;
-        case ZUB_DESER_TYPE_MODIFIER:
+        } else if (kind == ZUB_DESER_TYPE_FIXED) {
+            whole = put_fixed(r, e, member);
+        } else if (kind == ZUB_DESER_TYPE_MODIFIER) {
             r.srcval = member;
             r.done = 0;
             r.entry += 1;
             whole = true;
-            break;
-        default: break;
         }
         if (!whole) {
             store_run(w, r);
