@@ -72,39 +72,39 @@ struct Walk {
     const uint8_t *end;
 };
 
-inline size_t available(const Walk &w)
+[[gnu::always_inline]] inline size_t available(const Walk &w)
 {
     return static_cast<size_t>(w.end - w.in);
 }
 
-inline uint8_t *base_bytes(const Walk &w)
+[[gnu::always_inline]] inline uint8_t *base_bytes(const Walk &w)
 {
     return static_cast<uint8_t *>(w.lv.cur.base);
 }
 
-void fail(Walk &w, int16_t error)
+[[gnu::always_inline]] inline void fail(Walk &w, int16_t error)
 {
     w.error = error;
     w.state = ZUB_DIS_FAILED;
 }
 
-void *allocate_block(const Walk &w, uint64_t bytes, bool zeroed)
+void *allocate_block(const zubAllocator_t *allocator, uint64_t bytes, bool zeroed)
 {
     if (!fits_size_t(bytes)) {
         return nullptr;
     }
-    if (zeroed && is_default_allocator(w.allocator)) {
+    if (zeroed && is_default_allocator(allocator)) {
         // Arrays of structures from the default allocator come zero-filled,
         // so that a walk that stops half way leaves null data pointers in
         // the elements it never reached, and the release passes them over.
         return std::calloc(1, static_cast<size_t>(bytes));
     }
-    return allocate(w.allocator, bytes);
+    return allocate(allocator, bytes);
 }
 
 // An integer that the chunk holds whole, stored as the byte steps leave it:
 // srcval one below its first byte, bytesOfMemberDone = totalBytesOfMember.
-void take_integer(Walk &w, uint8_t *member, uint32_t width)
+[[gnu::always_inline]] inline void take_integer(Walk &w, uint8_t *member, uint32_t width)
 {
     switch (width) {
     case 1: *member = *w.in; break;
@@ -248,7 +248,7 @@ void start_array(Walk &w)
         fail(w, kTooLongResult);
         return;
     }
-    auto *block = static_cast<unsigned char *>(allocate_block(w, bytes, false));
+    auto *block = static_cast<unsigned char *>(allocate_block(w.allocator, bytes, false));
     if (block == nullptr) {
         fail(w, ZUB_DES_ERR_NOMEM);
         return;
@@ -277,7 +277,7 @@ void enter_elements(Walk &w)
     uint64_t bytes = 0;
     void *block = nullptr;
     if (checked_size(w.lv.cur.count, element->size, &bytes)) {
-        block = allocate_block(w, bytes, true);
+        block = allocate_block(w.allocator, bytes, true);
     }
     if (block == nullptr) {
         fail(w, ZUB_DES_ERR_NOMEM);
@@ -308,7 +308,7 @@ void check_count(Walk &w)
 }
 
 // The start of a table: the top level, a nested structure or an element.
-void start_table(Walk &w)
+[[gnu::always_inline]] inline void start_table(Walk &w)
 {
     if (w.lv.cur.base == nullptr) {
         fail(w, ZUB_DES_ERR_NOMEM);
@@ -319,16 +319,16 @@ void start_table(Walk &w)
     w.state = ZUB_DIS_HANDLE_ENTRY;
 }
 
-void invalid_entry(Walk &w, uint32_t kind)
+[[gnu::cold, gnu::noinline]] void report_invalid_entry(uint32_t kind)
 {
     ZUB_DIAG(2, 3000, 3, "Invalid endian table entry %d.\n", static_cast<int>(kind));
-    fail(w, ZUB_EFAULT);
 }
 
 // A counted array of atoms whose count and data the chunk holds whole and
 // whose count passes the limit: count, block and data in one step, the
 // record left as the states leave it. False (nothing done) otherwise.
-bool take_atoms(Walk &w, const zubEndianInfoEntry_t *e, uint8_t *member, uint32_t width)
+[[gnu::always_inline]] inline bool take_atoms(Walk &w, const zubEndianInfoEntry_t *e,
+                                              uint8_t *member, uint32_t width)
 {
     const uint32_t a = atom_size(e);
     const size_t avail = available(w);
@@ -356,7 +356,7 @@ bool take_atoms(Walk &w, const zubEndianInfoEntry_t *e, uint8_t *member, uint32_
     w.nextState = ZUB_DIS_START_ARRAY;
     void *block = nullptr;
     if (bytes != 0) {
-        block = allocate_block(w, bytes, false);
+        block = allocate_block(w.allocator, bytes, false);
         if (block == nullptr) {
             // As the states leave it: count stored, its data not begun.
             w.done = 0;
@@ -381,9 +381,12 @@ bool take_atoms(Walk &w, const zubEndianInfoEntry_t *e, uint8_t *member, uint32_
 
 // ZUB_DIS_HANDLE_ENTRY: entry after entry, as long as each member is
 // complete in this chunk; a member that needs more bytes, or an array of
-// structures, is set up for the states and the walk goes on there.
-void handle_entries(Walk &w)
+// structures, is set up for the states and the walk goes on there. The
+// loop works on a copy of the walk that never escapes, kept in registers
+// (the stores into the structure may alias the walk in memory).
+void handle_entries(Walk &record)
 {
+    Walk w = record;
     for (;;) {
         const zubEndianInfoEntry_t *e = w.lv.cur.entry;
         if (entry_is_end(e)) {
@@ -391,19 +394,20 @@ void handle_entries(Walk &w)
             case TableEnd::Walk:
                 w.state = ZUB_DIS_DONE;
                 w.error = ZUB_DES_ERR_XRUN;
+                record = w;
                 return;
             case TableEnd::Element: start_table(w); break;
             case TableEnd::Parent: break;
             }
             if (w.state != ZUB_DIS_HANDLE_ENTRY) {
+                record = w;
                 return;
             }
             continue;
         }
         const uint32_t kind = entry_kind(e);
         uint8_t *member = base_bytes(w) + e->memberOffset;
-        if (kind == ZUB_DESER_TYPE_U8 || kind == ZUB_DESER_TYPE_U16 || kind == ZUB_DESER_TYPE_U32 ||
-            kind == ZUB_DESER_TYPE_U64) {
+        if (is_integer_kind(kind)) {
             w.nextState = ZUB_DIS_ADVANCE_ENTRY;
             if (available(w) >= kind) {
                 take_integer(w, member, kind);
@@ -414,6 +418,7 @@ void handle_entries(Walk &w)
             w.total = kind;
             w.srcval = reinterpret_cast<uintptr_t>(member) + kind - 1;
             w.state = ZUB_DIS_READING_INTEGRAL;
+            record = w;
             return;
         }
         if (kind == ZUB_DESER_TYPE_MODIFIER) {
@@ -431,6 +436,7 @@ void handle_entries(Walk &w)
             w.lv.cur.count = 0;
             if (!enter(w.lv, argument_table(e), member)) {
                 fail(w, ZUB_ESTACKFULL);
+                record = w;
                 return;
             }
             w.lv.cur.multiplicity = kNoLimit;
@@ -440,6 +446,7 @@ void handle_entries(Walk &w)
             const uint32_t width = count_width(kind);
             if (!argument_is_table(e) && take_atoms(w, e, member, width)) {
                 if (w.error != 0) {
+                    record = w;
                     return;
                 }
                 continue;
@@ -449,9 +456,10 @@ void handle_entries(Walk &w)
             w.srcval += width - 1;
             w.nextState = argument_is_table(e) ? ZUB_DIS_ENTER_ELEMENTS : ZUB_DIS_START_ARRAY;
             w.state = ZUB_DIS_READING_INTEGRAL;
-            if (available(w) >= width) {
-                read_integral(w);
-                check_count(w);
+            record = w;
+            if (available(record) >= width) {
+                read_integral(record);
+                check_count(record);
             }
             return;
         }
@@ -460,9 +468,12 @@ void handle_entries(Walk &w)
             w.lv.cur.count = entry_high12(e);
             w.total = w.lv.cur.count * atom_size(e);
             w.state = ZUB_DIS_READ_ARRAY;
+            record = w;
             return;
         }
-        invalid_entry(w, kind);
+        report_invalid_entry(kind);
+        fail(w, ZUB_EFAULT);
+        record = w;
         return;
     }
 }

@@ -96,10 +96,18 @@ inline bool valid_atom(uint32_t a)
     return a == 1 || a == 2 || a == 4 || a == 8;
 }
 
+// Kinds 1, 2, 4, 8: an integer of that many bytes.
+inline bool is_integer_kind(unsigned kind)
+{
+    return ((1u << kind) & ((1u << ZUB_DESER_TYPE_U8) | (1u << ZUB_DESER_TYPE_U16) |
+                            (1u << ZUB_DESER_TYPE_U32) | (1u << ZUB_DESER_TYPE_U64))) != 0;
+}
+
+// Kinds 6, 7, 9, 10: a count field and a data pointer.
 inline bool is_counted_kind(unsigned kind)
 {
-    return kind == ZUB_DESER_TYPE_VAR8 || kind == ZUB_DESER_TYPE_VAR16 ||
-           kind == ZUB_DESER_TYPE_VAR32 || kind == ZUB_DESER_TYPE_STRING;
+    return ((1u << kind) & ((1u << ZUB_DESER_TYPE_VAR8) | (1u << ZUB_DESER_TYPE_VAR16) |
+                            (1u << ZUB_DESER_TYPE_VAR32) | (1u << ZUB_DESER_TYPE_STRING))) != 0;
 }
 
 // Width of the count field of a counted kind: 1, 2, 4, and 2 for strings.
