@@ -379,102 +379,95 @@ void check_count(Walk &w)
     return true;
 }
 
-// ZUB_DIS_HANDLE_ENTRY: entry after entry, as long as each member is
-// complete in this chunk; a member that needs more bytes, or an array of
-// structures, is set up for the states and the walk goes on there. The
-// loop works on a copy of the walk that never escapes, kept in registers
-// (the stores into the structure may alias the walk in memory).
-void handle_entries(Walk &record)
+// One entry of ZUB_DIS_HANDLE_ENTRY; true while the walk goes on in this
+// state. Members the chunk holds whole are taken at once; a member that
+// needs more bytes, or an array of structures, is set up for the states.
+[[gnu::always_inline]] inline bool take_entry(Walk &w)
 {
-    Walk w = record;
-    for (;;) {
-        const zubEndianInfoEntry_t *e = w.lv.cur.entry;
-        if (entry_is_end(e)) {
-            switch (end_of_table(w.lv)) {
-            case TableEnd::Walk:
-                w.state = ZUB_DIS_DONE;
-                w.error = ZUB_DES_ERR_XRUN;
-                record = w;
-                return;
-            case TableEnd::Element: start_table(w); break;
-            case TableEnd::Parent: break;
-            }
-            if (w.state != ZUB_DIS_HANDLE_ENTRY) {
-                record = w;
-                return;
-            }
-            continue;
+    const zubEndianInfoEntry_t *e = w.lv.cur.entry;
+    if (entry_is_end(e)) {
+        switch (end_of_table(w.lv)) {
+        case TableEnd::Walk:
+            w.state = ZUB_DIS_DONE;
+            w.error = ZUB_DES_ERR_XRUN;
+            return false;
+        case TableEnd::Element: start_table(w); break;
+        case TableEnd::Parent: break;
         }
-        const uint32_t kind = entry_kind(e);
-        uint8_t *member = base_bytes(w) + e->memberOffset;
-        if (is_integer_kind(kind)) {
-            w.nextState = ZUB_DIS_ADVANCE_ENTRY;
-            if (available(w) >= kind) {
-                take_integer(w, member, kind);
-                w.lv.cur.entry += 1;
-                continue;
-            }
-            w.done = 0;
-            w.total = kind;
-            w.srcval = reinterpret_cast<uintptr_t>(member) + kind - 1;
-            w.state = ZUB_DIS_READING_INTEGRAL;
-            record = w;
-            return;
-        }
-        if (kind == ZUB_DESER_TYPE_MODIFIER) {
-            if (entry_high12(e) == 0) {
-                w.lv.cur.multiplicity = entry_argument32(e);
-            }
-            w.done = 0;
-            w.srcval = reinterpret_cast<uintptr_t>(member);
+        return w.state == ZUB_DIS_HANDLE_ENTRY;
+    }
+    const uint32_t kind = entry_kind(e);
+    uint8_t *member = base_bytes(w) + e->memberOffset;
+    if (is_integer_kind(kind)) {
+        w.nextState = ZUB_DIS_ADVANCE_ENTRY;
+        if (available(w) >= kind) {
+            take_integer(w, member, kind);
             w.lv.cur.entry += 1;
-            continue;
+            return true;
+        }
+        w.done = 0;
+        w.total = kind;
+        w.srcval = reinterpret_cast<uintptr_t>(member) + kind - 1;
+        w.state = ZUB_DIS_READING_INTEGRAL;
+        return false;
+    }
+    if (kind == ZUB_DESER_TYPE_MODIFIER) {
+        if (entry_high12(e) == 0) {
+            w.lv.cur.multiplicity = entry_argument32(e);
         }
         w.done = 0;
         w.srcval = reinterpret_cast<uintptr_t>(member);
-        if (kind == ZUB_DESER_TYPE_TABLE && argument_is_table(e)) {
-            w.lv.cur.count = 0;
-            if (!enter(w.lv, argument_table(e), member)) {
-                fail(w, ZUB_ESTACKFULL);
-                record = w;
-                return;
-            }
-            w.lv.cur.multiplicity = kNoLimit;
-            continue;
+        w.lv.cur.entry += 1;
+        return true;
+    }
+    w.done = 0;
+    w.srcval = reinterpret_cast<uintptr_t>(member);
+    if (kind == ZUB_DESER_TYPE_TABLE && argument_is_table(e)) {
+        w.lv.cur.count = 0;
+        if (!enter(w.lv, argument_table(e), member)) {
+            fail(w, ZUB_ESTACKFULL);
+            return false;
         }
-        if (is_counted_kind(kind) && !lacks_count_field(e)) {
-            const uint32_t width = count_width(kind);
-            if (!argument_is_table(e) && take_atoms(w, e, member, width)) {
-                if (w.error != 0) {
-                    record = w;
-                    return;
-                }
-                continue;
-            }
-            // The count through the states: read, checked, then the data.
-            w.total = width;
-            w.srcval += width - 1;
-            w.nextState = argument_is_table(e) ? ZUB_DIS_ENTER_ELEMENTS : ZUB_DIS_START_ARRAY;
-            w.state = ZUB_DIS_READING_INTEGRAL;
-            record = w;
-            if (available(record) >= width) {
-                read_integral(record);
-                check_count(record);
-            }
-            return;
+        w.lv.cur.multiplicity = kNoLimit;
+        return true;
+    }
+    if (is_counted_kind(kind) && !lacks_count_field(e)) {
+        const uint32_t width = count_width(kind);
+        if (!argument_is_table(e) && take_atoms(w, e, member, width)) {
+            return w.error == 0;
         }
-        if (kind == ZUB_DESER_TYPE_FIXED && !argument_is_table(e)) {
-            // An element table cannot stand inline; only atoms can.
-            w.lv.cur.count = entry_high12(e);
-            w.total = w.lv.cur.count * atom_size(e);
-            w.state = ZUB_DIS_READ_ARRAY;
-            record = w;
-            return;
-        }
-        report_invalid_entry(kind);
-        fail(w, ZUB_EFAULT);
-        record = w;
-        return;
+        // The count through the states: read, checked, then the data.
+        w.total = width;
+        w.srcval += width - 1;
+        w.nextState = argument_is_table(e) ? ZUB_DIS_ENTER_ELEMENTS : ZUB_DIS_START_ARRAY;
+        w.state = ZUB_DIS_READING_INTEGRAL;
+        return false;
+    }
+    if (kind == ZUB_DESER_TYPE_FIXED && !argument_is_table(e)) {
+        // An element table cannot stand inline; only atoms can.
+        w.lv.cur.count = entry_high12(e);
+        w.total = w.lv.cur.count * atom_size(e);
+        w.state = ZUB_DIS_READ_ARRAY;
+        return false;
+    }
+    report_invalid_entry(kind);
+    fail(w, ZUB_EFAULT);
+    return false;
+}
+
+// ZUB_DIS_HANDLE_ENTRY: entry after entry on a copy of the walk that never
+// escapes, kept in registers (the stores into the structure may alias the
+// walk in memory). A count that the chunk holds whole is read and checked
+// at once (integers reach the states only when cut).
+void handle_entries(Walk &record)
+{
+    Walk w = record;
+    while (take_entry(w)) {
+    }
+    record = w;
+    if (record.state == ZUB_DIS_READING_INTEGRAL && available(record) >= record.total) {
+        read_integral(record);
+        check_count(record);
     }
 }
 

@@ -210,17 +210,27 @@ swap_atoms(uint8_t *__restrict out, const uint8_t *__restrict src, uint32_t d, u
     }
 }
 
-// A whole member of n bytes of valid atoms; one-byte atoms (strings) first.
+// n bytes of a member of 2-, 4- or 8-byte atoms from member byte d on: one
+// copy of the swap loops, which run long enough to pay for the call.
+ZUB_WALK_SLOW void swap_any_atoms(uint8_t *out, const uint8_t *src, uint32_t atom, uint32_t d,
+                                  uint32_t n)
+{
+    if (atom == 4) {
+        swap_atoms<uint32_t>(out, src, d, n);
+    } else if (atom == 2) {
+        swap_atoms<uint16_t>(out, src, d, n);
+    } else {
+        swap_atoms<uint64_t>(out, src, d, n);
+    }
+}
+
+// A whole member of n bytes of valid atoms; one-byte atoms (strings) inline.
 ZUB_WALK_INLINE void copy_atoms(uint8_t *out, const uint8_t *src, uint32_t atom, uint32_t n)
 {
     if (atom == 1) {
         copy_bytes(out, src, n);
-    } else if (atom == 4) {
-        swap_atoms<uint32_t>(out, src, 0, n);
-    } else if (atom == 2) {
-        swap_atoms<uint16_t>(out, src, 0, n);
     } else {
-        swap_atoms<uint64_t>(out, src, 0, n);
+        swap_any_atoms(out, src, atom, 0, n);
     }
 }
 
@@ -245,9 +255,9 @@ ZUB_WALK_INLINE void move_atoms(Walk &w, uint32_t n)
     const uint32_t d = w.done;
     switch (atom) {
     case 1: copy_bytes(w.out, w.srcval + d, n); break;
-    case 2: swap_atoms<uint16_t>(w.out, w.srcval, d, n); break;
-    case 4: swap_atoms<uint32_t>(w.out, w.srcval, d, n); break;
-    case 8: swap_atoms<uint64_t>(w.out, w.srcval, d, n); break;
+    case 2:
+    case 4:
+    case 8: swap_any_atoms(w.out, w.srcval, atom, d, n); break;
     default: ZUB_SER_DIAG("Invalid atom size %d in table found.\n", static_cast<int>(atom)); break;
     }
     w.out += n;
