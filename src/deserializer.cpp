@@ -455,19 +455,16 @@ void check_count(Walk &w)
     return false;
 }
 
-// ZUB_DIS_HANDLE_ENTRY: entry after entry on a copy of the walk that never
-// escapes, kept in registers (the stores into the structure may alias the
-// walk in memory). A count that the chunk holds whole is read and checked
-// at once (integers reach the states only when cut).
-void handle_entries(Walk &record)
+// ZUB_DIS_HANDLE_ENTRY: entry after entry. A count that the chunk holds
+// whole is read and checked at once (integers reach the states only when
+// cut).
+void handle_entries(Walk &w)
 {
-    Walk w = record;
     while (take_entry(w)) {
     }
-    record = w;
-    if (record.state == ZUB_DIS_READING_INTEGRAL && available(record) >= record.total) {
-        read_integral(record);
-        check_count(record);
+    if (w.state == ZUB_DIS_READING_INTEGRAL && available(w) >= w.total) {
+        read_integral(w);
+        check_count(w);
     }
 }
 

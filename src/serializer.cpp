@@ -552,7 +552,7 @@ ZUB_WALK_SLOW void set_up_member(Walk &w, const zubEndianInfoEntry_t *e, unsigne
 
 // ZUB_SIS_HANDLE_ENTRY: entry after entry until a member is cut by the end
 // of the buffer, the walk ends or it fails.
-ZUB_WALK_SLOW void handle_entries(Walk &w)
+ZUB_WALK_INLINE void handle_entries(Walk &w)
 {
     Run r = load_run(w);
     for (;;) {
