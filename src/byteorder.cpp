@@ -16,12 +16,10 @@ namespace {
 
 using namespace zub::detail;
 
-// Nested structures are converted within the destination, so a level needs
-// no source address and no element count.
+// Nested structures are converted within the destination and never form
+// arrays: a level is its entry and its structure.
 struct SwapLevel {
-    const zubEndianTable_t *table;
     const zubEndianInfoEntry_t *entry;
-    uint32_t index;
     uint8_t *base;
 };
 
@@ -41,7 +39,7 @@ template <typename T> inline void swap_member(uint8_t *destination, const uint8_
 void convert(uint8_t *destination, const uint8_t *source, const zubEndianTable_t *table)
 {
     SwapLevel stack[ZUB_DESER_DEFAULT_STACK];
-    Levels<SwapLevel> w{{table, table->entries, 0, destination}, stack, 1, ZUB_DESER_DEFAULT_STACK};
+    Levels<SwapLevel> w{{table->entries, destination}, stack, 1, ZUB_DESER_DEFAULT_STACK};
     stack[0] = w.cur;
     for (;;) {
         const zubEndianInfoEntry_t *e = w.cur.entry;

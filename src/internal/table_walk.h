@@ -157,9 +157,9 @@ inline uint32_t load_count(const uint8_t *field, uint32_t width)
 
 // ---- Traversal ------------------------------------------------------------
 
-// The levels of a walk. Level has table, entry, index and base, and count
-// when the walk enters arrays of structures; the byte-order conversion's
-// levels have no count.
+// The levels of a walk. Level has entry and base, and table, index and
+// count when the walk enters arrays of structures; the byte-order
+// conversion's levels, which only enter nested structures, have no more.
 template <typename Level> struct Levels {
     Level cur;      // the level being walked
     Level *stack;   // the enclosing levels; stack[0] is the top level
@@ -183,12 +183,12 @@ ZUB_TABLE_WALK_INLINE bool enter(Levels<Level> &w, const zubEndianTable_t *table
         return false;
     }
     w.stack[w.depth++] = w.cur;
-    w.cur.table = table;
     w.cur.entry = table->entries;
     if constexpr (kHasCount<Level>) {
+        w.cur.table = table;
         w.cur.count = 0;
+        w.cur.index = 0;
     }
-    w.cur.index = 0;
     w.cur.base = static_cast<uint8_t *>(base);
     return true;
 }
@@ -240,12 +240,19 @@ ZUB_TABLE_WALK_INLINE TableEnd end_of_table(Levels<Level> &w, Element &&element,
 // The end of a table for walkers that do nothing when an array ends.
 template <typename Level> ZUB_TABLE_WALK_INLINE TableEnd end_of_table(Levels<Level> &w)
 {
-    return end_of_table(
-        w,
-        [&w](const Level &parent, uint32_t index) {
-            return element_address(parent, index, w.cur.table);
-        },
-        [](const Level &) {});
+    const auto nothing = [](const Level &) {};
+    if constexpr (kHasCount<Level>) {
+        return end_of_table(
+            w,
+            [&w](const Level &parent, uint32_t index) {
+                return element_address(parent, index, w.cur.table);
+            },
+            nothing);
+    } else {
+        // No arrays of structures: the enclosing level always comes back.
+        return end_of_table(
+            w, [](const Level &, uint32_t) { return nullptr; }, nothing);
+    }
 }
 
 } // namespace zub::detail
