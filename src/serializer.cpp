@@ -5,17 +5,20 @@
 // zubDeserState_t: the current table state, the stack of enclosing levels,
 // the state number and, for the member being written, srcval,
 // bytesOfMemberDone and totalBytesOfMember. A call copies the fields it
-// changes into a local Walk and stores them back once on the way out: the
-// buffer is byte memory that may alias anything, so writing through the
-// caller's record would make the compiler reload every field after every
-// store. The entries are walked on the table walker (table_walk.h).
+// changes into a local Walk, field by field, and stores them back once on
+// the way out: the buffer is byte memory that may alias anything, so
+// writing through the caller's record would make the compiler reload every
+// field after every store. The entries are walked on the table walker
+// (table_walk.h).
 //
-// In ZUB_SIS_HANDLE_ENTRY the walk runs entry after entry while each member
-// fits the buffer whole: a scalar leaves with one swapped store, a count
-// and its atom data with word swaps (one copy for one-byte atoms), and
-// nested structures and elements are entered and left on the spot. Each
-// leaves the record exactly as the states' single steps would. A member
-// that does not fit, or needs a message, is set up for the states:
+// In ZUB_SIS_HANDLE_ENTRY one loop runs entry after entry while each member
+// fits the buffer whole, with the fields a member changes (Run) in
+// registers: a scalar leaves with one swapped store, a count and its atom
+// data with word swaps (one copy for one-byte atoms), and nested
+// structures and elements are entered and left on the spot. Each leaves
+// the record exactly as the states' single steps would. A member that does
+// not fit, or needs a message, is set up for the states, whose steps run
+// out of line:
 //  - move_integral: a scalar or a count, most significant byte first; srcval
 //    starts at the member's last byte and walks down one byte per byte.
 //  - move_atoms: atom data; byte j of the member (j counted over all calls)
@@ -39,11 +42,10 @@ using namespace zub::detail;
 // The walkers' level 2 sites carry 3 in their second word.
 #define ZUB_SER_DIAG(...) ZUB_DIAG(2, 3000, 3u, __VA_ARGS__)
 
-// The whole-member steps are inlined into the entry loop, so that its copy
-// of the record never escapes and stays in registers; the steps of members
-// cut by the buffer's end work on the record in memory.
-// At -Os the compiler weighs each inlining itself: the footprint build
-// keeps one copy of each step.
+// The whole-member steps are inlined into the entry loop, whose per-member
+// fields stay in registers; the steps of members cut by the buffer's end
+// are out of line. At -Os the compiler weighs each inlining itself: the
+// footprint build keeps one copy of each step.
 #if defined(__OPTIMIZE_SIZE__)
 #define ZUB_WALK_INLINE inline
 #else
@@ -86,7 +88,7 @@ ZUB_WALK_INLINE void fail(Walk &w, int16_t code)
     w.error = code;
 }
 
-// Cold: messages only, so that the local record never escapes.
+// Cold: messages only.
 [[gnu::cold, gnu::noinline]] void report_invalid_entry(unsigned kind)
 {
     ZUB_SER_DIAG("Invalid endian table entry %d.\n", static_cast<int>(kind));
