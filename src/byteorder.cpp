@@ -36,10 +36,11 @@ template <typename T> inline void swap_member(uint8_t *destination, const uint8_
 }
 
 // The top-level table reads from source; nested ones within destination.
-void convert(uint8_t *destination, const uint8_t *source, const zubEndianTable_t *table)
+void convert(void *destination, const uint8_t *source, const zubEndianTable_t *table)
 {
     SwapLevel stack[ZUB_DESER_DEFAULT_STACK];
-    Levels<SwapLevel> w{{table->entries, destination}, stack, 1, ZUB_DESER_DEFAULT_STACK};
+    Levels<SwapLevel> w{
+        {table->entries, static_cast<uint8_t *>(destination)}, stack, 1, ZUB_DESER_DEFAULT_STACK};
     stack[0] = w.cur;
     for (;;) {
         const zubEndianInfoEntry_t *e = w.cur.entry;
@@ -84,7 +85,7 @@ void zubProtocolToHost(void *destination, const void *source, const zubEndianTab
     if (destination == nullptr || source == nullptr || table == nullptr) {
         return;
     }
-    convert(static_cast<uint8_t *>(destination), static_cast<const uint8_t *>(source), table);
+    convert(destination, static_cast<const uint8_t *>(source), table);
 }
 
 void zubHostToProtocol(void *destination, const void *source, const zubEndianTable_t *table)
