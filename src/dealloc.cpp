@@ -62,7 +62,8 @@ static_assert(sizeof(ReleaseLevel) == sizeof(zubDeserTableState_t));
 
 // Reads `width` bytes at `offset` in the structure of `level`; bytes that
 // fall into its first four come from the copy taken when the level began.
-void read_field(const ReleaseLevel &level, ptrdiff_t offset, size_t width, void *out)
+[[gnu::always_inline]] inline void read_field(const ReleaseLevel &level, ptrdiff_t offset,
+                                              size_t width, void *out)
 {
     auto *bytes = static_cast<unsigned char *>(out);
     std::memcpy(bytes, level.base + offset, width);
@@ -77,14 +78,16 @@ void read_field(const ReleaseLevel &level, ptrdiff_t offset, size_t width, void 
     }
 }
 
-uint8_t *read_pointer(const ReleaseLevel &level, const zubEndianInfoEntry_t *entry)
+[[gnu::always_inline]] inline uint8_t *read_pointer(const ReleaseLevel &level,
+                                                    const zubEndianInfoEntry_t *entry)
 {
     void *pointer;
     read_field(level, pointer_field_offset(entry), sizeof pointer, &pointer);
     return static_cast<uint8_t *>(pointer);
 }
 
-uint32_t read_count(const ReleaseLevel &level, const zubEndianInfoEntry_t *entry)
+[[gnu::always_inline]] inline uint32_t read_count(const ReleaseLevel &level,
+                                                  const zubEndianInfoEntry_t *entry)
 {
     unsigned char field[4];
     const uint32_t width = count_width(entry_kind(entry));
@@ -93,14 +96,14 @@ uint32_t read_count(const ReleaseLevel &level, const zubEndianInfoEntry_t *entry
 }
 
 // Keeps the first four bytes of a structure that is about to be walked.
-void keep_first_bytes(ReleaseLevel &level)
+[[gnu::always_inline]] inline void keep_first_bytes(ReleaseLevel &level)
 {
     if (level.base != nullptr && level.table->size >= kMarkerBytes) {
         std::memcpy(level.firstBytes, level.base, kMarkerBytes);
     }
 }
 
-void write_marker(uint8_t *base, uint32_t index)
+[[gnu::always_inline]] inline void write_marker(uint8_t *base, uint32_t index)
 {
     const uint32_t marker = kFreedAtomsMarker + index;
     for (size_t i = 0; i < kMarkerBytes; ++i) {
@@ -118,7 +121,7 @@ void free_array(const ReleaseLevel &parent)
 }
 
 // Depth first in entry order, on the table walker's levels.
-int32_t release(Levels<ReleaseLevel> &w)
+int32_t release(Levels<ReleaseLevel> w)
 {
     for (;;) {
         // Start of a table. A null structure (an array whose block never
