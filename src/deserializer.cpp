@@ -52,6 +52,14 @@ namespace {
 
 using namespace zub::detail;
 
+// The steps are inlined into the one loop, so that the walk never escapes
+// and stays in registers; at -Os the compiler weighs that itself.
+#if defined(__OPTIMIZE_SIZE__)
+#define ZUB_WALK_INLINE inline
+#else
+#define ZUB_WALK_INLINE [[gnu::always_inline]] inline
+#endif
+
 constexpr uint64_t kAtomArrayLimit = ZUB_DESER_MAX_MEMBER_BYTES; // 2 MiB per counted member
 // An atom array above the limit fails the walk with this result.
 constexpr int16_t kTooLongResult = ZUB_EFAIL;
@@ -72,17 +80,17 @@ struct Walk {
     const uint8_t *end;
 };
 
-[[gnu::always_inline]] inline size_t available(const Walk &w)
+ZUB_WALK_INLINE size_t available(const Walk &w)
 {
     return static_cast<size_t>(w.end - w.in);
 }
 
-[[gnu::always_inline]] inline uint8_t *base_bytes(const Walk &w)
+ZUB_WALK_INLINE uint8_t *base_bytes(const Walk &w)
 {
     return static_cast<uint8_t *>(w.lv.cur.base);
 }
 
-[[gnu::always_inline]] inline void fail(Walk &w, int16_t error)
+ZUB_WALK_INLINE void fail(Walk &w, int16_t error)
 {
     w.error = error;
     w.state = ZUB_DIS_FAILED;
@@ -104,7 +112,7 @@ void *allocate_block(const zubAllocator_t *allocator, uint64_t bytes, bool zeroe
 
 // An integer that the chunk holds whole, stored as the byte steps leave it:
 // srcval one below its first byte, bytesOfMemberDone = totalBytesOfMember.
-[[gnu::always_inline]] inline void take_integer(Walk &w, uint8_t *member, uint32_t width)
+ZUB_WALK_INLINE void take_integer(Walk &w, uint8_t *member, uint32_t width)
 {
     switch (width) {
     case 1: *member = *w.in; break;
@@ -119,7 +127,7 @@ void *allocate_block(const zubAllocator_t *allocator, uint64_t bytes, bool zeroe
 
 // Integer or count: bytes arrive most significant first and are stored
 // from the member's last byte downwards.
-void read_integral(Walk &w)
+ZUB_WALK_INLINE void read_integral(Walk &w)
 {
     const uint32_t needed = w.total - w.done;
     const size_t avail = available(w);
@@ -197,7 +205,7 @@ void place_atoms(unsigned char *dst, uint32_t j, const uint8_t *in, uint32_t n, 
     }
 }
 
-void read_array(Walk &w)
+ZUB_WALK_INLINE void read_array(Walk &w)
 {
     const uint32_t needed = w.total - w.done;
     const size_t avail = available(w);
@@ -224,7 +232,7 @@ void read_array(Walk &w)
     }
 }
 
-void start_array(Walk &w)
+ZUB_WALK_INLINE void start_array(Walk &w)
 {
     const zubEndianInfoEntry_t *entry = w.lv.cur.entry;
     const uint32_t a = atom_size(entry);
@@ -264,7 +272,7 @@ void start_array(Walk &w)
     w.state = ZUB_DIS_READ_ARRAY;
 }
 
-void enter_elements(Walk &w)
+ZUB_WALK_INLINE void enter_elements(Walk &w)
 {
     const zubEndianInfoEntry_t *entry = w.lv.cur.entry;
     uint8_t *field = pointer_field(base_bytes(w), entry);
@@ -292,7 +300,7 @@ void enter_elements(Walk &w)
     w.state = ZUB_DIS_START_TABLE;
 }
 
-void check_count(Walk &w)
+ZUB_WALK_INLINE void check_count(Walk &w)
 {
     const zubEndianInfoEntry_t *entry = w.lv.cur.entry;
     w.lv.cur.count =
@@ -308,7 +316,7 @@ void check_count(Walk &w)
 }
 
 // The start of a table: the top level, a nested structure or an element.
-[[gnu::always_inline]] inline void start_table(Walk &w)
+ZUB_WALK_INLINE void start_table(Walk &w)
 {
     if (w.lv.cur.base == nullptr) {
         fail(w, ZUB_DES_ERR_NOMEM);
@@ -327,8 +335,8 @@ void check_count(Walk &w)
 // A counted array of atoms whose count and data the chunk holds whole and
 // whose count passes the limit: count, block and data in one step, the
 // record left as the states leave it. False (nothing done) otherwise.
-[[gnu::always_inline]] inline bool take_atoms(Walk &w, const zubEndianInfoEntry_t *e,
-                                              uint8_t *member, uint32_t width)
+ZUB_WALK_INLINE bool take_atoms(Walk &w, const zubEndianInfoEntry_t *e, uint8_t *member,
+                                uint32_t width)
 {
     const uint32_t a = atom_size(e);
     const size_t avail = available(w);
@@ -382,7 +390,7 @@ void check_count(Walk &w)
 // One entry of ZUB_DIS_HANDLE_ENTRY; true while the walk goes on in this
 // state. Members the chunk holds whole are taken at once; a member that
 // needs more bytes, or an array of structures, is set up for the states.
-[[gnu::always_inline]] inline bool take_entry(Walk &w)
+ZUB_WALK_INLINE bool take_entry(Walk &w)
 {
     const zubEndianInfoEntry_t *e = w.lv.cur.entry;
     if (entry_is_end(e)) {
@@ -458,7 +466,7 @@ void check_count(Walk &w)
 // ZUB_DIS_HANDLE_ENTRY: entry after entry. A count that the chunk holds
 // whole is read and checked at once (integers reach the states only when
 // cut).
-void handle_entries(Walk &w)
+ZUB_WALK_INLINE void handle_entries(Walk &w)
 {
     while (take_entry(w)) {
     }
@@ -468,7 +476,7 @@ void handle_entries(Walk &w)
     }
 }
 
-void step(Walk &w)
+ZUB_WALK_INLINE void step(Walk &w)
 {
     switch (w.state) {
     case ZUB_DIS_START_TABLE: start_table(w); return;
