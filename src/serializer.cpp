@@ -278,7 +278,7 @@ ZUB_WALK_INLINE void enter_elements(Walk &w)
     w.state = ZUB_SIS_HANDLE_ENTRY;
 }
 
-ZUB_WALK_SLOW void start_array(Walk &w)
+ZUB_WALK_INLINE void start_array(Walk &w)
 {
     const zubEndianInfoEntry_t *e = w.lv.cur.entry;
     w.done = 0;
@@ -309,7 +309,7 @@ ZUB_WALK_INLINE void integral_overrun(Walk &w)
     w.error = ZUB_DES_ERR_XRUN;
 }
 
-ZUB_WALK_SLOW void write_array(Walk &w)
+ZUB_WALK_INLINE void write_array(Walk &w)
 {
     const uint32_t n = w.total - w.done;
     if (n <= w.space) {
@@ -325,7 +325,7 @@ ZUB_WALK_SLOW void write_array(Walk &w)
     }
 }
 
-ZUB_WALK_SLOW void writing_integral(Walk &w)
+ZUB_WALK_INLINE void writing_integral(Walk &w)
 {
     if (w.space == 0 || !move_integral(w)) {
         // No space, or none left after the part that fitted.
@@ -480,10 +480,10 @@ ZUB_WALK_INLINE bool put_fixed(Run &r, const zubEndianInfoEntry_t *e, uint8_t *m
     return true;
 }
 
-// The entry the whole-member steps could not take, through the states:
-// its member is set up, and moved on as far as the space allows.
-ZUB_WALK_SLOW void set_up_member(Walk &w, const zubEndianInfoEntry_t *e, unsigned kind,
-                                 uint8_t *member)
+// The entry the whole-member steps could not take: its member is set up
+// for the states, which move it on as far as the space allows.
+ZUB_WALK_INLINE void set_up_member(Walk &w, const zubEndianInfoEntry_t *e, unsigned kind,
+                                   uint8_t *member)
 {
     w.done = 0;
     w.srcval = member;
@@ -531,9 +531,6 @@ ZUB_WALK_SLOW void set_up_member(Walk &w, const zubEndianInfoEntry_t *e, unsigne
             w.nextState = argument_is_table(e) ? ZUB_SIS_ENTER_ELEMENTS : ZUB_SIS_START_ARRAY;
         }
         w.state = ZUB_SIS_WRITING_INTEGRAL;
-        if (w.space != 0) {
-            writing_integral(w);
-        }
         return;
     }
     case ZUB_DESER_TYPE_FIXED:
@@ -545,7 +542,6 @@ ZUB_WALK_SLOW void set_up_member(Walk &w, const zubEndianInfoEntry_t *e, unsigne
         }
         w.total = atom_size(e) * entry_high12(e);
         w.state = ZUB_SIS_WRITE_ARRAY;
-        write_array(w);
         return;
     case ZUB_DESER_TYPE_MODIFIER: w.lv.cur.entry += 1; return;
     default: invalid_entry(w, kind); return;
