@@ -17,8 +17,7 @@
 // data with word swaps (one copy for one-byte atoms), and nested
 // structures and elements are entered and left on the spot. Each leaves
 // the record exactly as the states' single steps would. A member that does
-// not fit, or needs a message, is set up for the states, whose steps run
-// out of line:
+// not fit, or needs a message, is set up for the states:
 //  - move_integral: a scalar or a count, most significant byte first; srcval
 //    starts at the member's last byte and walks down one byte per byte.
 //  - move_atoms: atom data; byte j of the member (j counted over all calls)
@@ -42,10 +41,10 @@ using namespace zub::detail;
 // The walkers' level 2 sites carry 3 in their second word.
 #define ZUB_SER_DIAG(...) ZUB_DIAG(2, 3000, 3u, __VA_ARGS__)
 
-// The whole-member steps are inlined into the entry loop, whose per-member
-// fields stay in registers; the steps of members cut by the buffer's end
-// are out of line. At -Os the compiler weighs each inlining itself: the
-// footprint build keeps one copy of each step.
+// The steps are inlined into the one state loop, and the entry loop's
+// per-member fields stay in registers; only the swap loops of wide atoms
+// are shared out of line. At -Os the compiler weighs each inlining itself:
+// the footprint build keeps one copy of each step.
 #if defined(__OPTIMIZE_SIZE__)
 #define ZUB_WALK_INLINE inline
 #else
