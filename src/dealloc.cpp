@@ -62,8 +62,8 @@ static_assert(sizeof(ReleaseLevel) == sizeof(zubDeserTableState_t));
 
 // Reads `width` bytes at `offset` in the structure of `level`; bytes that
 // fall into its first four come from the copy taken when the level began.
-[[gnu::always_inline]] inline void read_field(const ReleaseLevel &level, ptrdiff_t offset,
-                                              size_t width, void *out)
+ZUB_WALK_INLINE void read_field(const ReleaseLevel &level, ptrdiff_t offset, size_t width,
+                                void *out)
 {
     auto *bytes = static_cast<unsigned char *>(out);
     std::memcpy(bytes, level.base + offset, width);
@@ -78,16 +78,14 @@ static_assert(sizeof(ReleaseLevel) == sizeof(zubDeserTableState_t));
     }
 }
 
-[[gnu::always_inline]] inline uint8_t *read_pointer(const ReleaseLevel &level,
-                                                    const zubEndianInfoEntry_t *entry)
+ZUB_WALK_INLINE uint8_t *read_pointer(const ReleaseLevel &level, const zubEndianInfoEntry_t *entry)
 {
     void *pointer;
     read_field(level, pointer_field_offset(entry), sizeof pointer, &pointer);
     return static_cast<uint8_t *>(pointer);
 }
 
-[[gnu::always_inline]] inline uint32_t read_count(const ReleaseLevel &level,
-                                                  const zubEndianInfoEntry_t *entry)
+ZUB_WALK_INLINE uint32_t read_count(const ReleaseLevel &level, const zubEndianInfoEntry_t *entry)
 {
     unsigned char field[4];
     const uint32_t width = count_width(entry_kind(entry));
@@ -96,14 +94,14 @@ static_assert(sizeof(ReleaseLevel) == sizeof(zubDeserTableState_t));
 }
 
 // Keeps the first four bytes of a structure that is about to be walked.
-[[gnu::always_inline]] inline void keep_first_bytes(ReleaseLevel &level)
+ZUB_WALK_INLINE void keep_first_bytes(ReleaseLevel &level)
 {
     if (level.base != nullptr && level.table->size >= kMarkerBytes) {
         std::memcpy(level.firstBytes, level.base, kMarkerBytes);
     }
 }
 
-[[gnu::always_inline]] inline void write_marker(uint8_t *base, uint32_t index)
+ZUB_WALK_INLINE void write_marker(uint8_t *base, uint32_t index)
 {
     const uint32_t marker = kFreedAtomsMarker + index;
     for (size_t i = 0; i < kMarkerBytes; ++i) {

@@ -52,14 +52,6 @@ namespace {
 
 using namespace zub::detail;
 
-// The steps are inlined into the one loop, so that the walk never escapes
-// and stays in registers; at -Os the compiler weighs that itself.
-#if defined(__OPTIMIZE_SIZE__)
-#define ZUB_WALK_INLINE inline
-#else
-#define ZUB_WALK_INLINE [[gnu::always_inline]] inline
-#endif
-
 constexpr uint64_t kAtomArrayLimit = ZUB_DESER_MAX_MEMBER_BYTES; // 2 MiB per counted member
 // An atom array above the limit fails the walk with this result.
 constexpr int16_t kTooLongResult = ZUB_EFAIL;

@@ -41,15 +41,9 @@ using namespace zub::detail;
 // The walkers' level 2 sites carry 3 in their second word.
 #define ZUB_SER_DIAG(...) ZUB_DIAG(2, 3000, 3u, __VA_ARGS__)
 
-// The steps are inlined into the one state loop, and the entry loop's
-// per-member fields stay in registers; only the swap loops of wide atoms
-// are shared out of line. At -Os the compiler weighs each inlining itself:
-// the footprint build keeps one copy of each step.
-#if defined(__OPTIMIZE_SIZE__)
-#define ZUB_WALK_INLINE inline
-#else
-#define ZUB_WALK_INLINE [[gnu::always_inline]] inline
-#endif
+// The steps are inlined into the one state loop (ZUB_WALK_INLINE), and the
+// entry loop's per-member fields stay in registers; only the swap loops of
+// wide atoms are shared out of line.
 #define ZUB_WALK_SLOW [[gnu::noinline]]
 
 // What a 32-bit count of 0xFFFFFFFF (the null data pointer mark) is sent as.

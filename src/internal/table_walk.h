@@ -29,12 +29,13 @@
 #include "internal/bytes.h"
 #include "zub/serialization.h"
 
-// The moves are inlined into each walker's loop, so that its level stays
-// in registers; at -Os the compiler weighs that itself.
+// The moves, and each walker's steps, are inlined into the walker's one
+// loop, so that its walk never escapes the call and stays in registers; at
+// -Os the compiler weighs each inlining itself.
 #if defined(__OPTIMIZE_SIZE__)
-#define ZUB_TABLE_WALK_INLINE inline
+#define ZUB_WALK_INLINE inline
 #else
-#define ZUB_TABLE_WALK_INLINE [[gnu::always_inline]] inline
+#define ZUB_WALK_INLINE [[gnu::always_inline]] inline
 #endif
 
 namespace zub::detail {
@@ -177,7 +178,7 @@ template <typename Level> inline constexpr bool kHasCount = requires(Level l)
 // current level's count: 0 for a nested structure, the element count for
 // an array of structures.
 template <typename Level>
-ZUB_TABLE_WALK_INLINE bool enter(Levels<Level> &w, const zubEndianTable_t *table, void *base)
+ZUB_WALK_INLINE bool enter(Levels<Level> &w, const zubEndianTable_t *table, void *base)
 {
     if (w.depth >= w.capacity) {
         return false;
@@ -202,7 +203,7 @@ enum class TableEnd {
 // The address of element `index` of the array that the saved level
 // `parent` walks: its data pointer, read again from its structure, plus
 // index strides.
-template <typename Level> ZUB_TABLE_WALK_INLINE uint8_t *
+template <typename Level> ZUB_WALK_INLINE uint8_t *
 element_address(const Level &parent, uint32_t index, const zubEndianTable_t *table)
 {
     return load_data_pointer(parent.base, parent.entry) + static_cast<size_t>(index) * table->size;
@@ -213,8 +214,7 @@ element_address(const Level &parent, uint32_t index, const zubEndianTable_t *tab
 // `arrayDone(parent)` is called after the last element, before the
 // enclosing level comes back.
 template <typename Level, typename Element, typename ArrayDone>
-ZUB_TABLE_WALK_INLINE TableEnd end_of_table(Levels<Level> &w, Element &&element,
-                                            ArrayDone &&arrayDone)
+ZUB_WALK_INLINE TableEnd end_of_table(Levels<Level> &w, Element &&element, ArrayDone &&arrayDone)
 {
     if (w.depth <= 1) {
         return TableEnd::Walk;
@@ -238,7 +238,7 @@ ZUB_TABLE_WALK_INLINE TableEnd end_of_table(Levels<Level> &w, Element &&element,
 }
 
 // The end of a table for walkers that do nothing when an array ends.
-template <typename Level> ZUB_TABLE_WALK_INLINE TableEnd end_of_table(Levels<Level> &w)
+template <typename Level> ZUB_WALK_INLINE TableEnd end_of_table(Levels<Level> &w)
 {
     const auto nothing = [](const Level &) {};
     if constexpr (kHasCount<Level>) {
