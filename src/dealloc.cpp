@@ -144,7 +144,7 @@ int32_t release(Levels<ReleaseLevel> w)
             }
             continue;
         }
-        const unsigned kind = entry_kind(e);
+        const unsigned kind = entry_head(e).kind();
         if (kind == ZUB_DESER_TYPE_TABLE && argument_is_table(e)) {
             // The nested structure may begin inside the enclosing one's
             // first four bytes: take its copy through the enclosing level's.

@@ -396,8 +396,9 @@ ZUB_WALK_INLINE bool take_entry(Walk &w)
         }
         return w.state == ZUB_DIS_HANDLE_ENTRY;
     }
-    const uint32_t kind = entry_kind(e);
-    uint8_t *member = base_bytes(w) + e->memberOffset;
+    const EntryHead head = entry_head(e);
+    const uint32_t kind = head.kind();
+    uint8_t *member = base_bytes(w) + head.member_offset();
     if (is_integer_kind(kind)) {
         w.nextState = ZUB_DIS_ADVANCE_ENTRY;
         if (available(w) >= kind) {

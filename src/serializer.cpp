@@ -570,10 +570,11 @@ ZUB_WALK_INLINE void handle_entries(Walk &w)
             r.count = w.lv.cur.count;
             continue;
         }
-        uint8_t *member = r.base + e->memberOffset;
+        const EntryHead head = entry_head(e);
+        uint8_t *member = r.base + head.member_offset();
         // Compares, commonest kinds first, rather than a jump table: each
         // is one predictable branch.
-        const unsigned kind = entry_kind(e);
+        const unsigned kind = head.kind();
         bool whole = false;
         if (kind == ZUB_DESER_TYPE_U32) {
             if ((whole = r.space >= 4)) {

@@ -23,6 +23,7 @@
 // read.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -51,6 +52,24 @@ constexpr ptrdiff_t kPointerBias = 1024;
 constexpr uint16_t kNoCountField = 0xFFFFu;
 // A limit for the next count that every count passes.
 constexpr uint32_t kNoLimit = ZUB_DESER_NO_MULTIPLICITY;
+
+// An entry's first four bytes, memberOffset and the packed unit, read in
+// one load: the walkers' loops decode the kind and the member from it.
+struct EntryHead {
+    uint32_t word; // memberOffset | packed << 16
+
+    uint32_t member_offset() const { return word & 0xFFFFu; }
+    unsigned kind() const { return (word >> 16) & 0xFu; }
+};
+
+inline EntryHead entry_head(const zubEndianInfoEntry_t *e)
+{
+    if constexpr (std::endian::native == std::endian::little) {
+        return {load<uint32_t>(e)};
+    } else {
+        return {e->memberOffset | static_cast<uint32_t>(e->packed) << 16};
+    }
+}
 
 inline unsigned entry_kind(const zubEndianInfoEntry_t *e)
 {
