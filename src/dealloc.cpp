@@ -13,8 +13,8 @@
 // That marker lands on whatever member lies in those four bytes. A count
 // or data pointer there that a later entry still needs would be read back
 // as the marker, so each level keeps a copy of its structure's first four
-// bytes, taken when the level starts, in the `multiplicity` word of its
-// table state (the release has no use for a limit); fields are read
+// bytes, taken when the level starts, in its own stack record (the release
+// keeps levels of its own shape in its stack block); fields are read
 // through that copy where they overlap those bytes. For every table whose
 // fields lie outside the first four bytes, or are read before the first
 // marker, this reads exactly what is in memory.
@@ -22,9 +22,9 @@
 // Choices where the release is left open:
 //  - maxDepth above 65534 is capped at the 65535 records that the 16-bit
 //    capacity can count (the size is computed after the cap).
-//  - Entries the deserializer refuses (a counted member without a count
-//    field, a nested structure whose argument is not a table) are passed
-//    over: nothing of theirs was allocated.
+//  - Entries the deserializer refuses (a string without a count field, a
+//    nested structure whose argument is not a table) are passed over:
+//    nothing of theirs was allocated.
 //  - Blocks from a caller's allocator record are freed with free() like
 //    any other; the bounded allocator's blocks are plain calloc blocks, and
 //    it can free a failed walk's blocks from its log instead.
@@ -34,7 +34,7 @@
 #include "zub/serialization.h"
 
 #include "internal/bytes.h"
-#include "internal/deser_walk.h"
+#include "internal/table_walk.h"
 
 namespace {
 
@@ -47,34 +47,45 @@ constexpr uint32_t kFreedAtomsMarker = 0x57575700u;
 constexpr int32_t kNoStack = 2;
 constexpr size_t kMarkerBytes = 4;
 
+// One level of the release: a table state whose fifth word keeps the
+// structure's first four bytes (the release has no limit to keep). The
+// stack block holds as many of them as it would hold table states.
+struct ReleaseLevel {
+    const zubEndianTable_t *table;
+    const zubEndianInfoEntry_t *entry;
+    uint32_t count;
+    uint32_t index;
+    uint8_t firstBytes[kMarkerBytes];
+    uint8_t *base;
+};
+static_assert(sizeof(ReleaseLevel) == sizeof(zubDeserTableState_t));
+
 // Reads `width` bytes at `offset` in the structure of `level`; bytes that
 // fall into its first four come from the copy taken when the level began.
-void read_field(const zubDeserTableState_t &level, ptrdiff_t offset, size_t width, void *out)
+ZUB_WALK_INLINE void read_field(const ReleaseLevel &level, ptrdiff_t offset, size_t width,
+                                void *out)
 {
-    const auto *base = static_cast<const unsigned char *>(level.base);
     auto *bytes = static_cast<unsigned char *>(out);
-    std::memcpy(bytes, base + offset, width);
+    std::memcpy(bytes, level.base + offset, width);
     if (level.table->size < kMarkerBytes || offset >= static_cast<ptrdiff_t>(kMarkerBytes)) {
         return;
     }
-    unsigned char copy[kMarkerBytes];
-    std::memcpy(copy, &level.multiplicity, sizeof copy);
     for (ptrdiff_t k = 0; k < static_cast<ptrdiff_t>(width); ++k) {
         const ptrdiff_t at = offset + k;
         if (at >= 0 && at < static_cast<ptrdiff_t>(kMarkerBytes)) {
-            bytes[k] = copy[at];
+            bytes[k] = level.firstBytes[at];
         }
     }
 }
 
-void *read_pointer(const zubDeserTableState_t &level, const zubEndianInfoEntry_t *entry)
+ZUB_WALK_INLINE uint8_t *read_pointer(const ReleaseLevel &level, const zubEndianInfoEntry_t *entry)
 {
     void *pointer;
     read_field(level, pointer_field_offset(entry), sizeof pointer, &pointer);
-    return pointer;
+    return static_cast<uint8_t *>(pointer);
 }
 
-uint32_t read_count(const zubDeserTableState_t &level, const zubEndianInfoEntry_t *entry)
+ZUB_WALK_INLINE uint32_t read_count(const ReleaseLevel &level, const zubEndianInfoEntry_t *entry)
 {
     unsigned char field[4];
     const uint32_t width = count_width(entry_kind(entry));
@@ -83,152 +94,92 @@ uint32_t read_count(const zubDeserTableState_t &level, const zubEndianInfoEntry_
 }
 
 // Keeps the first four bytes of a structure that is about to be walked.
-void keep_first_bytes(zubDeserTableState_t &level)
+ZUB_WALK_INLINE void keep_first_bytes(ReleaseLevel &level)
 {
     if (level.base != nullptr && level.table->size >= kMarkerBytes) {
-        std::memcpy(&level.multiplicity, level.base, kMarkerBytes);
+        std::memcpy(level.firstBytes, level.base, kMarkerBytes);
     }
 }
 
-void write_marker(void *base, uint32_t index)
+ZUB_WALK_INLINE void write_marker(uint8_t *base, uint32_t index)
 {
     const uint32_t marker = kFreedAtomsMarker + index;
-    auto *bytes = static_cast<unsigned char *>(base);
     for (size_t i = 0; i < kMarkerBytes; ++i) {
-        bytes[i] = static_cast<unsigned char>(marker >> (8 * i));
+        base[i] = static_cast<uint8_t>(marker >> (8 * i));
     }
 }
 
-// The walk: the current level in `cur` (its entry in `entry`), the
-// enclosing levels on the stack, depth first in entry order.
-class Release {
-public:
-    Release(zubDeserTableState_t *stack, uint16_t capacity) : stack_(stack), capacity_(capacity) {}
+// After the last element of an array of structures: the array goes, its
+// data pointer field is filled.
+void free_array(const ReleaseLevel &parent)
+{
+    uint8_t *array = read_pointer(parent, parent.entry);
+    std::memset(pointer_field(parent.base, parent.entry), kFreedArrayFill, sizeof(void *));
+    std::free(array);
+}
 
-    int32_t run(const zubEndianTable_t *table, void *record)
-    {
-        std::memset(&cur_, 0, sizeof cur_);
-        cur_.table = table;
-        cur_.base = record;
-        keep_first_bytes(cur_);
-        stack_[depth_++] = cur_;
-        for (;;) {
-            // Start of a table. A null structure (an array whose block
-            // never came, as a failed walk leaves it) ends the walk.
-            if (cur_.base == nullptr) {
+// Depth first in entry order, on the table walker's levels.
+int32_t release(Levels<ReleaseLevel> w)
+{
+    for (;;) {
+        // Start of a table. A null structure (an array whose block never
+        // came, as a failed walk leaves it) ends the walk.
+        if (w.cur.base == nullptr) {
+            return 0;
+        }
+        const zubEndianInfoEntry_t *e = w.cur.entry;
+        if (entry_is_end(e)) {
+            const TableEnd end = end_of_table(
+                w,
+                [&w](const ReleaseLevel &parent, uint32_t index) {
+                    return read_pointer(parent, parent.entry) +
+                           static_cast<size_t>(index) * w.cur.table->size;
+                },
+                free_array);
+            if (end == TableEnd::Walk) {
                 return 0;
             }
-            const zubEndianInfoEntry_t *entry = cur_.table->entries;
-            Next next;
-            while ((next = member(entry)) == Next::Entry) {
-                ++entry;
+            if (end == TableEnd::Element) {
+                keep_first_bytes(w.cur);
             }
-            if (next == Next::Done) {
-                return 0;
-            }
-            if (next == Next::Full) {
-                return ZUB_ESTACKFULL;
-            }
+            continue;
         }
-    }
-
-private:
-    enum class Next { Entry, Table, Done, Full };
-
-    bool push(const zubEndianInfoEntry_t *entry)
-    {
-        if (depth_ >= capacity_) {
-            return false;
-        }
-        cur_.entry = entry;
-        stack_[depth_++] = cur_;
-        return true;
-    }
-
-    // One entry of the current table; Next::Table when a new table starts
-    // (a nested structure, an element, or the level after an array ends
-    // goes on at its next entry through `entry`).
-    Next member(const zubEndianInfoEntry_t *&entry)
-    {
-        if (is_terminator(entry)) {
-            return end_of_table(entry);
-        }
-        const uint32_t kind = entry_kind(entry);
-        if (kind == ZUB_DESER_TYPE_TABLE && argument_is_table(entry)) {
-            cur_.count = 0;
-            if (!push(entry)) {
-                return Next::Full;
-            }
-            const zubDeserTableState_t &parent = stack_[depth_ - 1];
-            cur_.table = argument_table(entry);
-            cur_.base = static_cast<unsigned char *>(parent.base) + entry->memberOffset;
-            cur_.index = 0;
+        const unsigned kind = entry_head(e).kind();
+        if (kind == ZUB_DESER_TYPE_TABLE && argument_is_table(e)) {
             // The nested structure may begin inside the enclosing one's
             // first four bytes: take its copy through the enclosing level's.
-            if (cur_.table->size >= kMarkerBytes) {
-                read_field(parent, entry->memberOffset, kMarkerBytes, &cur_.multiplicity);
+            const ReleaseLevel &parent = w.cur;
+            uint8_t kept[kMarkerBytes];
+            const bool keep = argument_table(e)->size >= kMarkerBytes;
+            if (keep) {
+                read_field(parent, e->memberOffset, kMarkerBytes, kept);
             }
-            return Next::Table;
-        }
-        if (!is_counted_kind(kind) || has_no_count_field(entry)) {
-            // Integers, fixed arrays, modifiers, invalid kinds, and entries
-            // the deserializer refuses (nothing of theirs was allocated).
-            return Next::Entry;
-        }
-        if (!argument_is_table(entry)) {
-            std::free(read_pointer(cur_, entry));
-            write_marker(cur_.base, cur_.index);
-            return Next::Entry;
-        }
-        const uint32_t count = read_count(cur_, entry);
-        if (count == 0) {
-            return Next::Entry;
-        }
-        cur_.count = count;
-        if (!push(entry)) {
-            return Next::Full;
-        }
-        cur_.base = read_pointer(cur_, entry);
-        cur_.table = argument_table(entry);
-        cur_.count = 0;
-        cur_.index = 0;
-        keep_first_bytes(cur_);
-        return Next::Table;
-    }
-
-    // End of the current table: the walk, the next element of an array, or
-    // the end of a nested structure or of a whole array.
-    Next end_of_table(const zubEndianInfoEntry_t *&entry)
-    {
-        if (depth_ <= 1) {
-            return Next::Done;
-        }
-        zubDeserTableState_t &parent = stack_[depth_ - 1];
-        if (parent.count != 0) {
-            if (--parent.count != 0) {
-                cur_.index += 1;
-                auto *array = static_cast<unsigned char *>(read_pointer(parent, parent.entry));
-                cur_.base = array + static_cast<size_t>(cur_.index) * cur_.table->size;
-                keep_first_bytes(cur_);
-                return Next::Table;
+            w.cur.count = 0;
+            if (!enter(w, argument_table(e), w.cur.base + e->memberOffset)) {
+                return ZUB_ESTACKFULL;
             }
-            // All elements done: the array itself goes last.
-            void *array = read_pointer(parent, parent.entry);
-            std::memset(static_cast<unsigned char *>(parent.base) +
-                            pointer_field_offset(parent.entry),
-                        kFreedArrayFill, sizeof array);
-            std::free(array);
+            if (keep) {
+                std::memcpy(w.cur.firstBytes, kept, kMarkerBytes);
+            }
+            continue;
         }
-        cur_ = stack_[--depth_];
-        entry = cur_.entry;
-        return Next::Entry;
+        if (is_counted_kind(kind) && !lacks_count_field(e)) {
+            if (!argument_is_table(e)) {
+                std::free(read_pointer(w.cur, e));
+                write_marker(w.cur.base, w.cur.index);
+            } else if (const uint32_t count = read_count(w.cur, e); count != 0) {
+                w.cur.count = count;
+                if (!enter(w, argument_table(e), read_pointer(w.cur, e))) {
+                    return ZUB_ESTACKFULL;
+                }
+                keep_first_bytes(w.cur);
+                continue;
+            }
+        }
+        // Integers, fixed arrays, modifiers and invalid kinds hold nothing.
+        w.cur.entry += 1;
     }
-
-    zubDeserTableState_t *stack_;
-    uint16_t capacity_;
-    uint16_t depth_ = 0;
-    zubDeserTableState_t cur_{};
-};
+}
 
 } // namespace
 
@@ -244,13 +195,18 @@ extern "C" int32_t _zubDeserMemoryDealloc(const zubEndianTable_t *table, void *r
     if (records > kMostRecords) {
         records = kMostRecords;
     }
-    auto *stack = static_cast<zubDeserTableState_t *>(
-        std::malloc(static_cast<size_t>(records) * sizeof(zubDeserTableState_t)));
+    void *stack = std::malloc(static_cast<size_t>(records) * sizeof(zubDeserTableState_t));
     if (stack == nullptr) {
         return kNoStack;
     }
-    Release release(stack, static_cast<uint16_t>(records));
-    const int32_t result = release.run(table, record);
+    Levels<ReleaseLevel> w{
+        {}, static_cast<ReleaseLevel *>(stack), 0, static_cast<uint16_t>(records)};
+    w.cur.table = table;
+    w.cur.entry = table->entries;
+    w.cur.base = static_cast<uint8_t *>(record);
+    keep_first_bytes(w.cur);
+    w.stack[w.depth++] = w.cur;
+    const int32_t result = release(w);
     std::free(stack);
     return result;
 }

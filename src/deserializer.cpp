@@ -9,16 +9,18 @@
 // compiler must assume could alias the record) and writes them back once,
 // on the way out.
 //
-// Every state does what the byte-at-a-time reading does. Where the chunk
-// holds the rest of a member the same state takes it in one step (a
-// byte-swapped word load for an integer or count, word swaps for whole
-// atoms, one copy for bytes), and the record ends up exactly as the byte
-// steps would leave it: srcval below the integer's first byte,
-// bytesOfMemberDone equal to totalBytesOfMember. Runs of entries that the
-// chunk covers whole (integers, limits, arrays of atoms, the next element
-// of an array of structures) are taken in one pass without a round
-// through the state switch per step. Partial members go through the plain
-// byte loop. The tests compare both ways after every cut of a stream.
+// The entries are walked on the table walker (table_walk.h). Every state
+// does what the byte-at-a-time reading does. Where the chunk holds the
+// rest of a member the same state takes it in one step (a byte-swapped
+// word load for an integer or count, word swaps for whole atoms, one copy
+// for bytes), and the record ends up exactly as the byte steps would leave
+// it: srcval below the integer's first byte, bytesOfMemberDone equal to
+// totalBytesOfMember. In ZUB_DIS_HANDLE_ENTRY the members that the chunk
+// holds whole (integers, limits, arrays of atoms, nested structures, the
+// next element of an array of structures) are taken entry after entry
+// without a round through the state switch; a member cut by the end of the
+// chunk, or one that allocates an array of structures, goes on through
+// the states.
 //
 // Memory safety against a hostile stream: counts are multiplied in 64 bits
 // before anything is allocated, so an element count of 0xFFFFFFFF asks for
@@ -31,7 +33,7 @@
 //    backtrace and the assertion message: FAILED, errorCode and result -1,
 //    nothing allocated, none of its bytes read.
 //  - Entries the walk cannot read are invalid entries (the message, -14):
-//    a counted member without a count field (memberOffset 0xFFFF), a fixed
+//    a string without a count field (memberOffset 0xFFFF), a fixed
 //    array whose argument is a table, a nested structure whose argument is
 //    not one.
 //  - Arrays of structures from the default allocator come from calloc.
@@ -43,15 +45,14 @@
 
 #include "internal/alloc.h"
 #include "internal/bytes.h"
-#include "internal/deser_walk.h"
 #include "internal/diag.h"
+#include "internal/table_walk.h"
 
 namespace {
 
 using namespace zub::detail;
 
 constexpr uint64_t kAtomArrayLimit = ZUB_DESER_MAX_MEMBER_BYTES; // 2 MiB per counted member
-constexpr uint32_t kNoLimit = 0xFFFFFFFFu;
 // An atom array above the limit fails the walk with this result.
 constexpr int16_t kTooLongResult = ZUB_EFAIL;
 constexpr uint8_t kFreshFill = 0x75; // bytes of an atom block not yet received
@@ -59,80 +60,66 @@ constexpr uint8_t kFreshFill = 0x75; // bytes of an atom block not yet received
 // The fields of the traversal record that the walk changes, held in locals
 // for the length of one call.
 struct Walk {
-    zubDeserTableState_t cur; // table, entry, count, index, multiplicity, base
+    Levels<zubDeserTableState_t> lv; // table, entry, count, index, multiplicity, base; the stack
     uint32_t state;
     uint32_t nextState;
     uint32_t done;  // bytesOfMemberDone
     uint32_t total; // totalBytesOfMember
     uintptr_t srcval;
-    uint16_t depth;
     int16_t error;
-    zubDeserTableState_t *stack;
-    uint16_t capacity;
     const zubAllocator_t *allocator;
     const uint8_t *in;
     const uint8_t *end;
 };
 
-inline size_t available(const Walk &w)
+ZUB_WALK_INLINE size_t available(const Walk &w)
 {
     return static_cast<size_t>(w.end - w.in);
 }
 
-inline unsigned char *base_bytes(const Walk &w)
+ZUB_WALK_INLINE uint8_t *base_bytes(const Walk &w)
 {
-    return static_cast<unsigned char *>(w.cur.base);
+    return static_cast<uint8_t *>(w.lv.cur.base);
 }
 
-inline unsigned char *pointer_field(unsigned char *structure, const zubEndianInfoEntry_t *entry)
-{
-    return structure + pointer_field_offset(entry);
-}
-
-// 1, 2, 4 and 8 are the atom (and integer) widths.
-inline bool valid_atom(uint32_t a)
-{
-    return a == 1 || a == 2 || a == 4 || a == 8;
-}
-
-void fail(Walk &w, int16_t error)
+ZUB_WALK_INLINE void fail(Walk &w, int16_t error)
 {
     w.error = error;
     w.state = ZUB_DIS_FAILED;
 }
 
-bool push(Walk &w)
-{
-    if (w.depth >= w.capacity) {
-        fail(w, ZUB_ESTACKFULL);
-        return false;
-    }
-    w.stack[w.depth++] = w.cur;
-    return true;
-}
-
-void pop(Walk &w)
-{
-    w.cur = w.stack[--w.depth];
-}
-
-void *allocate_block(const Walk &w, uint64_t bytes, bool zeroed)
+void *allocate_block(const zubAllocator_t *allocator, uint64_t bytes, bool zeroed)
 {
     if (!fits_size_t(bytes)) {
         return nullptr;
     }
-    if (zeroed && is_default_allocator(w.allocator)) {
+    if (zeroed && is_default_allocator(allocator)) {
         // Arrays of structures from the default allocator come zero-filled,
         // so that a walk that stops half way leaves null data pointers in
         // the elements it never reached, and the release passes them over.
         return std::calloc(1, static_cast<size_t>(bytes));
     }
-    return allocate(w.allocator, bytes);
+    return allocate(allocator, bytes);
+}
+
+// An integer that the chunk holds whole, stored as the byte steps leave it:
+// srcval one below its first byte, bytesOfMemberDone = totalBytesOfMember.
+ZUB_WALK_INLINE void take_integer(Walk &w, uint8_t *member, uint32_t width)
+{
+    switch (width) {
+    case 1: *member = *w.in; break;
+    case 2: store<uint16_t>(member, load_be16(w.in)); break;
+    case 4: store<uint32_t>(member, load_be32(w.in)); break;
+    default: store<uint64_t>(member, load_be64(w.in)); break;
+    }
+    w.in += width;
+    w.done = w.total = width;
+    w.srcval = reinterpret_cast<uintptr_t>(member) - 1;
 }
 
 // Integer or count: bytes arrive most significant first and are stored
 // from the member's last byte downwards.
-void read_integral(Walk &w)
+ZUB_WALK_INLINE void read_integral(Walk &w)
 {
     const uint32_t needed = w.total - w.done;
     const size_t avail = available(w);
@@ -142,16 +129,7 @@ void read_integral(Walk &w)
     }
     if (w.done == 0 && avail >= needed && valid_atom(needed)) {
         // The whole integer: one swap, stored at its first byte.
-        auto *first = reinterpret_cast<unsigned char *>(w.srcval - (needed - 1));
-        switch (needed) {
-        case 1: *first = *w.in; break;
-        case 2: store<uint16_t>(first, load_be16(w.in)); break;
-        case 4: store<uint32_t>(first, load_be32(w.in)); break;
-        default: store<uint64_t>(first, load_be64(w.in)); break;
-        }
-        w.in += needed;
-        w.srcval -= needed;
-        w.done = needed;
+        take_integer(w, reinterpret_cast<uint8_t *>(w.srcval - (needed - 1)), needed);
     } else {
         const uint32_t n = avail < needed ? static_cast<uint32_t>(avail) : needed;
         for (uint32_t i = 0; i < n; ++i) {
@@ -219,7 +197,7 @@ void place_atoms(unsigned char *dst, uint32_t j, const uint8_t *in, uint32_t n, 
     }
 }
 
-void read_array(Walk &w)
+ZUB_WALK_INLINE void read_array(Walk &w)
 {
     const uint32_t needed = w.total - w.done;
     const size_t avail = available(w);
@@ -228,7 +206,7 @@ void read_array(Walk &w)
         return;
     }
     const uint32_t n = avail < needed ? static_cast<uint32_t>(avail) : needed;
-    const uint32_t a = atom_size(w.cur.entry);
+    const uint32_t a = atom_size(w.lv.cur.entry);
     auto *dst = reinterpret_cast<unsigned char *>(w.srcval);
     if (a == 1) {
         copy_bytes(dst + w.done, w.in, n);
@@ -242,15 +220,15 @@ void read_array(Walk &w)
     w.done += n;
     if (w.done == w.total) {
         w.state = ZUB_DIS_ADVANCE_ENTRY;
-        w.cur.multiplicity = kNoLimit;
+        w.lv.cur.multiplicity = kNoLimit;
     }
 }
 
-void start_array(Walk &w)
+ZUB_WALK_INLINE void start_array(Walk &w)
 {
-    const zubEndianInfoEntry_t *entry = w.cur.entry;
+    const zubEndianInfoEntry_t *entry = w.lv.cur.entry;
     const uint32_t a = atom_size(entry);
-    const uint64_t bytes = static_cast<uint64_t>(w.cur.count) * a;
+    const uint64_t bytes = static_cast<uint64_t>(w.lv.cur.count) * a;
     w.done = 0;
     // The record's field is 32 bits wide; a larger product is above the limit anyway.
     w.total = bytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(bytes);
@@ -270,7 +248,7 @@ void start_array(Walk &w)
         fail(w, kTooLongResult);
         return;
     }
-    auto *block = static_cast<unsigned char *>(allocate_block(w, bytes, false));
+    auto *block = static_cast<unsigned char *>(allocate_block(w.allocator, bytes, false));
     if (block == nullptr) {
         fail(w, ZUB_DES_ERR_NOMEM);
         return;
@@ -286,11 +264,11 @@ void start_array(Walk &w)
     w.state = ZUB_DIS_READ_ARRAY;
 }
 
-void enter_elements(Walk &w)
+ZUB_WALK_INLINE void enter_elements(Walk &w)
 {
-    const zubEndianInfoEntry_t *entry = w.cur.entry;
-    unsigned char *field = pointer_field(base_bytes(w), entry);
-    if (w.cur.count == 0) {
+    const zubEndianInfoEntry_t *entry = w.lv.cur.entry;
+    uint8_t *field = pointer_field(base_bytes(w), entry);
+    if (w.lv.cur.count == 0) {
         store_ptr(field, nullptr);
         w.state = ZUB_DIS_ADVANCE_ENTRY;
         return;
@@ -298,300 +276,207 @@ void enter_elements(Walk &w)
     const zubEndianTable_t *element = argument_table(entry);
     uint64_t bytes = 0;
     void *block = nullptr;
-    if (checked_size(w.cur.count, element->size, &bytes)) {
-        block = allocate_block(w, bytes, true);
+    if (checked_size(w.lv.cur.count, element->size, &bytes)) {
+        block = allocate_block(w.allocator, bytes, true);
     }
     if (block == nullptr) {
         fail(w, ZUB_DES_ERR_NOMEM);
         return;
     }
     store_ptr(field, block);
-    if (!push(w)) {
+    // The saved level keeps the element count.
+    if (!enter(w.lv, element, block)) {
+        fail(w, ZUB_ESTACKFULL);
         return;
     }
-    w.cur.table = element;
-    w.cur.base = block;
-    w.cur.count = 0;
-    w.cur.index = 0;
     w.state = ZUB_DIS_START_TABLE;
 }
 
-void check_count(Walk &w)
+ZUB_WALK_INLINE void check_count(Walk &w)
 {
-    const zubEndianInfoEntry_t *entry = w.cur.entry;
-    w.cur.count = load_count(base_bytes(w) + entry->memberOffset, count_width(entry_kind(entry)));
-    if (w.cur.count > w.cur.multiplicity) {
+    const zubEndianInfoEntry_t *entry = w.lv.cur.entry;
+    w.lv.cur.count =
+        load_count(base_bytes(w) + entry->memberOffset, count_width(entry_kind(entry)));
+    if (w.lv.cur.count > w.lv.cur.multiplicity) {
         ZUB_DIAG(2, 3000, 3, "Incoming data exceeded multiplicity (%d>%d).\n",
-                 static_cast<int>(w.cur.count), static_cast<int>(w.cur.multiplicity));
+                 static_cast<int>(w.lv.cur.count), static_cast<int>(w.lv.cur.multiplicity));
         fail(w, ZUB_DES_ERR_MULTIPLICITY);
         return;
     }
-    w.cur.multiplicity = kNoLimit;
+    w.lv.cur.multiplicity = kNoLimit;
     w.state = w.nextState;
 }
 
-// End of the current table: the walk, a kind 3 member, or one element of
-// an array of structures is complete.
-void end_of_table(Walk &w)
+// The start of a table: the top level, a nested structure or an element.
+ZUB_WALK_INLINE void start_table(Walk &w)
 {
-    if (w.depth <= 1) {
-        w.state = ZUB_DIS_DONE;
-        w.error = ZUB_DES_ERR_XRUN;
+    if (w.lv.cur.base == nullptr) {
+        fail(w, ZUB_DES_ERR_NOMEM);
         return;
     }
-    zubDeserTableState_t &parent = w.stack[w.depth - 1];
-    if (parent.count == 0 || --parent.count == 0) {
-        pop(w);
-        w.state = ZUB_DIS_ADVANCE_ENTRY;
-        return;
-    }
-    // The next element: its address is taken again from the enclosing
-    // structure's data pointer.
-    w.cur.index += 1;
-    auto *array = static_cast<unsigned char *>(
-        load_ptr(pointer_field(static_cast<unsigned char *>(parent.base), parent.entry)));
-    w.cur.base = array + static_cast<size_t>(w.cur.index) * w.cur.table->size;
-    w.state = ZUB_DIS_START_TABLE;
+    w.lv.cur.entry = w.lv.cur.table->entries;
+    w.lv.cur.multiplicity = kNoLimit;
+    w.state = ZUB_DIS_HANDLE_ENTRY;
 }
 
-// When the chunk holds the whole integer or count, it is taken at once and
-// the walk goes on to what follows it (the next entry, or the count check)
-// without another round through the state switch.
-void take_whole_integer(Walk &w)
+[[gnu::cold, gnu::noinline]] void report_invalid_entry(uint32_t kind)
 {
-    if (available(w) < w.total) {
-        return;
+    ZUB_DIAG(2, 3000, 3, "Invalid endian table entry %d.\n", static_cast<int>(kind));
+}
+
+// A counted array of atoms whose count and data the chunk holds whole and
+// whose count passes the limit: count, block and data in one step, the
+// record left as the states leave it. False (nothing done) otherwise.
+ZUB_WALK_INLINE bool take_atoms(Walk &w, const zubEndianInfoEntry_t *e, uint8_t *member,
+                                uint32_t width)
+{
+    const uint32_t a = atom_size(e);
+    const size_t avail = available(w);
+    if (avail < width || !valid_atom(a)) {
+        return false;
     }
-    read_integral(w);
-    if (w.state == ZUB_DIS_ADVANCE_ENTRY) {
-        w.cur.entry += 1;
-        w.state = ZUB_DIS_HANDLE_ENTRY;
-    } else {
+    uint32_t count;
+    switch (width) {
+    case 1: count = *w.in; break;
+    case 2: count = load_be16(w.in); break;
+    default: count = load_be32(w.in); break;
+    }
+    const uint64_t bytes = static_cast<uint64_t>(count) * a;
+    if (count > w.lv.cur.multiplicity || bytes > kAtomArrayLimit || avail - width < bytes) {
+        return false;
+    }
+    switch (width) {
+    case 1: *member = static_cast<uint8_t>(count); break;
+    case 2: store<uint16_t>(member, static_cast<uint16_t>(count)); break;
+    default: store<uint32_t>(member, count); break;
+    }
+    w.in += width;
+    w.lv.cur.count = count;
+    w.lv.cur.multiplicity = kNoLimit;
+    w.nextState = ZUB_DIS_START_ARRAY;
+    void *block = nullptr;
+    if (bytes != 0) {
+        block = allocate_block(w.allocator, bytes, false);
+        if (block == nullptr) {
+            // As the states leave it: count stored, its data not begun.
+            w.done = 0;
+            w.total = static_cast<uint32_t>(bytes);
+            w.srcval = reinterpret_cast<uintptr_t>(member) - 1;
+            fail(w, ZUB_DES_ERR_NOMEM);
+            return true;
+        }
+        if (a == 1) {
+            copy_bytes(static_cast<uint8_t *>(block), w.in, static_cast<size_t>(bytes));
+        } else {
+            place_atoms(static_cast<uint8_t *>(block), 0, w.in, static_cast<uint32_t>(bytes), a);
+        }
+    }
+    w.in += bytes;
+    store_ptr(pointer_field(base_bytes(w), e), block);
+    w.done = w.total = static_cast<uint32_t>(bytes);
+    w.srcval = reinterpret_cast<uintptr_t>(block);
+    w.lv.cur.entry += 1;
+    return true;
+}
+
+// One entry of ZUB_DIS_HANDLE_ENTRY; true while the walk goes on in this
+// state. Members the chunk holds whole are taken at once; a member that
+// needs more bytes, or an array of structures, is set up for the states.
+ZUB_WALK_INLINE bool take_entry(Walk &w)
+{
+    const zubEndianInfoEntry_t *e = w.lv.cur.entry;
+    if (entry_is_end(e)) {
+        switch (end_of_table(w.lv)) {
+        case TableEnd::Walk:
+            w.state = ZUB_DIS_DONE;
+            w.error = ZUB_DES_ERR_XRUN;
+            return false;
+        case TableEnd::Element: start_table(w); break;
+        case TableEnd::Parent: break;
+        }
+        return w.state == ZUB_DIS_HANDLE_ENTRY;
+    }
+    const EntryHead head = entry_head(e);
+    const uint32_t kind = head.kind();
+    uint8_t *member = base_bytes(w) + head.member_offset();
+    if (is_integer_kind(kind)) {
+        w.nextState = ZUB_DIS_ADVANCE_ENTRY;
+        if (available(w) >= kind) {
+            take_integer(w, member, kind);
+            w.lv.cur.entry += 1;
+            return true;
+        }
+        w.done = 0;
+        w.total = kind;
+        w.srcval = reinterpret_cast<uintptr_t>(member) + kind - 1;
+        w.state = ZUB_DIS_READING_INTEGRAL;
+        return false;
+    }
+    if (kind == ZUB_DESER_TYPE_MODIFIER) {
+        if (entry_high12(e) == 0) {
+            w.lv.cur.multiplicity = entry_argument32(e);
+        }
+        w.done = 0;
+        w.srcval = reinterpret_cast<uintptr_t>(member);
+        w.lv.cur.entry += 1;
+        return true;
+    }
+    w.done = 0;
+    w.srcval = reinterpret_cast<uintptr_t>(member);
+    if (kind == ZUB_DESER_TYPE_TABLE && argument_is_table(e)) {
+        w.lv.cur.count = 0;
+        if (!enter(w.lv, argument_table(e), member)) {
+            fail(w, ZUB_ESTACKFULL);
+            return false;
+        }
+        w.lv.cur.multiplicity = kNoLimit;
+        return true;
+    }
+    if (is_counted_kind(kind) && !lacks_count_field(e)) {
+        const uint32_t width = count_width(kind);
+        if (!argument_is_table(e) && take_atoms(w, e, member, width)) {
+            return w.error == 0;
+        }
+        // The count through the states: read, checked, then the data.
+        w.total = width;
+        w.srcval += width - 1;
+        w.nextState = argument_is_table(e) ? ZUB_DIS_ENTER_ELEMENTS : ZUB_DIS_START_ARRAY;
+        w.state = ZUB_DIS_READING_INTEGRAL;
+        return false;
+    }
+    if (kind == ZUB_DESER_TYPE_FIXED && !argument_is_table(e)) {
+        // An element table cannot stand inline; only atoms can.
+        w.lv.cur.count = entry_high12(e);
+        w.total = w.lv.cur.count * atom_size(e);
+        w.state = ZUB_DIS_READ_ARRAY;
+        return false;
+    }
+    report_invalid_entry(kind);
+    fail(w, ZUB_EFAULT);
+    return false;
+}
+
+// ZUB_DIS_HANDLE_ENTRY: entry after entry. A count that the chunk holds
+// whole is read and checked at once (integers reach the states only when
+// cut).
+ZUB_WALK_INLINE void handle_entries(Walk &w)
+{
+    while (take_entry(w)) {
+    }
+    if (w.state == ZUB_DIS_READING_INTEGRAL && available(w) >= w.total) {
+        read_integral(w);
         check_count(w);
     }
 }
 
-void invalid_entry(Walk &w, uint32_t kind)
-{
-    ZUB_DIAG(2, 3000, 3, "Invalid endian table entry %d.\n", static_cast<int>(kind));
-    fail(w, ZUB_EFAULT);
-}
-
-// The run of entries that the chunk covers whole: integers, modifiers and
-// arrays of atoms, taken in one pass without going through the state
-// switch for every step. Each leaves the record exactly as the byte steps
-// would: for an integer srcval one below its first byte and
-// bytesOfMemberDone = totalBytesOfMember = its width; for an array of
-// atoms the count stored, its block filled, srcval at the block and the
-// limit cleared. Anything else (the table's end, nesting, a chunk that
-// ends inside the member, a count that needs a message or fails) is left
-// to the general states at the entry where the run stopped.
-void take_whole_entries(Walk &w)
-{
-    const zubEndianInfoEntry_t *entry = w.cur.entry;
-    unsigned char *base = base_bytes(w);
-    const uint8_t *in = w.in;
-    for (;;) {
-        if (is_terminator(entry)) {
-            // The next element of an array of structures starts here too.
-            if (w.depth <= 1) {
-                break;
-            }
-            zubDeserTableState_t &parent = w.stack[w.depth - 1];
-            if (parent.count <= 1) {
-                break;
-            }
-            parent.count -= 1;
-            w.cur.index += 1;
-            auto *array = static_cast<unsigned char *>(
-                load_ptr(pointer_field(static_cast<unsigned char *>(parent.base), parent.entry)));
-            base = array + static_cast<size_t>(w.cur.index) * w.cur.table->size;
-            w.cur.base = base;
-            if (base == nullptr) {
-                w.state = ZUB_DIS_START_TABLE;
-                break;
-            }
-            w.cur.multiplicity = kNoLimit;
-            entry = w.cur.table->entries;
-            continue;
-        }
-        const uint32_t kind = entry_kind(entry);
-        unsigned char *member = base + entry->memberOffset;
-        const auto avail = static_cast<size_t>(w.end - in);
-        if (kind == ZUB_DESER_TYPE_U8 || kind == ZUB_DESER_TYPE_U16 || kind == ZUB_DESER_TYPE_U32 ||
-            kind == ZUB_DESER_TYPE_U64) {
-            if (avail < kind) {
-                break;
-            }
-            switch (kind) {
-            case 1: *member = *in; break;
-            case 2: store<uint16_t>(member, load_be16(in)); break;
-            case 4: store<uint32_t>(member, load_be32(in)); break;
-            default: store<uint64_t>(member, load_be64(in)); break;
-            }
-            in += kind;
-            w.done = w.total = kind;
-            w.srcval = reinterpret_cast<uintptr_t>(member) - 1;
-            w.nextState = ZUB_DIS_ADVANCE_ENTRY;
-            ++entry;
-            continue;
-        }
-        if (kind == ZUB_DESER_TYPE_MODIFIER) {
-            if (entry_high12(entry) == 0) {
-                w.cur.multiplicity = entry_argument32(entry);
-            }
-            w.done = 0;
-            w.srcval = reinterpret_cast<uintptr_t>(member);
-            ++entry;
-            continue;
-        }
-        if (!is_counted_kind(kind) || argument_is_table(entry) || has_no_count_field(entry)) {
-            break;
-        }
-        const uint32_t width = count_width(kind);
-        const uint32_t a = atom_size(entry);
-        if (avail < width || !valid_atom(a)) {
-            break;
-        }
-        uint32_t count;
-        switch (width) {
-        case 1: count = *in; break;
-        case 2: count = load_be16(in); break;
-        default: count = load_be32(in); break;
-        }
-        const uint64_t bytes = static_cast<uint64_t>(count) * a;
-        if (count > w.cur.multiplicity || bytes > kAtomArrayLimit || avail - width < bytes) {
-            break;
-        }
-        switch (width) {
-        case 1: *member = static_cast<uint8_t>(count); break;
-        case 2: store<uint16_t>(member, static_cast<uint16_t>(count)); break;
-        default: store<uint32_t>(member, count); break;
-        }
-        in += width;
-        w.cur.count = count;
-        w.cur.multiplicity = kNoLimit;
-        w.nextState = ZUB_DIS_START_ARRAY;
-        void *block = nullptr;
-        if (bytes != 0) {
-            block = allocate_block(w, bytes, false);
-            if (block == nullptr) {
-                // As the byte steps leave it: count stored, its data not begun.
-                w.done = 0;
-                w.total = static_cast<uint32_t>(bytes);
-                w.srcval = reinterpret_cast<uintptr_t>(member) - 1;
-                w.cur.entry = entry;
-                w.in = in;
-                fail(w, ZUB_DES_ERR_NOMEM);
-                return;
-            }
-            if (a == 1) {
-                copy_bytes(static_cast<unsigned char *>(block), in, static_cast<size_t>(bytes));
-            } else {
-                place_atoms(static_cast<unsigned char *>(block), 0, in,
-                            static_cast<uint32_t>(bytes), a);
-            }
-        }
-        in += bytes;
-        store_ptr(pointer_field(base, entry), block);
-        w.done = w.total = static_cast<uint32_t>(bytes);
-        w.srcval = reinterpret_cast<uintptr_t>(block);
-        ++entry;
-    }
-    w.cur.entry = entry;
-    w.in = in;
-}
-
-void handle_entry(Walk &w)
-{
-    const zubEndianInfoEntry_t *entry = w.cur.entry;
-    if (is_terminator(entry)) {
-        end_of_table(w);
-        return;
-    }
-    const uint32_t kind = entry_kind(entry);
-    w.done = 0;
-    w.srcval = reinterpret_cast<uintptr_t>(base_bytes(w) + entry->memberOffset);
-    switch (kind) {
-    case ZUB_DESER_TYPE_U8:
-    case ZUB_DESER_TYPE_U16:
-    case ZUB_DESER_TYPE_U32:
-    case ZUB_DESER_TYPE_U64:
-        w.total = kind;
-        w.srcval += kind - 1;
-        w.nextState = ZUB_DIS_ADVANCE_ENTRY;
-        w.state = ZUB_DIS_READING_INTEGRAL;
-        take_whole_integer(w);
-        return;
-    case ZUB_DESER_TYPE_TABLE:
-        if (!argument_is_table(entry)) {
-            invalid_entry(w, kind);
-            return;
-        }
-        w.cur.count = 0;
-        if (!push(w)) {
-            return;
-        }
-        w.cur.table = argument_table(entry);
-        w.cur.base = reinterpret_cast<void *>(w.srcval);
-        w.cur.index = 0;
-        w.state = ZUB_DIS_START_TABLE;
-        return;
-    case ZUB_DESER_TYPE_VAR8:
-    case ZUB_DESER_TYPE_VAR16:
-    case ZUB_DESER_TYPE_VAR32:
-    case ZUB_DESER_TYPE_STRING:
-        if (has_no_count_field(entry)) {
-            invalid_entry(w, kind);
-            return;
-        }
-        w.total = count_width(kind);
-        w.srcval += w.total - 1;
-        w.nextState = argument_is_table(entry) ? ZUB_DIS_ENTER_ELEMENTS : ZUB_DIS_START_ARRAY;
-        w.state = ZUB_DIS_READING_INTEGRAL;
-        take_whole_integer(w);
-        return;
-    case ZUB_DESER_TYPE_FIXED:
-        // An element table cannot stand inline; only atoms can.
-        if (argument_is_table(entry)) {
-            invalid_entry(w, kind);
-            return;
-        }
-        w.cur.count = entry_high12(entry);
-        w.total = w.cur.count * atom_size(entry);
-        w.state = ZUB_DIS_READ_ARRAY;
-        return;
-    case ZUB_DESER_TYPE_MODIFIER:
-        if (entry_high12(entry) == 0) {
-            w.cur.multiplicity = entry_argument32(entry);
-        }
-        w.state = ZUB_DIS_ADVANCE_ENTRY;
-        return;
-    default: invalid_entry(w, kind); return;
-    }
-}
-
-void step(Walk &w)
+ZUB_WALK_INLINE void step(Walk &w)
 {
     switch (w.state) {
-    case ZUB_DIS_START_TABLE:
-        if (w.cur.base == nullptr) {
-            fail(w, ZUB_DES_ERR_NOMEM);
-            return;
-        }
-        w.cur.entry = w.cur.table->entries;
-        w.cur.multiplicity = kNoLimit;
-        w.state = ZUB_DIS_HANDLE_ENTRY;
-        return;
+    case ZUB_DIS_START_TABLE: start_table(w); return;
     case ZUB_DIS_ENTER_ELEMENTS: enter_elements(w); return;
-    case ZUB_DIS_HANDLE_ENTRY:
-        take_whole_entries(w);
-        if (w.error == 0 && w.state == ZUB_DIS_HANDLE_ENTRY) {
-            handle_entry(w);
-        }
-        return;
+    case ZUB_DIS_HANDLE_ENTRY: handle_entries(w); return;
     case ZUB_DIS_ADVANCE_ENTRY:
-        w.cur.entry += 1;
+        w.lv.cur.entry += 1;
         w.state = ZUB_DIS_HANDLE_ENTRY;
         return;
     case ZUB_DIS_READING_INTEGRAL: read_integral(w); return;
@@ -611,16 +496,13 @@ int32_t deserialize(zubDeserState_t *s)
         return 0;
     }
     Walk w;
-    w.cur = s->current;
+    w.lv = {s->current, s->stack, s->stackDepth, s->stackCapacity};
     w.state = s->state;
     w.nextState = s->nextState;
     w.done = s->bytesOfMemberDone;
     w.total = s->totalBytesOfMember;
     w.srcval = reinterpret_cast<uintptr_t>(s->srcval);
-    w.depth = s->stackDepth;
     w.error = 0;
-    w.stack = s->stack;
-    w.capacity = s->stackCapacity;
     w.allocator = s->allocator;
     // A position past the end of the chunk leaves nothing to read.
     const uint32_t position =
@@ -634,13 +516,13 @@ int32_t deserialize(zubDeserState_t *s)
     }
 
     const auto consumed = static_cast<uint32_t>(w.in - start);
-    s->current = w.cur;
+    s->current = w.lv.cur;
     s->state = w.state;
     s->nextState = w.nextState;
     s->bytesOfMemberDone = w.done;
     s->totalBytesOfMember = w.total;
     s->srcval = reinterpret_cast<uint8_t *>(w.srcval);
-    s->stackDepth = w.depth;
+    s->stackDepth = w.lv.depth;
     s->errorCode = w.error;
     s->bufferPosition += consumed;
     s->totalBytes += consumed;

@@ -2,8 +2,6 @@
 // the field-name stub shared by the serialization family.
 #include "zub/serialization.h"
 
-#include "internal/serial_walk.h"
-
 extern "C" {
 
 // Every predefined blob, vector and string type is {u32 count; T *data}.
@@ -47,7 +45,11 @@ const zubEndianTable_t __zub_EndianTable_zubOsalTime_t =
 
 int32_t _zubDeserStatePushTable(zubDeserState_t *state)
 {
-    return zub::detail::push_table(state) ? 0 : ZUB_ENOMEM;
+    if (state->stackDepth >= state->stackCapacity) {
+        return ZUB_ENOMEM;
+    }
+    state->stack[state->stackDepth++] = state->current;
+    return 0;
 }
 
 int32_t _zubDeserStatePeekTable(zubDeserState_t *state)
@@ -61,7 +63,11 @@ int32_t _zubDeserStatePeekTable(zubDeserState_t *state)
 
 int32_t _zubDeserStatePopTable(zubDeserState_t *state)
 {
-    return zub::detail::pop_table(state) ? 0 : ZUB_EBADF;
+    if (state->stackDepth == 0) {
+        return ZUB_EBADF;
+    }
+    state->current = state->stack[--state->stackDepth];
+    return 0;
 }
 
 const char *_zubDeserGetFieldName(void)

@@ -4,46 +4,34 @@
 // Design. The whole progress of a walk lives in the caller's
 // zubDeserState_t: the current table state, the stack of enclosing levels,
 // the state number and, for the member being written, srcval,
-// bytesOfMemberDone and totalBytesOfMember. A call runs the state machine
-// until the buffer runs out, the walk ends or it fails. It works on a local
-// copy of the walk fields and stores them back on the way out, one by one
-// (load_record, store_record): the buffer is byte memory that may alias
-// anything, so writing through the caller's record would make the compiler
-// reload every field after every store.
+// bytesOfMemberDone and totalBytesOfMember. A call copies the fields it
+// changes into a local Walk, field by field, and stores them back once on
+// the way out: the buffer is byte memory that may alias anything, so
+// writing through the caller's record would make the compiler reload every
+// field after every store. The entries are walked on the table walker
+// (table_walk.h).
 //
-// In the state loop every byte leaves through one of two helpers, both of
-// which move exactly the part of the member that fits:
+// In ZUB_SIS_HANDLE_ENTRY one loop runs entry after entry while each member
+// fits the buffer whole, with the fields a member changes (Run) in
+// registers: a scalar leaves with one swapped store, a count and its atom
+// data with word swaps (one copy for one-byte atoms), and nested
+// structures and elements are entered and left on the spot. Each leaves
+// the record exactly as the states' single steps would. A member that does
+// not fit, or needs a message, is set up for the states:
 //  - move_integral: a scalar or a count, most significant byte first; srcval
 //    starts at the member's last byte and walks down one byte per byte.
 //  - move_atoms: atom data; byte j of the member (j counted over all calls)
 //    is the byte at srcval + (j XOR (atom size - 1)).
-// An integer whose rest fits leaves with one swapped store, one cut by the
-// end of the buffer byte by byte; atom data move as whole swapped atoms (or
-// one copy for one-byte atoms), with byte steps only for an atom cut at
-// either end of the piece. Either way srcval, bytesOfMemberDone and the
-// buffer end up exactly as single-byte steps would leave them, so a walk
-// through buffers of any size, down to one byte, writes the same stream.
-//
-// Most of a walk never meets the end of the buffer: members that fit whole
-// go through FastWalk, which runs entry after entry with the position and
-// the member fields in locals, decodes each entry once, writes scalars with
-// one swapped store and whole atom data with word swaps, and enters and
-// leaves nested tables without a trip round the state loop. It leaves the
-// record exactly as the loop's steps would, and hands any entry it cannot
-// finish silently (one that does not fit, needs a message or fails) to the
-// loop in ZUB_SIS_HANDLE_ENTRY. There a member that fits whole is still
-// carried through its count, data and on to the next entry in one step
-// (finish_member), and one cut by the end of the buffer stops exactly where
-// the loop has to report the lack of space.
+// Both move exactly the part of the member that fits, so a walk through
+// buffers of any size, down to one byte, writes the same stream.
 #include "zub/serialization.h"
 
-#include <bit>
 #include <cstddef>
 #include <cstring>
 
 #include "internal/bytes.h"
 #include "internal/diag.h"
-#include "internal/serial_walk.h"
+#include "internal/table_walk.h"
 #include "zub/osal.h"
 
 namespace {
@@ -53,81 +41,102 @@ using namespace zub::detail;
 // The walkers' level 2 sites carry 3 in their second word.
 #define ZUB_SER_DIAG(...) ZUB_DIAG(2, 3000, 3u, __VA_ARGS__)
 
-// The walk's helpers are inlined into the one loop, so that the local
-// record never escapes and stays in registers.
-#define ZUB_WALK_INLINE [[gnu::always_inline]] inline
+// The steps are inlined into the one state loop (ZUB_WALK_INLINE), and the
+// entry loop's per-member fields stay in registers; only the swap loops of
+// wide atoms are shared out of line.
+#define ZUB_WALK_SLOW [[gnu::noinline]]
 
 // What a 32-bit count of 0xFFFFFFFF (the null data pointer mark) is sent as.
 constexpr uint8_t kZeroCount[4] = {0, 0, 0, 0};
 
-// Where the next byte goes and how many still fit.
-struct Cursor {
-    uint8_t *out;
-    uint32_t space;
+// The fields of the record that a call changes, and the buffer cursor.
+struct Walk {
+    Levels<zubDeserTableState_t> lv;
+    uint32_t state;
+    uint32_t nextState;
+    uint32_t done;  // bytesOfMemberDone
+    uint32_t total; // totalBytesOfMember
+    uint8_t *srcval;
+    int16_t error;
+    uint8_t *out;   // where the next byte goes
+    uint32_t space; // bytes that still fit
 };
 
-ZUB_WALK_INLINE void fail(zubDeserState_t &s, int16_t code)
+ZUB_WALK_INLINE uint8_t *base_bytes(const Walk &w)
 {
-    s.state = ZUB_SIS_FAILED;
-    s.errorCode = code;
+    return static_cast<uint8_t *>(w.lv.cur.base);
 }
 
-// Cold: messages only, so that the local record never escapes.
+// Pointer moved down by n bytes in integer arithmetic: a cursor that walks
+// a member's bytes downwards ends one byte before the member, which may lie
+// before the start of the object.
+ZUB_WALK_INLINE uint8_t *byte_cursor_back(uint8_t *p, uint32_t n)
+{
+    return reinterpret_cast<uint8_t *>(reinterpret_cast<uintptr_t>(p) - n);
+}
+
+ZUB_WALK_INLINE void fail(Walk &w, int16_t code)
+{
+    w.state = ZUB_SIS_FAILED;
+    w.error = code;
+}
+
+// Cold: messages only.
 [[gnu::cold, gnu::noinline]] void report_invalid_entry(unsigned kind)
 {
     ZUB_SER_DIAG("Invalid endian table entry %d.\n", static_cast<int>(kind));
 }
 
-ZUB_WALK_INLINE void invalid_entry(zubDeserState_t &s, unsigned kind)
+[[gnu::cold, gnu::noinline]] void report_null_mark()
+{
+    ZUB_SER_DIAG(
+        "NULL pointers not supported except on strings. transmitting zero length instead.\n");
+}
+
+ZUB_WALK_INLINE void invalid_entry(Walk &w, unsigned kind)
 {
     report_invalid_entry(kind);
-    fail(s, ZUB_EFAULT);
+    fail(w, ZUB_EFAULT);
 }
 
-ZUB_WALK_INLINE void start_table(zubDeserState_t &s)
+ZUB_WALK_INLINE void advance_entry(Walk &w)
 {
-    s.current.entry = s.current.table->entries;
-    s.state = ZUB_SIS_HANDLE_ENTRY;
-}
-
-ZUB_WALK_INLINE void advance_entry(zubDeserState_t &s)
-{
-    s.current.entry += 1;
-    s.state = ZUB_SIS_HANDLE_ENTRY;
+    w.lv.cur.entry += 1;
+    w.state = ZUB_SIS_HANDLE_ENTRY;
 }
 
 // Moves what fits of the integer whose next byte is at srcval; true when
 // it is complete. The caller has checked that there is space.
-ZUB_WALK_INLINE bool move_integral(zubDeserState_t &s, Cursor &c)
+ZUB_WALK_INLINE bool move_integral(Walk &w)
 {
-    const uint32_t rest = s.totalBytesOfMember - s.bytesOfMemberDone;
-    if (rest <= c.space) {
+    const uint32_t rest = w.total - w.done;
+    if (rest <= w.space) {
         // The rest of the integer occupies srcval - rest + 1 .. srcval in
         // host order; one swapped load writes it most significant first.
-        const uint8_t *low = byte_cursor_back(s.srcval, rest - 1u);
+        const uint8_t *low = byte_cursor_back(w.srcval, rest - 1u);
         switch (rest) {
-        case 8: store<uint64_t>(c.out, bswap(load<uint64_t>(low))); break;
-        case 4: store<uint32_t>(c.out, bswap(load<uint32_t>(low))); break;
-        case 2: store<uint16_t>(c.out, bswap(load<uint16_t>(low))); break;
+        case 8: store<uint64_t>(w.out, bswap(load<uint64_t>(low))); break;
+        case 4: store<uint32_t>(w.out, bswap(load<uint32_t>(low))); break;
+        case 2: store<uint16_t>(w.out, bswap(load<uint16_t>(low))); break;
         default:
             for (uint32_t i = 0; i < rest; ++i) {
-                c.out[i] = low[rest - 1u - i];
+                w.out[i] = low[rest - 1u - i];
             }
             break;
         }
-        c.out += rest;
-        c.space -= rest;
-        s.srcval = byte_cursor_back(s.srcval, rest);
-        s.bytesOfMemberDone = s.totalBytesOfMember;
+        w.out += rest;
+        w.space -= rest;
+        w.srcval = byte_cursor_back(w.srcval, rest);
+        w.done = w.total;
         return true;
     }
-    for (uint32_t i = 0; i < c.space; ++i) {
-        c.out[i] = *s.srcval;
-        s.srcval = byte_cursor_back(s.srcval, 1);
+    for (uint32_t i = 0; i < w.space; ++i) {
+        w.out[i] = *w.srcval;
+        w.srcval = byte_cursor_back(w.srcval, 1);
     }
-    s.bytesOfMemberDone += c.space;
-    c.out += c.space;
-    c.space = 0;
+    w.done += w.space;
+    w.out += w.space;
+    w.space = 0;
     return false;
 }
 
@@ -196,191 +205,27 @@ swap_atoms(uint8_t *__restrict out, const uint8_t *__restrict src, uint32_t d, u
     }
 }
 
-// Moves n bytes (already cut to the space) of the atom data at srcval. An
-// invalid atom size leaves the n bytes unwritten but counted, so that the
-// stream keeps its length.
-ZUB_WALK_INLINE void move_atoms(zubDeserState_t &s, Cursor &c, uint32_t n)
+// n bytes of a member of 2-, 4- or 8-byte atoms from member byte d on: one
+// copy of the swap loops, which run long enough to pay for the call.
+ZUB_WALK_SLOW void swap_any_atoms(uint8_t *out, const uint8_t *src, uint32_t atom, uint32_t d,
+                                  uint32_t n)
 {
-    const uint32_t atom = atom_size(s.current.entry);
-    const uint32_t d = s.bytesOfMemberDone;
-    switch (atom) {
-    case 1: copy_bytes(c.out, s.srcval + d, n); break;
-    case 2: swap_atoms<uint16_t>(c.out, s.srcval, d, n); break;
-    case 4: swap_atoms<uint32_t>(c.out, s.srcval, d, n); break;
-    case 8: swap_atoms<uint64_t>(c.out, s.srcval, d, n); break;
-    default: ZUB_SER_DIAG("Invalid atom size %d in table found.\n", static_cast<int>(atom)); break;
-    }
-    c.out += n;
-    c.space -= n;
-    s.bytesOfMemberDone += n;
-}
-
-// A counted member's data pointer, as load_data_pointer reads it, kept
-// inline in the walk.
-ZUB_WALK_INLINE uint8_t *data_pointer(uint8_t *base, const zubEndianInfoEntry_t *e)
-{
-    return static_cast<uint8_t *>(
-        load_ptr(base + (static_cast<ptrdiff_t>(e->memberOffset) +
-                         static_cast<ptrdiff_t>(ZUB_ENDIAN_POINTER_OFFSET(e)) - 1024)));
-}
-
-// The terminator of the current table: the walk's end at the top level,
-// else the next element of an array of structures or back to the parent.
-ZUB_WALK_INLINE void end_of_table(zubDeserState_t &s)
-{
-    if (s.stackDepth <= 1) {
-        s.state = ZUB_SIS_DONE;
-        s.errorCode = ZUB_DES_ERR_XRUN;
-        return;
-    }
-    zubDeserTableState_t &parent = s.stack[s.stackDepth - 1u];
-    if (parent.count != 0) {
-        parent.count -= 1;
-        if (parent.count != 0) {
-            // The element address is taken afresh from the parent each time.
-            s.current.index += 1;
-            s.current.base = data_pointer(static_cast<uint8_t *>(parent.base), parent.entry) +
-                             static_cast<uintptr_t>(static_cast<uint64_t>(s.current.index) *
-                                                    s.current.table->size);
-            start_table(s);
-            return;
-        }
-    }
-    pop_table(&s);
-    advance_entry(s);
-}
-
-ZUB_WALK_INLINE void enter_elements(zubDeserState_t &s)
-{
-    if (!push_table(&s)) {
-        fail(s, ZUB_ESTACKFULL);
-        return;
-    }
-    const zubEndianInfoEntry_t *e = s.current.entry;
-    s.current.base = data_pointer(static_cast<uint8_t *>(s.current.base), e);
-    s.current.table = e->argument.table;
-    s.current.count = 0;
-    s.current.index = 0;
-    start_table(s);
-}
-
-ZUB_WALK_INLINE void start_array(zubDeserState_t &s)
-{
-    const zubEndianInfoEntry_t *e = s.current.entry;
-    s.bytesOfMemberDone = 0;
-    const uint64_t total = static_cast<uint64_t>(s.current.count) * atom_size(e);
-    if (total > ZUB_DESER_MAX_MEMBER_BYTES) {
-        // The count has been sent; none of the data is, and the walk ends.
-        zubOsalWriteBacktrace();
-        ZUB_DIAG(1, 1000, 0u, "Test for \"1\"was true: \"%s\"", "Exceed size");
-        fail(s, ZUB_EFAIL);
-        return;
-    }
-    s.totalBytesOfMember = static_cast<uint32_t>(total);
-    s.srcval = data_pointer(static_cast<uint8_t *>(s.current.base), e);
-    s.state = ZUB_SIS_WRITE_ARRAY;
-}
-
-// The overrun reports stay inline: a resumable walk through a small buffer
-// makes one at the end of every call.
-ZUB_WALK_INLINE void report_array_overrun()
-{
-    ZUB_SER_DIAG("errorCode ZUB_DES_ERR_XRUN when ZUB_SIS_WRITE_ARRAY.\n");
-}
-
-ZUB_WALK_INLINE void report_integral_overrun()
-{
-    ZUB_SER_DIAG("errorCode ZUB_DES_ERR_XRUN when ZUB_SIS_WRITING_INTEGRAL.\n");
-}
-
-ZUB_WALK_INLINE void array_overrun(zubDeserState_t &s)
-{
-    report_array_overrun();
-    s.errorCode = ZUB_DES_ERR_XRUN;
-}
-
-ZUB_WALK_INLINE void integral_overrun(zubDeserState_t &s)
-{
-    report_integral_overrun();
-    s.errorCode = ZUB_DES_ERR_XRUN;
-}
-
-ZUB_WALK_INLINE void write_array(zubDeserState_t &s, Cursor &c)
-{
-    const uint32_t n = s.totalBytesOfMember - s.bytesOfMemberDone;
-    if (n <= c.space) {
-        move_atoms(s, c, n);
-        advance_entry(s);
-    } else if (c.space == 0) {
-        array_overrun(s);
+    if (atom == 4) {
+        swap_atoms<uint32_t>(out, src, d, n);
+    } else if (atom == 2) {
+        swap_atoms<uint16_t>(out, src, d, n);
     } else {
-        // Cut by the end of the buffer: the next step would find no space
-        // and report it, so report it now.
-        move_atoms(s, c, c.space);
-        array_overrun(s);
+        swap_atoms<uint64_t>(out, src, d, n);
     }
 }
 
-// Carries a member that has just been set up on as far as the space allows
-// without a trip round the loop: the steps the loop would take, in its
-// order, stopping wherever the loop would have to report a lack of space.
-ZUB_WALK_INLINE void finish_member(zubDeserState_t &s, Cursor &c)
-{
-    if (s.state == ZUB_SIS_WRITING_INTEGRAL) {
-        if (c.space == 0 || !move_integral(s, c)) {
-            return;
-        }
-        s.state = s.nextState;
-        if (s.state == ZUB_SIS_ADVANCE_ENTRY) {
-            advance_entry(s);
-            return;
-        }
-        if (s.state == ZUB_SIS_ENTER_ELEMENTS) {
-            enter_elements(s);
-            return;
-        }
-        start_array(s);
-    }
-    if (s.state == ZUB_SIS_WRITE_ARRAY && s.totalBytesOfMember - s.bytesOfMemberDone <= c.space) {
-        write_array(s, c);
-    }
-}
-
-// memberOffset in the low and the packed unit in the high half: the first
-// four bytes of an entry in one read.
-ZUB_WALK_INLINE uint32_t entry_head(const zubEndianInfoEntry_t *e)
-{
-    if constexpr (std::endian::native == std::endian::little) {
-        return load<uint32_t>(e);
-    } else {
-        return e->memberOffset | static_cast<uint32_t>(e->packed) << 16;
-    }
-}
-
-// The same for the member at member whose entry begins with head.
-ZUB_WALK_INLINE uint8_t *data_pointer_at(uint8_t *member, uint32_t head)
-{
-    return static_cast<uint8_t *>(
-        load_ptr(member + (static_cast<ptrdiff_t>((head >> 20) & 0x7FFu) - 1024)));
-}
-
-// 1, 2, 4 or 8 (atom is the low four bits of an argument).
-ZUB_WALK_INLINE bool valid_atom(uint32_t atom)
-{
-    return ((0x116u >> atom) & 1u) != 0;
-}
-
-// A whole member of n bytes of valid atoms; one-byte atoms (strings) first.
+// A whole member of n bytes of valid atoms; one-byte atoms (strings) inline.
 ZUB_WALK_INLINE void copy_atoms(uint8_t *out, const uint8_t *src, uint32_t atom, uint32_t n)
 {
     if (atom == 1) {
         copy_bytes(out, src, n);
-    } else if (atom == 4) {
-        swap_atoms<uint32_t>(out, src, 0, n);
-    } else if (atom == 2) {
-        swap_atoms<uint16_t>(out, src, 0, n);
     } else {
-        swap_atoms<uint64_t>(out, src, 0, n);
+        swap_any_atoms(out, src, atom, 0, n);
     }
 }
 
@@ -396,376 +241,387 @@ template <uint32_t Width> ZUB_WALK_INLINE void put_count(uint8_t *out, const uin
     }
 }
 
-// The walk over members that fit whole, entry after entry, with its
-// position and the member fields in locals. It takes exactly the steps of
-// the state loop, so every member leaves srcval, bytesOfMemberDone,
-// totalBytesOfMember, nextState and count as the loop's steps leave them.
-// At the first entry it cannot finish without reporting anything (one that
-// does not fit whole, needs a message or fails) it stores everything back
-// and returns in ZUB_SIS_HANDLE_ENTRY, and the loop takes that entry on;
-// at the end of the top-level table it ends the walk.
-class FastWalk {
-public:
-    FastWalk(zubDeserState_t &s, Cursor &c)
-        : s_(s), c_(c), e_(s.current.entry), base_(static_cast<uint8_t *>(s.current.base)),
-          count_(s.current.count), srcval_(s.srcval), done_(s.bytesOfMemberDone),
-          total_(s.totalBytesOfMember), next_(s.nextState), out_(c.out), space_(c.space)
-    {}
-
-    ZUB_WALK_INLINE void run()
-    {
-        for (;;) {
-            const zubEndianInfoEntry_t *e = e_;
-            if (entry_is_end(e)) {
-                if (!end_of_table()) {
-                    break;
-                }
-                continue;
-            }
-            const uint32_t head = entry_head(e);
-            uint8_t *member = base_ + (head & 0xFFFFu);
-            // Compares, commonest kinds first, rather than a jump table:
-            // each is one predictable branch.
-            const unsigned kind = (head >> 16) & 0xFu;
-            bool ok;
-            if (kind == ZUB_DESER_TYPE_U32) {
-                ok = scalar<uint32_t>(member);
-            } else if (kind == ZUB_DESER_TYPE_STRING || kind == ZUB_DESER_TYPE_VAR16) {
-                ok = counted<uint16_t>(member, head);
-            } else if (kind == ZUB_DESER_TYPE_U16) {
-                ok = scalar<uint16_t>(member);
-            } else if (kind == ZUB_DESER_TYPE_U8) {
-                ok = scalar<uint8_t>(member);
-            } else if (kind == ZUB_DESER_TYPE_U64) {
-                ok = scalar<uint64_t>(member);
-            } else if (kind == ZUB_DESER_TYPE_VAR32) {
-                ok = counted<uint32_t>(member, head);
-            } else if (kind == ZUB_DESER_TYPE_VAR8) {
-                ok = counted<uint8_t>(member, head);
-            } else if (kind == ZUB_DESER_TYPE_TABLE) {
-                ok = nested(member);
-            } else if (kind == ZUB_DESER_TYPE_FIXED) {
-                ok = fixed(member);
-            } else if (kind == ZUB_DESER_TYPE_MODIFIER) {
-                srcval_ = member;
-                done_ = 0;
-                ++e_;
-                ok = true;
-            } else {
-                ok = false;
-            }
-            if (!ok) {
-                break;
-            }
-        }
-        save_current();
-        s_.srcval = srcval_;
-        s_.bytesOfMemberDone = done_;
-        s_.totalBytesOfMember = total_;
-        s_.nextState = next_;
-        c_.out = out_;
-        c_.space = space_;
-    }
-
-private:
-    // The current table state as the loop would hold it.
-    ZUB_WALK_INLINE void save_current()
-    {
-        s_.current.entry = e_;
-        s_.current.base = base_;
-        s_.current.count = count_;
-    }
-
-    // Saves the current level (the loop's push) and starts the walk of
-    // table over the structure at base.
-    ZUB_WALK_INLINE void enter(const zubEndianTable_t *table, uint8_t *base)
-    {
-        save_current();
-        (void)push_table(&s_);
-        s_.current.table = table;
-        s_.current.index = 0;
-        count_ = 0;
-        base_ = base;
-        e_ = table->entries;
-    }
-
-    // False when the walk is complete.
-    ZUB_WALK_INLINE bool end_of_table()
-    {
-        const uint32_t depth = s_.stackDepth;
-        if (depth <= 1u) {
-            s_.state = ZUB_SIS_DONE;
-            s_.errorCode = ZUB_DES_ERR_XRUN;
-            return false;
-        }
-        zubDeserTableState_t &parent = s_.stack[depth - 1u];
-        if (parent.count != 0 && --parent.count != 0) {
-            // The next element of an array of structures. base is the
-            // element just walked (the levels below it have been popped),
-            // and the parent's data pointer, which the host structure holds
-            // unchanged while it is walked, addresses element 0: one stride
-            // on is the address the parent's pointer gives.
-            s_.current.index += 1;
-            base_ += s_.current.table->size;
-            e_ = s_.current.table->entries;
-            return true;
-        }
-        s_.stackDepth = static_cast<uint16_t>(depth - 1u);
-        s_.current = parent;
-        e_ = s_.current.entry + 1;
-        base_ = static_cast<uint8_t *>(s_.current.base);
-        count_ = s_.current.count;
-        return true;
-    }
-
-    template <typename T> ZUB_WALK_INLINE bool scalar(uint8_t *member)
-    {
-        if (space_ < sizeof(T)) {
-            return false;
-        }
-        if constexpr (sizeof(T) == 1) {
-            *out_ = *member;
-        } else {
-            store<T>(out_, bswap(load<T>(member)));
-        }
-        out_ += sizeof(T);
-        space_ -= static_cast<uint32_t>(sizeof(T));
-        srcval_ = byte_cursor_back(member, 1);
-        done_ = total_ = static_cast<uint32_t>(sizeof(T));
-        next_ = ZUB_SIS_ADVANCE_ENTRY;
-        ++e_;
-        return true;
-    }
-
-    ZUB_WALK_INLINE bool nested(uint8_t *member)
-    {
-        const zubEndianInfoEntry_t *e = e_;
-        if (!argument_is_table(e) || s_.stackDepth >= s_.stackCapacity) {
-            return false;
-        }
-        srcval_ = member;
-        done_ = 0;
-        count_ = 0;
-        enter(e->argument.table, member);
-        return true;
-    }
-
-    // Count field of type T at member.
-    template <typename T> ZUB_WALK_INLINE bool counted(uint8_t *member, uint32_t head)
-    {
-        constexpr uint32_t width = sizeof(T);
-        const zubEndianInfoEntry_t *e = e_;
-        if ((head & 0xFFFFu) == 0xFFFFu || space_ < width) {
-            return false;
-        }
-        const uint32_t n = load<T>(member);
-        if (n == 0xFFFFFFFFu) {
-            return false;
-        }
-        if (n != 0 && !argument_is_table(e)) {
-            const uint32_t atom = atom_size(e);
-            const uint64_t bytes = static_cast<uint64_t>(n) * atom;
-            if (!valid_atom(atom) || bytes > ZUB_DESER_MAX_MEMBER_BYTES || bytes > space_ - width) {
-                return false;
-            }
-            put_count<width>(out_, member);
-            uint8_t *data = data_pointer_at(member, head);
-            copy_atoms(out_ + width, data, atom, static_cast<uint32_t>(bytes));
-            out_ += width + static_cast<uint32_t>(bytes);
-            space_ -= width + static_cast<uint32_t>(bytes);
-            count_ = n;
-            srcval_ = data;
-            done_ = total_ = static_cast<uint32_t>(bytes);
-            next_ = ZUB_SIS_START_ARRAY;
-            ++e_;
-            return true;
-        }
-        if (n != 0 && s_.stackDepth >= s_.stackCapacity) {
-            return false;
-        }
-        put_count<width>(out_, member);
-        out_ += width;
-        space_ -= width;
-        count_ = n;
-        srcval_ = byte_cursor_back(member, 1);
-        done_ = total_ = width;
-        if (n == 0) {
-            next_ = ZUB_SIS_ADVANCE_ENTRY;
-            ++e_;
-            return true;
-        }
-        // An array of structures: its level is saved with the count.
-        next_ = ZUB_SIS_ENTER_ELEMENTS;
-        enter(e->argument.table, data_pointer_at(member, head));
-        return true;
-    }
-
-    ZUB_WALK_INLINE bool fixed(uint8_t *member)
-    {
-        const zubEndianInfoEntry_t *e = e_;
-        const uint32_t atom = atom_size(e);
-        if (argument_is_table(e) || !valid_atom(atom)) {
-            return false;
-        }
-        const uint32_t bytes = atom * ZUB_ENDIAN_FIXED_COUNT(e);
-        if (bytes > space_) {
-            return false;
-        }
-        copy_atoms(out_, member, atom, bytes);
-        out_ += bytes;
-        space_ -= bytes;
-        srcval_ = member;
-        done_ = total_ = bytes;
-        ++e_;
-        return true;
-    }
-
-    zubDeserState_t &s_;
-    Cursor &c_;
-    const zubEndianInfoEntry_t *e_;
-    uint8_t *base_;
-    uint32_t count_;
-    uint8_t *srcval_;
-    uint32_t done_;
-    uint32_t total_;
-    uint32_t next_;
-    uint8_t *out_;
-    uint32_t space_;
-};
-
-ZUB_WALK_INLINE void handle_counted(zubDeserState_t &s, const zubEndianInfoEntry_t *e,
-                                    unsigned kind, uint8_t *member)
+// Moves n bytes (already cut to the space) of the atom data at srcval. An
+// invalid atom size leaves the n bytes unwritten but counted, so that the
+// stream keeps its length.
+ZUB_WALK_INLINE void move_atoms(Walk &w, uint32_t n)
 {
-    if (e->memberOffset == 0xFFFFu) {
-        // A member without a count field cannot be located: refused.
-        if (kind == ZUB_DESER_TYPE_STRING) {
-            invalid_entry(s, kind);
-        } else {
-            ZUB_SER_DIAG("s->srcval is NULL ");
-            fail(s, ZUB_EFAULT);
-        }
-        return;
+    const uint32_t atom = atom_size(w.lv.cur.entry);
+    const uint32_t d = w.done;
+    switch (atom) {
+    case 1: copy_bytes(w.out, w.srcval + d, n); break;
+    case 2:
+    case 4:
+    case 8: swap_any_atoms(w.out, w.srcval, atom, d, n); break;
+    default: ZUB_SER_DIAG("Invalid atom size %d in table found.\n", static_cast<int>(atom)); break;
     }
-    const uint32_t width = count_width(kind);
-    s.current.count = load_count(member, width);
-    s.totalBytesOfMember = width;
-    s.srcval = member + width - 1u;
-    if (s.current.count == 0) {
-        s.nextState = ZUB_SIS_ADVANCE_ENTRY;
-    } else if (s.current.count == 0xFFFFFFFFu) {
-        ZUB_SER_DIAG(
-            "NULL pointers not supported except on strings. transmitting zero length instead.\n");
-        s.current.count = 0;
-        s.srcval = const_cast<uint8_t *>(kZeroCount + 3);
-        s.nextState = ZUB_SIS_ADVANCE_ENTRY;
-    } else {
-        s.nextState = argument_is_table(e) ? ZUB_SIS_ENTER_ELEMENTS : ZUB_SIS_START_ARRAY;
-    }
-    s.state = ZUB_SIS_WRITING_INTEGRAL;
+    w.out += n;
+    w.space -= n;
+    w.done += n;
 }
 
-ZUB_WALK_INLINE void handle_entry(zubDeserState_t &s, Cursor &c)
+// Element 0 of an array of structures; its level is saved with the count.
+ZUB_WALK_INLINE void enter_elements(Walk &w)
 {
-    const zubEndianInfoEntry_t *e = s.current.entry;
-    if (entry_is_end(e)) {
-        end_of_table(s);
+    const zubEndianInfoEntry_t *e = w.lv.cur.entry;
+    if (!enter(w.lv, argument_table(e), load_data_pointer(w.lv.cur.base, e))) {
+        fail(w, ZUB_ESTACKFULL);
         return;
     }
-    s.bytesOfMemberDone = 0;
-    uint8_t *member = static_cast<uint8_t *>(s.current.base) + e->memberOffset;
-    s.srcval = member;
-    const unsigned kind = entry_kind(e);
+    w.state = ZUB_SIS_HANDLE_ENTRY;
+}
+
+ZUB_WALK_INLINE void start_array(Walk &w)
+{
+    const zubEndianInfoEntry_t *e = w.lv.cur.entry;
+    w.done = 0;
+    const uint64_t total = static_cast<uint64_t>(w.lv.cur.count) * atom_size(e);
+    if (total > ZUB_DESER_MAX_MEMBER_BYTES) {
+        // The count has been sent; none of the data is, and the walk ends.
+        zubOsalWriteBacktrace();
+        ZUB_DIAG(1, 1000, 0u, "Test for \"1\"was true: \"%s\"", "Exceed size");
+        fail(w, ZUB_EFAIL);
+        return;
+    }
+    w.total = static_cast<uint32_t>(total);
+    w.srcval = load_data_pointer(w.lv.cur.base, e);
+    w.state = ZUB_SIS_WRITE_ARRAY;
+}
+
+// The overrun reports stay inline: a resumable walk through a small buffer
+// makes one at the end of every call.
+ZUB_WALK_INLINE void array_overrun(Walk &w)
+{
+    ZUB_SER_DIAG("errorCode ZUB_DES_ERR_XRUN when ZUB_SIS_WRITE_ARRAY.\n");
+    w.error = ZUB_DES_ERR_XRUN;
+}
+
+ZUB_WALK_INLINE void integral_overrun(Walk &w)
+{
+    ZUB_SER_DIAG("errorCode ZUB_DES_ERR_XRUN when ZUB_SIS_WRITING_INTEGRAL.\n");
+    w.error = ZUB_DES_ERR_XRUN;
+}
+
+ZUB_WALK_INLINE void write_array(Walk &w)
+{
+    const uint32_t n = w.total - w.done;
+    if (n <= w.space) {
+        move_atoms(w, n);
+        advance_entry(w);
+    } else if (w.space == 0) {
+        array_overrun(w);
+    } else {
+        // Cut by the end of the buffer: the next step would find no space
+        // and report it, so report it now.
+        move_atoms(w, w.space);
+        array_overrun(w);
+    }
+}
+
+ZUB_WALK_INLINE void writing_integral(Walk &w)
+{
+    if (w.space == 0 || !move_integral(w)) {
+        // No space, or none left after the part that fitted.
+        integral_overrun(w);
+        return;
+    }
+    w.state = w.nextState;
+    switch (w.state) {
+    case ZUB_SIS_ADVANCE_ENTRY: advance_entry(w); return;
+    case ZUB_SIS_ENTER_ELEMENTS: enter_elements(w); return;
+    default: start_array(w); return;
+    }
+}
+
+// The fields the entry loop changes for every member, in registers for
+// the length of the loop (the byte stores into the buffer may alias the
+// record in memory); the record holds them whenever a step outside the
+// loop runs.
+struct Run {
+    const zubEndianInfoEntry_t *entry;
+    uint8_t *base;
+    uint32_t count;
+    uint8_t *srcval;
+    uint32_t done;
+    uint32_t total;
+    uint32_t next;
+    uint8_t *out;
+    uint32_t space;
+};
+
+ZUB_WALK_INLINE Run load_run(const Walk &w)
+{
+    return {w.lv.cur.entry, base_bytes(w), w.lv.cur.count, w.srcval, w.done,
+            w.total,        w.nextState,   w.out,          w.space};
+}
+
+// The level's own fields, which the enter and end-of-table moves use.
+ZUB_WALK_INLINE void store_level(Walk &w, const Run &r)
+{
+    w.lv.cur.entry = r.entry;
+    w.lv.cur.base = r.base;
+    w.lv.cur.count = r.count;
+}
+
+ZUB_WALK_INLINE void store_run(Walk &w, const Run &r)
+{
+    store_level(w, r);
+    w.srcval = r.srcval;
+    w.done = r.done;
+    w.total = r.total;
+    w.nextState = r.next;
+    w.out = r.out;
+    w.space = r.space;
+}
+
+// A scalar of T that fits: one swapped store, the record as the single
+// steps leave it.
+template <typename T> ZUB_WALK_INLINE void put_scalar(Run &r, uint8_t *member)
+{
+    if constexpr (sizeof(T) == 1) {
+        *r.out = *member;
+    } else {
+        store<T>(r.out, bswap(load<T>(member)));
+    }
+    r.out += sizeof(T);
+    r.space -= static_cast<uint32_t>(sizeof(T));
+    r.srcval = byte_cursor_back(member, 1);
+    r.done = r.total = static_cast<uint32_t>(sizeof(T));
+    r.next = ZUB_SIS_ADVANCE_ENTRY;
+    r.entry += 1;
+}
+
+// Saves the current level (its count set) and starts `table` at base.
+ZUB_WALK_INLINE void enter_run(Walk &w, Run &r, const zubEndianTable_t *table, uint8_t *base)
+{
+    store_level(w, r);
+    (void)enter(w.lv, table, base);
+    r.entry = w.lv.cur.entry;
+    r.base = base;
+    r.count = 0;
+}
+
+// A counted member with a count field of type T whose count, and atom data
+// if any, fit whole; false (nothing done) when it does not fit, or needs a
+// message or a check that the states make.
+template <typename T>
+ZUB_WALK_INLINE bool put_counted(Walk &w, Run &r, const zubEndianInfoEntry_t *e, uint8_t *member)
+{
+    constexpr uint32_t width = sizeof(T);
+    if (r.space < width) {
+        return false;
+    }
+    const uint32_t n = load<T>(member);
+    if (n == 0xFFFFFFFFu) {
+        return false;
+    }
+    if (n != 0 && !argument_is_table(e)) {
+        const uint32_t atom = atom_size(e);
+        const uint64_t bytes = static_cast<uint64_t>(n) * atom;
+        if (!valid_atom(atom) || bytes > ZUB_DESER_MAX_MEMBER_BYTES || bytes > r.space - width) {
+            return false;
+        }
+        put_count<width>(r.out, member);
+        uint8_t *data = load_data_pointer_at(member, e);
+        copy_atoms(r.out + width, data, atom, static_cast<uint32_t>(bytes));
+        r.out += width + static_cast<uint32_t>(bytes);
+        r.space -= width + static_cast<uint32_t>(bytes);
+        r.count = n;
+        r.srcval = data;
+        r.done = r.total = static_cast<uint32_t>(bytes);
+        r.next = ZUB_SIS_START_ARRAY;
+        r.entry += 1;
+        return true;
+    }
+    if (n != 0 && w.lv.depth >= w.lv.capacity) {
+        return false;
+    }
+    put_count<width>(r.out, member);
+    r.out += width;
+    r.space -= width;
+    r.count = n;
+    r.srcval = byte_cursor_back(member, 1);
+    r.done = r.total = width;
+    if (n == 0) {
+        r.next = ZUB_SIS_ADVANCE_ENTRY;
+        r.entry += 1;
+        return true;
+    }
+    // An array of structures: its level is saved with the count.
+    r.next = ZUB_SIS_ENTER_ELEMENTS;
+    enter_run(w, r, argument_table(e), load_data_pointer_at(member, e));
+    return true;
+}
+
+// A fixed array of valid atoms that fits whole.
+ZUB_WALK_INLINE bool put_fixed(Run &r, const zubEndianInfoEntry_t *e, uint8_t *member)
+{
+    const uint32_t atom = atom_size(e);
+    if (argument_is_table(e) || !valid_atom(atom)) {
+        return false;
+    }
+    const uint32_t bytes = atom * entry_high12(e);
+    if (bytes > r.space) {
+        return false;
+    }
+    copy_atoms(r.out, member, atom, bytes);
+    r.out += bytes;
+    r.space -= bytes;
+    r.srcval = member;
+    r.done = r.total = bytes;
+    r.entry += 1;
+    return true;
+}
+
+// The entry the whole-member steps could not take: its member is set up
+// for the states, which move it on as far as the space allows.
+ZUB_WALK_INLINE void set_up_member(Walk &w, const zubEndianInfoEntry_t *e, unsigned kind,
+                                   uint8_t *member)
+{
+    w.done = 0;
+    w.srcval = member;
     switch (kind) {
     case ZUB_DESER_TYPE_U8:
     case ZUB_DESER_TYPE_U16:
     case ZUB_DESER_TYPE_U32:
     case ZUB_DESER_TYPE_U64:
-        s.srcval = member + kind - 1u;
-        s.totalBytesOfMember = kind;
-        s.nextState = ZUB_SIS_ADVANCE_ENTRY;
-        s.state = ZUB_SIS_WRITING_INTEGRAL;
-        finish_member(s, c);
+        w.srcval = member + kind - 1u;
+        w.total = kind;
+        w.nextState = ZUB_SIS_ADVANCE_ENTRY;
+        w.state = ZUB_SIS_WRITING_INTEGRAL;
         return;
     case ZUB_DESER_TYPE_TABLE:
         if (!argument_is_table(e)) {
-            invalid_entry(s, kind);
+            invalid_entry(w, kind);
             return;
         }
-        s.current.count = 0;
-        if (!push_table(&s)) {
-            fail(s, ZUB_ESTACKFULL);
-            return;
+        w.lv.cur.count = 0;
+        if (!enter(w.lv, argument_table(e), member)) {
+            fail(w, ZUB_ESTACKFULL);
         }
-        s.current.table = e->argument.table;
-        s.current.count = 0;
-        s.current.index = 0;
-        s.current.base = member;
-        start_table(s);
         return;
     case ZUB_DESER_TYPE_VAR8:
     case ZUB_DESER_TYPE_VAR16:
     case ZUB_DESER_TYPE_VAR32:
-    case ZUB_DESER_TYPE_STRING:
-        handle_counted(s, e, kind, member);
-        finish_member(s, c);
+    case ZUB_DESER_TYPE_STRING: {
+        if (lacks_count_field(e)) {
+            // A string without a count field has no length to send: refused.
+            invalid_entry(w, kind);
+            return;
+        }
+        const uint32_t width = count_width(kind);
+        w.lv.cur.count = load_count(member, width);
+        w.total = width;
+        w.srcval = member + width - 1u;
+        if (w.lv.cur.count == 0) {
+            w.nextState = ZUB_SIS_ADVANCE_ENTRY;
+        } else if (w.lv.cur.count == 0xFFFFFFFFu) {
+            report_null_mark();
+            w.lv.cur.count = 0;
+            w.srcval = const_cast<uint8_t *>(kZeroCount + 3);
+            w.nextState = ZUB_SIS_ADVANCE_ENTRY;
+        } else {
+            w.nextState = argument_is_table(e) ? ZUB_SIS_ENTER_ELEMENTS : ZUB_SIS_START_ARRAY;
+        }
+        w.state = ZUB_SIS_WRITING_INTEGRAL;
         return;
+    }
     case ZUB_DESER_TYPE_FIXED:
         // Only an atom size makes sense here; a table pointer would give a
         // member of pointer-value times fixedCount bytes.
         if (argument_is_table(e)) {
-            invalid_entry(s, kind);
+            invalid_entry(w, kind);
             return;
         }
-        s.totalBytesOfMember = atom_size(e) * ZUB_ENDIAN_FIXED_COUNT(e);
-        s.state = ZUB_SIS_WRITE_ARRAY;
-        finish_member(s, c);
+        w.total = atom_size(e) * entry_high12(e);
+        w.state = ZUB_SIS_WRITE_ARRAY;
         return;
-    case ZUB_DESER_TYPE_MODIFIER: advance_entry(s); return;
-    default: invalid_entry(s, kind); return;
+    case ZUB_DESER_TYPE_MODIFIER: w.lv.cur.entry += 1; return;
+    default: invalid_entry(w, kind); return;
     }
 }
 
-// The walk works on a local copy of the walk fields (see the design note),
-// taken and stored back field by field: a whole-record block copy would
-// read, in wide words, fields the caller has just stored one by one (and
-// store back fields the walk has just stored), which the processor cannot
-// forward and has to wait for. The buffer fields and totalBytes stay in
-// the caller's record, read once and written once; fields the serializer
-// never changes are not stored back.
-ZUB_WALK_INLINE void load_record(zubDeserState_t &s, const zubDeserState_t &r)
+// ZUB_SIS_HANDLE_ENTRY: entry after entry until a member is cut by the end
+// of the buffer, the walk ends or it fails.
+ZUB_WALK_INLINE void handle_entries(Walk &w)
 {
-    s.stack = r.stack;
-    s.stackCapacity = r.stackCapacity;
-    s.current.table = r.current.table;
-    s.current.entry = r.current.entry;
-    s.current.count = r.current.count;
-    s.current.index = r.current.index;
-    s.current.multiplicity = r.current.multiplicity;
-    s.current.base = r.current.base;
-    s.state = r.state;
-    s.nextState = r.nextState;
-    s.bytesOfMemberDone = r.bytesOfMemberDone;
-    s.totalBytesOfMember = r.totalBytesOfMember;
-    s.stackDepth = r.stackDepth;
-    s.errorCode = r.errorCode;
-    s.srcval = r.srcval;
-}
-
-ZUB_WALK_INLINE void store_record(zubDeserState_t &r, const zubDeserState_t &s)
-{
-    r.current.table = s.current.table;
-    r.current.entry = s.current.entry;
-    r.current.count = s.current.count;
-    r.current.index = s.current.index;
-    r.current.multiplicity = s.current.multiplicity;
-    r.current.base = s.current.base;
-    r.state = s.state;
-    r.nextState = s.nextState;
-    r.bytesOfMemberDone = s.bytesOfMemberDone;
-    r.totalBytesOfMember = s.totalBytesOfMember;
-    r.stackDepth = s.stackDepth;
-    r.errorCode = s.errorCode;
-    r.srcval = s.srcval;
+    Run r = load_run(w);
+    for (;;) {
+        const zubEndianInfoEntry_t *e = r.entry;
+        if (entry_is_end(e)) {
+            store_level(w, r);
+            // The next element lies one stride on: the parent's data
+            // pointer, which the host structure holds unchanged while it is
+            // walked, gives the same address.
+            const TableEnd end = end_of_table(
+                w.lv,
+                [&w](const zubDeserTableState_t &, uint32_t) {
+                    return base_bytes(w) + w.lv.cur.table->size;
+                },
+                [](const zubDeserTableState_t &) {});
+            if (end == TableEnd::Walk) {
+                store_run(w, r);
+                w.state = ZUB_SIS_DONE;
+                w.error = ZUB_DES_ERR_XRUN;
+                return;
+            }
+            r.entry = w.lv.cur.entry;
+            r.base = base_bytes(w);
+            r.count = w.lv.cur.count;
+            continue;
+        }
+        const EntryHead head = entry_head(e);
+        uint8_t *member = r.base + head.member_offset();
+        // Compares, commonest kinds first, rather than a jump table: each
+        // is one predictable branch.
+        const unsigned kind = head.kind();
+        bool whole = false;
+        if (kind == ZUB_DESER_TYPE_U32) {
+            if ((whole = r.space >= 4)) {
+                put_scalar<uint32_t>(r, member);
+            }
+        } else if (kind == ZUB_DESER_TYPE_STRING || kind == ZUB_DESER_TYPE_VAR16) {
+            whole = !lacks_count_field(e) && put_counted<uint16_t>(w, r, e, member);
+        } else if (kind == ZUB_DESER_TYPE_U16) {
+            if ((whole = r.space >= 2)) {
+                put_scalar<uint16_t>(r, member);
+            }
+        } else if (kind == ZUB_DESER_TYPE_U8) {
+            if ((whole = r.space >= 1)) {
+                put_scalar<uint8_t>(r, member);
+            }
+        } else if (kind == ZUB_DESER_TYPE_U64) {
+            if ((whole = r.space >= 8)) {
+                put_scalar<uint64_t>(r, member);
+            }
+        } else if (kind == ZUB_DESER_TYPE_VAR32) {
+            whole = put_counted<uint32_t>(w, r, e, member);
+        } else if (kind == ZUB_DESER_TYPE_VAR8) {
+            whole = put_counted<uint8_t>(w, r, e, member);
+        } else if (kind == ZUB_DESER_TYPE_TABLE) {
+            if ((whole = argument_is_table(e) && w.lv.depth < w.lv.capacity)) {
+                r.srcval = member;
+                r.done = 0;
+                r.count = 0;
+                enter_run(w, r, argument_table(e), member);
+            }
+        } else if (kind == ZUB_DESER_TYPE_FIXED) {
+            whole = put_fixed(r, e, member);
+        } else if (kind == ZUB_DESER_TYPE_MODIFIER) {
+            r.srcval = member;
+            r.done = 0;
+            r.entry += 1;
+            whole = true;
+        }
+        if (!whole) {
+            store_run(w, r);
+            set_up_member(w, e, kind, member);
+            if (w.state != ZUB_SIS_HANDLE_ENTRY || w.error != 0) {
+                return;
+            }
+            r = load_run(w);
+        }
+    }
 }
 
 int32_t serialize(zubDeserState_t *record)
@@ -773,51 +629,67 @@ int32_t serialize(zubDeserState_t *record)
     // A position past the end is taken as a full buffer.
     const uint32_t length = record->bufferLength;
     const uint32_t position = record->bufferPosition;
-    Cursor c;
-    c.space = position <= length ? length - position : 0u;
-    c.out = record->buffer + (length - c.space);
-    const uint32_t spaceAtStart = c.space;
-    zubDeserState_t s;
-    load_record(s, *record);
+    Walk w;
+    w.space = position <= length ? length - position : 0u;
+    w.out = record->buffer + (length - w.space);
+    const uint32_t spaceAtStart = w.space;
+    // Taken and stored back field by field: a whole-record block copy would
+    // read, in wide words, fields the caller has just stored one by one,
+    // which the processor cannot forward and has to wait for.
+    w.lv.cur.table = record->current.table;
+    w.lv.cur.entry = record->current.entry;
+    w.lv.cur.count = record->current.count;
+    w.lv.cur.index = record->current.index;
+    w.lv.cur.multiplicity = record->current.multiplicity;
+    w.lv.cur.base = record->current.base;
+    w.lv.stack = record->stack;
+    w.lv.depth = record->stackDepth;
+    w.lv.capacity = record->stackCapacity;
+    w.state = record->state;
+    w.nextState = record->nextState;
+    w.done = record->bytesOfMemberDone;
+    w.total = record->totalBytesOfMember;
+    w.srcval = record->srcval;
+    w.error = 0;
 
-    s.errorCode = 0;
-    while (s.errorCode == 0) {
-        switch (s.state) {
-        case ZUB_SIS_START_TABLE: start_table(s); break;
-        case ZUB_SIS_ADVANCE_ENTRY: advance_entry(s); break;
-        case ZUB_SIS_HANDLE_ENTRY:
-            FastWalk(s, c).run();
-            if (s.state == ZUB_SIS_HANDLE_ENTRY) {
-                // One entry the fast walk cannot finish: the full steps.
-                handle_entry(s, c);
-            }
+    while (w.error == 0) {
+        switch (w.state) {
+        case ZUB_SIS_START_TABLE:
+            w.lv.cur.entry = w.lv.cur.table->entries;
+            w.state = ZUB_SIS_HANDLE_ENTRY;
             break;
-        case ZUB_SIS_ENTER_ELEMENTS: enter_elements(s); break;
-        case ZUB_SIS_START_ARRAY: start_array(s); break;
-        case ZUB_SIS_WRITING_INTEGRAL:
-            if (c.space != 0 && move_integral(s, c)) {
-                s.state = s.nextState;
-            } else {
-                // No space, or none left after the part that fitted.
-                integral_overrun(s);
-            }
-            break;
-        case ZUB_SIS_WRITE_ARRAY: write_array(s, c); break;
+        case ZUB_SIS_ADVANCE_ENTRY: advance_entry(w); break;
+        case ZUB_SIS_HANDLE_ENTRY: handle_entries(w); break;
+        case ZUB_SIS_ENTER_ELEMENTS: enter_elements(w); break;
+        case ZUB_SIS_START_ARRAY: start_array(w); break;
+        case ZUB_SIS_WRITING_INTEGRAL: writing_integral(w); break;
+        case ZUB_SIS_WRITE_ARRAY: write_array(w); break;
         default: // 5 and 8; values above 8 never reach the loop
-            ZUB_SER_DIAG("Invalid internal state %d.\n", static_cast<int>(s.state));
-            fail(s, ZUB_EFAULT);
+            ZUB_SER_DIAG("Invalid internal state %d.\n", static_cast<int>(w.state));
+            fail(w, ZUB_EFAULT);
             break;
         }
     }
 
-    record->totalBytes += spaceAtStart - c.space;
-    record->bufferPosition = length - c.space;
-    store_record(*record, s);
-    return s.errorCode < 0 ? s.errorCode : 0;
+    record->totalBytes += spaceAtStart - w.space;
+    record->bufferPosition = length - w.space;
+    record->current.table = w.lv.cur.table;
+    record->current.entry = w.lv.cur.entry;
+    record->current.count = w.lv.cur.count;
+    record->current.index = w.lv.cur.index;
+    record->current.multiplicity = w.lv.cur.multiplicity;
+    record->current.base = w.lv.cur.base;
+    record->state = w.state;
+    record->nextState = w.nextState;
+    record->bytesOfMemberDone = w.done;
+    record->totalBytesOfMember = w.total;
+    record->stackDepth = w.lv.depth;
+    record->errorCode = w.error;
+    record->srcval = w.srcval;
+    return w.error < 0 ? w.error : 0;
 }
 
 } // namespace
-
 extern "C" {
 
 int32_t _zubSerializeTableInto(zubDeserState_t *state)
@@ -848,12 +720,12 @@ int32_t zubSimpleSerializeInto(uint8_t *buffer, uint32_t bufferLength,
     s.current.table = table;
     // Only read: the serializer never writes through base.
     s.current.base = const_cast<void *>(data);
-    (void)push_table(&s);
+    (void)_zubDeserStatePushTable(&s);
     const int32_t result = serialize(&s);
     if (result < 0) {
         return result;
     }
-    (void)pop_table(&s);
+    (void)_zubDeserStatePopTable(&s);
     return static_cast<int32_t>(s.bufferPosition);
 }
 

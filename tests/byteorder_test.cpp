@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "serial_random.h"
+#include "test_support.h"
 #include "zub/serialization.h"
 
 namespace {
@@ -70,4 +75,51 @@ TEST(ByteOrder, DistinctBuffersConvertFromSourceAndNestedWithinDestination)
     EXPECT_EQ(destination.d, 0x33);
     EXPECT_EQ(destination.when.nanoseconds, 0x0D0C0B0Au); // the destination's own nested member
     EXPECT_EQ(destination.blob.count, 0x22222222u);        // counted members are not copied
+}
+
+namespace {
+
+// The documented rule: integers reversed in place, nested structures too,
+// nothing inside counted members.
+void reverseIntegers(const zubtest::RandomSchema &schema, int type, uint8_t *structure)
+{
+    for (const zubtest::RandomField &f : schema.types()[static_cast<size_t>(type)].fields) {
+        if (f.kind == ZUB_DESER_TYPE_TABLE) {
+            reverseIntegers(schema, f.type, structure + f.offset);
+        } else if (f.kind == 1 || f.kind == 2 || f.kind == 4 || f.kind == 8) {
+            std::reverse(structure + f.offset, structure + f.offset + f.kind);
+        }
+    }
+}
+
+} // namespace
+
+TEST(ByteOrder, RandomStructuresHaveEveryIntegerReversed)
+{
+    const uint32_t first = zubtest::testSeed(1);
+    for (uint32_t seed = first; seed < first + 200; ++seed) {
+        zubtest::RandomSchema schema(seed);
+        zubtest::RandomValue value(schema, seed);
+        auto *data = static_cast<uint8_t *>(value.data());
+        std::vector<uint8_t> expected(data, data + schema.types()[0].size);
+        reverseIntegers(schema, 0, expected.data());
+        zubProtocolToHost(data, data, schema.table());
+        ASSERT_EQ(std::vector<uint8_t>(data, data + expected.size()), expected) << "seed " << seed;
+    }
+}
+
+TEST(ByteOrder, ATableThatContainsItselfStopsAtTheDefaultDepth)
+{
+    // {U16 at 0, itself at 1}: level k swaps bytes k and k + 1, so byte 0
+    // travels one place per level: to 20 after the top and 19 levels below.
+    static zubEndianInfoEntry_t entries[] = {ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_U16, 0),
+                                             ZUB_ENTRY_RAW(1, ZUB_DESER_TYPE_TABLE, 0), ZUB_ENTRY_END};
+    static const zubEndianTable_t table = {2, entries};
+    entries[1].argument.table = &table;
+    uint8_t data[24];
+    for (uint8_t i = 0; i < 24; ++i) data[i] = i;
+    zubtest::DebugCapture capture;
+    zubProtocolToHost(data, data, &table);
+    EXPECT_EQ(zubtest::hex(data, 24), "01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10 11 12 13 14 00 15 16 17");
+    EXPECT_EQ(capture.messages(), std::vector<std::string>{"Endian table nested deeper than 19 levels.\n"});
 }

@@ -48,11 +48,11 @@
  *  - A FIXED entry whose argument is above 15 (not an atom size) is an
  *    invalid entry (-14), not a fixed array of a pointer's worth of bytes.
  *    So is a TABLE entry whose argument is 15 or less (not a table).
- *  - Counted entries whose memberOffset is 0xFFFF (a member without a count
- *    field) are not supported: the serializer reports "s->srcval is NULL "
- *    for kinds VAR8/VAR16/VAR32 and the invalid-entry message for STRING,
- *    then fails the walk with -14; the deserializer refuses them with -14
- *    and writes nothing.
+ *  - memberOffset 0xFFFF stands for "no count field" in STRING entries
+ *    only: the serializer and deserializer refuse such a string as an
+ *    invalid entry (-14, nothing written) and the release passes over it.
+ *    In VAR8/VAR16/VAR32 entries 0xFFFF is an offset like any other (a
+ *    structure above 64 KiB).
  *  - A counted member whose atom data exceed 0x200000 bytes fails the walk:
  *    state FAILED, errorCode -1, result -1 (serializer and deserializer).
  *    A caller that refills the buffer and calls again therefore never loops.
@@ -60,7 +60,13 @@
  *    serializer then leaves bufferPosition at bufferLength).
  *  - The byte-order conversion passes over a TABLE entry whose argument is
  *    not a table (15 or less, null included), and does nothing for a null
- *    destination, source or table.
+ *    destination, source or table. It ends a table at its first kind 0
+ *    entry or at an argument of all ones, whichever comes first, and walks
+ *    at most 19 levels of nesting below the top, like the serializer's
+ *    default stack: a deeper nested structure (a table that contains
+ *    itself, say) stops the conversion with the message "Endian table
+ *    nested deeper than 19 levels.\n" (level 2, class 3000); what came
+ *    before it stays converted.
  *  - The deserializer reads nothing when bufferPosition is above
  *    bufferLength: it returns with ZUB_DES_ERR_XRUN and leaves
  *    bufferPosition and totalBytes as they were.
@@ -116,8 +122,8 @@ typedef union zubEndianArgument {
 /* One table entry: 8 bytes on armhf, in this layout. */
 typedef struct zubEndianInfoEntry {
     /* Offset of the member in the host structure; for counted kinds the
-     * offset of the count field. Below 0xFFFF in every entry this library
-     * walks. */
+     * offset of the count field. 0xFFFF in a STRING entry: no count field
+     * (refused, see above). */
     uint16_t memberOffset;
     /* Bits 0-3: kind. Counted kinds: bits 4-14 pointerOffset, the data
      * pointer lying at memberOffset + pointerOffset - 1024. FIXED: bits 4-15
@@ -466,9 +472,9 @@ ZUB_API int32_t _zubDeserializeTableFrom(zubDeserState_t *s);
  * The marker of a freed array of atoms covers the first four bytes of the
  * structure; a count or data pointer there that a later entry needs is read
  * from a copy of those bytes taken when the structure's walk began, so such
- * tables release correctly. Entries the deserializer refuses (a counted
- * member with memberOffset 0xFFFF, a TABLE entry whose argument is not a
- * table) are passed over.
+ * tables release correctly. Entries the deserializer refuses (a STRING
+ * with memberOffset 0xFFFF, a TABLE entry whose argument is not a table)
+ * are passed over.
  * After a failed walk: a count that failed (above the multiplicity, or its
  * block refused) inside an array of structures leaves that element with a
  * count and a null data pointer; the release stops there with result 0 and
@@ -487,12 +493,13 @@ ZUB_API int32_t _zubDeserMemoryDealloc(const zubEndianTable_t *table, void *reco
 /*
  * Converts the U16, U32 and U64 members of source (described by table) to
  * the other byte order into destination, copies U8 members, and converts
- * TABLE members recursively within destination. Counted members, their data,
- * strings, fixed arrays and modifiers are neither converted nor copied; the
- * table ends at the first kind 0 entry. In place (destination == source) the
+ * TABLE members (at most 19 levels deep) within destination. Counted
+ * members, their data, strings, fixed arrays and modifiers are neither
+ * converted nor copied; the table ends at the first kind 0 entry or
+ * argument of all ones. In place (destination == source) the
  * conversion is complete; with distinct buffers destination must already
  * hold a copy of source for nested structures and unconverted members.
- * No result, no message.
+ * No result; one message when the nesting is deeper than 19 levels.
  */
 ZUB_API void zubProtocolToHost(void *destination, const void *source,
                                const zubEndianTable_t *table);

@@ -1,0 +1,277 @@
+// The one walker of the serialization family: how an entry of a type
+// description table is decoded, and how a walk moves through nested
+// structures and arrays of structures. The serializer, deserializer,
+// release and byte-order conversion are actions on it.
+//
+// Design. An entry is decoded in one place (kind, member offset, data
+// pointer field, count width, atom size, nested table, table end), so every
+// walker reads a table the same way. A walk keeps the level it is in (table,
+// entry, element count and index, structure address) and a stack of the
+// levels that enclose it. Three moves cover every table:
+//  - enter: save the current level and start a nested structure (a TABLE
+//    member, count 0 saved) or element 0 of an array of structures (the
+//    element count saved); refused when the stack is full;
+//  - end of table: at depth 1 the walk is complete; else, while the saved
+//    count of the enclosing level stays above 0 after a decrement, the next
+//    element follows at its stride; otherwise the enclosing level comes
+//    back and goes on at its next entry;
+//  - next entry.
+// The stack is the caller's (serializer, deserializer), a malloc block
+// (release) or a fixed array (byte order): no walker recurses, and a table
+// that contains itself ends at the stack's depth. Every walker reads entries
+// only up to the first table end, so nothing past a table's terminator is
+// read.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+#include "internal/bytes.h"
+#include "zub/serialization.h"
+
+// The moves, and each walker's steps, are inlined into the walker's one
+// loop, so that its walk never escapes the call and stays in registers; at
+// -Os the compiler weighs each inlining itself.
+#if defined(__OPTIMIZE_SIZE__)
+#define ZUB_WALK_INLINE inline
+#else
+#define ZUB_WALK_INLINE [[gnu::always_inline]] inline
+#endif
+
+namespace zub::detail {
+
+// ---- Entry decoding -------------------------------------------------------
+
+// A counted member's data pointer lies at memberOffset + pointerOffset -
+// kPointerBias: the 11-bit pointerOffset is biased so that the pointer may
+// lie up to 1024 bytes before its count field.
+constexpr ptrdiff_t kPointerBias = 1024;
+// memberOffset of a string without a count field (kind STRING only; for
+// every other kind 0xFFFF is an offset like any other).
+constexpr uint16_t kNoCountField = 0xFFFFu;
+// A limit for the next count that every count passes.
+constexpr uint32_t kNoLimit = ZUB_DESER_NO_MULTIPLICITY;
+
+// An entry's first four bytes, memberOffset and the packed unit, read in
+// one load: the walkers' loops decode the kind and the member from it.
+struct EntryHead {
+    uint32_t word; // memberOffset | packed << 16
+
+    uint32_t member_offset() const { return word & 0xFFFFu; }
+    unsigned kind() const { return (word >> 16) & 0xFu; }
+};
+
+inline EntryHead entry_head(const zubEndianInfoEntry_t *e)
+{
+    if constexpr (std::endian::native == std::endian::little) {
+        return {load<uint32_t>(e)};
+    } else {
+        return {e->memberOffset | static_cast<uint32_t>(e->packed) << 16};
+    }
+}
+
+inline unsigned entry_kind(const zubEndianInfoEntry_t *e)
+{
+    return e->packed & 0xFu;
+}
+
+// Bits 4-15: fixedCount of a FIXED entry; 0 for a MODIFIER that sets a limit.
+inline uint32_t entry_high12(const zubEndianInfoEntry_t *e)
+{
+    return static_cast<uint32_t>(e->packed) >> 4;
+}
+
+inline uint32_t entry_argument32(const zubEndianInfoEntry_t *e)
+{
+    return static_cast<uint32_t>(e->argument.value);
+}
+
+// A table ends at an argument whose low 32 bits are all ones, so tables
+// written with 0xFFFFFFFF end on 64-bit hosts too.
+inline bool entry_is_end(const zubEndianInfoEntry_t *e)
+{
+    return entry_argument32(e) == 0xFFFFFFFFu;
+}
+
+// An argument with a bit set above the low four is a table, else an atom size.
+inline bool argument_is_table(const zubEndianInfoEntry_t *e)
+{
+    return (e->argument.value & ~static_cast<uintptr_t>(0xFu)) != 0;
+}
+
+inline const zubEndianTable_t *argument_table(const zubEndianInfoEntry_t *e)
+{
+    return e->argument.table;
+}
+
+inline uint32_t atom_size(const zubEndianInfoEntry_t *e)
+{
+    return static_cast<uint32_t>(e->argument.value & 0xFu);
+}
+
+// 1, 2, 4 and 8 are the atom (and integer) widths.
+inline bool valid_atom(uint32_t a)
+{
+    return a == 1 || a == 2 || a == 4 || a == 8;
+}
+
+// Kinds 1, 2, 4, 8: an integer of that many bytes.
+inline bool is_integer_kind(unsigned kind)
+{
+    return ((1u << kind) & ((1u << ZUB_DESER_TYPE_U8) | (1u << ZUB_DESER_TYPE_U16) |
+                            (1u << ZUB_DESER_TYPE_U32) | (1u << ZUB_DESER_TYPE_U64))) != 0;
+}
+
+// Kinds 6, 7, 9, 10: a count field and a data pointer.
+inline bool is_counted_kind(unsigned kind)
+{
+    return ((1u << kind) & ((1u << ZUB_DESER_TYPE_VAR8) | (1u << ZUB_DESER_TYPE_VAR16) |
+                            (1u << ZUB_DESER_TYPE_VAR32) | (1u << ZUB_DESER_TYPE_STRING))) != 0;
+}
+
+// Width of the count field of a counted kind: 1, 2, 4, and 2 for strings.
+inline uint32_t count_width(unsigned kind)
+{
+    return kind == ZUB_DESER_TYPE_VAR8 ? 1u : kind == ZUB_DESER_TYPE_VAR32 ? 4u : 2u;
+}
+
+// A string without a count field, which no walker reads or writes.
+inline bool lacks_count_field(const zubEndianInfoEntry_t *e)
+{
+    return e->memberOffset == kNoCountField && entry_kind(e) == ZUB_DESER_TYPE_STRING;
+}
+
+inline ptrdiff_t pointer_field_offset(const zubEndianInfoEntry_t *e)
+{
+    return static_cast<ptrdiff_t>(e->memberOffset) +
+           static_cast<ptrdiff_t>(ZUB_ENDIAN_POINTER_OFFSET(e)) - kPointerBias;
+}
+
+inline uint8_t *pointer_field(void *base, const zubEndianInfoEntry_t *e)
+{
+    return static_cast<uint8_t *>(base) + pointer_field_offset(e);
+}
+
+// The same from the count field at `member` (base + memberOffset).
+inline uint8_t *load_data_pointer_at(uint8_t *member, const zubEndianInfoEntry_t *e)
+{
+    return static_cast<uint8_t *>(
+        load_ptr(member + (static_cast<ptrdiff_t>(ZUB_ENDIAN_POINTER_OFFSET(e)) - kPointerBias)));
+}
+
+inline uint8_t *load_data_pointer(void *base, const zubEndianInfoEntry_t *e)
+{
+    return static_cast<uint8_t *>(load_ptr(pointer_field(base, e)));
+}
+
+// A count field of `width` bytes (host order, possibly unaligned).
+inline uint32_t load_count(const uint8_t *field, uint32_t width)
+{
+    switch (width) {
+    case 1: return *field;
+    case 2: return load<uint16_t>(field);
+    default: return load<uint32_t>(field);
+    }
+}
+
+// ---- Traversal ------------------------------------------------------------
+
+// The levels of a walk. Level has entry and base, and table, index and
+// count when the walk enters arrays of structures; the byte-order
+// conversion's levels, which only enter nested structures, have no more.
+template <typename Level> struct Levels {
+    Level cur;      // the level being walked
+    Level *stack;   // the enclosing levels; stack[0] is the top level
+    uint16_t depth; // records in use
+    uint16_t capacity;
+};
+
+template <typename Level> inline constexpr bool kHasCount = requires(Level l)
+{
+    l.count;
+};
+
+// Saves the current level and starts `table` over the structure at base;
+// false (nothing changed) when the stack is full. The caller has set the
+// current level's count: 0 for a nested structure, the element count for
+// an array of structures.
+template <typename Level>
+ZUB_WALK_INLINE bool enter(Levels<Level> &w, const zubEndianTable_t *table, void *base)
+{
+    if (w.depth >= w.capacity) {
+        return false;
+    }
+    w.stack[w.depth++] = w.cur;
+    w.cur.entry = table->entries;
+    if constexpr (kHasCount<Level>) {
+        w.cur.table = table;
+        w.cur.count = 0;
+        w.cur.index = 0;
+    }
+    w.cur.base = static_cast<uint8_t *>(base);
+    return true;
+}
+
+enum class TableEnd {
+    Walk,    // the top-level table ended: the walk is complete
+    Element, // the next element of an array of structures starts (cur.base, cur.entry set)
+    Parent,  // the enclosing level is back, at the entry after the one it entered
+};
+
+// The address of element `index` of the array that the saved level
+// `parent` walks: its data pointer, read again from its structure, plus
+// index strides.
+template <typename Level> ZUB_WALK_INLINE uint8_t *
+element_address(const Level &parent, uint32_t index, const zubEndianTable_t *table)
+{
+    return load_data_pointer(parent.base, parent.entry) + static_cast<size_t>(index) * table->size;
+}
+
+// The end of the current table. `element(parent, index)` gives the address
+// of element `index` of the array that the saved level `parent` walks;
+// `arrayDone(parent)` is called after the last element, before the
+// enclosing level comes back.
+template <typename Level, typename Element, typename ArrayDone>
+ZUB_WALK_INLINE TableEnd end_of_table(Levels<Level> &w, Element &&element, ArrayDone &&arrayDone)
+{
+    if (w.depth <= 1) {
+        return TableEnd::Walk;
+    }
+    Level &parent = w.stack[w.depth - 1];
+    if constexpr (kHasCount<Level>) {
+        if (parent.count != 0) {
+            if (--parent.count != 0) {
+                w.cur.index += 1;
+                w.cur.base = element(parent, w.cur.index);
+                w.cur.entry = w.cur.table->entries;
+                return TableEnd::Element;
+            }
+            arrayDone(parent);
+        }
+    }
+    w.depth -= 1;
+    w.cur = parent;
+    w.cur.entry += 1;
+    return TableEnd::Parent;
+}
+
+// The end of a table for walkers that do nothing when an array ends.
+template <typename Level> ZUB_WALK_INLINE TableEnd end_of_table(Levels<Level> &w)
+{
+    const auto nothing = [](const Level &) {};
+    if constexpr (kHasCount<Level>) {
+        return end_of_table(
+            w,
+            [&w](const Level &parent, uint32_t index) {
+                return element_address(parent, index, w.cur.table);
+            },
+            nothing);
+    } else {
+        // No arrays of structures: the enclosing level always comes back.
+        return end_of_table(
+            w, [](const Level &, uint32_t) { return nullptr; }, nothing);
+    }
+}
+
+} // namespace zub::detail
