@@ -25,6 +25,10 @@
 namespace {
 
 constexpr uint32_t kRingSize = 64 * 1024;
+// The ring's transfers start this far into the area, and so do the peers'
+// copies, which go back there instead of to the front: the same bytes at
+// the same alignment (memcpy is faster on 64-byte aligned areas).
+constexpr uint32_t kStart = 24;
 
 void BM_RingPair(benchmark::State &state)
 {
@@ -33,8 +37,8 @@ void BM_RingPair(benchmark::State &state)
     zubRingBuffer_t ring;
     zubRingBufferInit(&ring, area.data(), kRingSize);
     // Start off the front so that transfers also wrap now and then.
-    zubRingBufferEnqueue(&ring, in.data(), 24);
-    zubRingBufferDequeue(&ring, nullptr, 24);
+    zubRingBufferEnqueue(&ring, in.data(), kStart);
+    zubRingBufferDequeue(&ring, nullptr, kStart);
     for (auto _ : state) {
         zubRingBufferEnqueue(&ring, in.data(), n);
         zubRingBufferDequeue(&ring, out.data(), n);
@@ -48,11 +52,11 @@ void BM_MemcpyPair(benchmark::State &state)
 {
     const auto n = static_cast<uint32_t>(state.range(0));
     std::vector<uint8_t> area(kRingSize), in(n, 0x5A), out(n);
-    uint32_t pos = 24;
+    uint32_t pos = kStart;
     for (auto _ : state) {
         std::memcpy(area.data() + pos, in.data(), n);
         std::memcpy(out.data(), area.data() + pos, n);
-        pos = pos + n + n > kRingSize ? 0 : pos + n;
+        pos = pos + n + n > kRingSize ? kStart : pos + n;
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
@@ -69,14 +73,14 @@ __attribute__((noinline)) void copyIn(uint8_t *area, uint32_t pos, const uint8_t
 __attribute__((noinline)) void copyOut(uint8_t *out, const uint8_t *area, uint32_t &pos, uint32_t n)
 {
     std::memcpy(out, area + pos, n);
-    pos = pos + n + n > kRingSize ? 0 : pos + n;
+    pos = pos + n + n > kRingSize ? kStart : pos + n;
 }
 
 void BM_MemcpyCallPair(benchmark::State &state)
 {
     const auto n = static_cast<uint32_t>(state.range(0));
     std::vector<uint8_t> area(kRingSize), in(n, 0x5A), out(n);
-    uint32_t pos = 24;
+    uint32_t pos = kStart;
     for (auto _ : state) {
         copyIn(area.data(), pos, in.data(), n);
         copyOut(out.data(), area.data(), pos, n);
