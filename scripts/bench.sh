@@ -31,7 +31,7 @@ while [ $# -gt 0 ]; do
     --arm-instructions) mode=arm-instructions ;;
     --min-time) min_time=$2; shift ;;
     --keep) keep=$2; shift ;;
-    -h|--help) sed -n '2,22p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
     *) echo "bench.sh: unknown argument $1" >&2; exit 2 ;;
   esac
   shift

@@ -142,6 +142,32 @@ template <uint32_t Size> inline void take_fixed(uint8_t *slot, void *element)
     }
 }
 
+// The fast paths' steps, n and head being the record's count and head,
+// below alloced (a).
+template <uint32_t Size>
+inline int32_t append_fixed(zubVector_t &v, uint32_t n, uint8_t *slot, const void *element)
+{
+    v.count = static_cast<int32_t>(n + 1);
+    copy_fixed<Size>(slot, element);
+    return 0;
+}
+
+inline void advance_front(zubVector_t &v, uint32_t n, uint32_t a)
+{
+    v.count = static_cast<int32_t>(n - 1);
+    if (n != 1) {
+        v.head = v.head + 1 == a ? 0 : v.head + 1;
+    }
+}
+
+template <uint32_t Size>
+inline int32_t take_front(zubVector_t &v, uint32_t n, uint32_t a, uint8_t *slot, void *element)
+{
+    advance_front(v, n, a);
+    take_fixed<Size>(slot, element);
+    return 0;
+}
+
 // The other small sizes of the fast paths; they return the fast paths'
 // result so that the calls are tail calls.
 [[gnu::noinline]] int32_t put_small(uint8_t *slot, const void *element, uint32_t size)
@@ -392,9 +418,12 @@ int32_t zubVectorInitialize(zubVector_t *vector, const zubVectorParams_t *params
 // front of a small element, with head already below alloced. Every field is
 // read once up front, and every other case (failures, growth, a head to be
 // reduced, large elements) goes to the general code, which gives the same
-// results for these cases too. The commonest sizes (4, 8, 16 and 32 bytes) are
-// copied inline; the other small sizes go to a helper by a tail call, so
-// that neither function needs a stack frame (on ARM, a few saved registers).
+// results for these cases too. One branch per condition, the position first
+// (it needs no load). The commonest sizes (4, 8, 16 and 32 bytes) are
+// copied inline with the slot's offset a constant multiple (a shift), and
+// need no test of the size limit; the other small sizes go to a helper by a
+// tail call, so that neither function needs a stack frame (on ARM, a few
+// saved registers).
 int32_t zubVectorInsert(zubVector_t *vector, int32_t position, const void *element)
 {
     zubVector_t &v = *vector;
@@ -402,7 +431,6 @@ int32_t zubVectorInsert(zubVector_t *vector, int32_t position, const void *eleme
     const uint32_t a = v.alloced;
     const uint32_t h = v.head;
     const uint32_t es = v.elementSize;
-    // One branch per condition, the position first (it needs no load).
     if (position != -1) [[unlikely]] {
         return insert(v, position, element);
     }
@@ -412,25 +440,25 @@ int32_t zubVectorInsert(zubVector_t *vector, int32_t position, const void *eleme
     if (h >= a) [[unlikely]] {
         return insert(v, position, element);
     }
-    if (es > kSmall) [[unlikely]] {
-        return insert(v, position, element);
-    }
-    // The slot's offset is multiplied by a constant per size: a shift.
     auto *data = static_cast<uint8_t *>(v.data);
     const size_t slot = wrap(h + n, a);
-    v.count = static_cast<int32_t>(n + 1);
     if (es == 4) {
-        copy_fixed<4>(data + slot * 4, element);
-    } else if (es == 8) {
-        copy_fixed<8>(data + slot * 8, element);
-    } else if (es == 16) {
-        copy_fixed<16>(data + slot * 16, element);
-    } else if (es == 32) {
-        copy_fixed<32>(data + slot * 32, element);
-    } else {
-        return put_small(data + slot * es, element, es);
+        return append_fixed<4>(v, n, data + slot * 4, element);
     }
-    return 0;
+    if (es == 8) {
+        return append_fixed<8>(v, n, data + slot * 8, element);
+    }
+    if (es == 16) {
+        return append_fixed<16>(v, n, data + slot * 16, element);
+    }
+    if (es == 32) {
+        return append_fixed<32>(v, n, data + slot * 32, element);
+    }
+    if (es > kSmall) {
+        return insert(v, position, element);
+    }
+    v.count = static_cast<int32_t>(n + 1);
+    return put_small(data + slot * es, element, es);
 }
 
 int32_t zubVectorRemove(zubVector_t *vector, void *element, int32_t position)
@@ -449,27 +477,24 @@ int32_t zubVectorRemove(zubVector_t *vector, void *element, int32_t position)
     if (h >= a) [[unlikely]] {
         return remove_slow(v, element, position);
     }
-    if (es > kSmall) [[unlikely]] {
+    auto *data = static_cast<uint8_t *>(v.data);
+    if (es == 4) {
+        return take_front<4>(v, n, a, data + h * 4, element);
+    }
+    if (es == 8) {
+        return take_front<8>(v, n, a, data + h * 8, element);
+    }
+    if (es == 16) {
+        return take_front<16>(v, n, a, data + h * 16, element);
+    }
+    if (es == 32) {
+        return take_front<32>(v, n, a, data + h * 32, element);
+    }
+    if (es > kSmall) {
         return remove_slow(v, element, position);
     }
-    auto *data = static_cast<uint8_t *>(v.data);
-    const size_t slot = h;
-    v.count = static_cast<int32_t>(n - 1);
-    if (n != 1) {
-        v.head = h + 1 == a ? 0 : h + 1;
-    }
-    if (es == 4) {
-        take_fixed<4>(data + slot * 4, element);
-    } else if (es == 8) {
-        take_fixed<8>(data + slot * 8, element);
-    } else if (es == 16) {
-        take_fixed<16>(data + slot * 16, element);
-    } else if (es == 32) {
-        take_fixed<32>(data + slot * 32, element);
-    } else {
-        return take_small(data + slot * es, element, es);
-    }
-    return 0;
+    advance_front(v, n, a);
+    return take_small(data + h * es, element, es);
 }
 
 int32_t zubVectorGetAt(const zubVector_t *vector, void *element, int32_t position)
