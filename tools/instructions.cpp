@@ -127,48 +127,52 @@ uint32_t *tableMemory;
 zubBitmask_t mask;
 uint64_t flat[kBits / 64];
 
-// Fills the level tables from the flat bitmap through the documented
-// layout (level 0 holds the bits, each level above one bit per non-zero word
-// below, topBits the highest level): half a million zubBitmaskSetBit calls
-// would cost the counts under qemu far more time than the searches.
-void fillLevels()
+// The set-up runs in both counted runs, so under qemu (one trace line per
+// instruction) it must be cheap on a 32-bit core too: level 0 is written
+// directly, without zubBitmaskSetBit calls or 64-bit divisions, and the
+// levels above follow the documented layout (each holds one bit per
+// non-zero word below, topBits the highest level).
+uint32_t *levelTable(uint32_t k)
 {
-    uint32_t *level[8];
-    for (uint32_t k = 0; k < mask.nTables; ++k) {
-        std::memcpy(&level[k], reinterpret_cast<const char *>(mask.levelTables) + k * sizeof(uint32_t *),
-                    sizeof(uint32_t *));
-    }
-    uint32_t words = kBits / 32;
-    for (uint32_t w = 0; w < words; ++w) level[0][w] = static_cast<uint32_t>(flat[w / 2] >> (32 * (w % 2)));
-    for (uint32_t k = 1; k <= mask.nTables; ++k) {
-        for (uint32_t w = 0; w < words; ++w) {
-            if (level[k - 1][w] == 0) continue;
-            if (k == mask.nTables) {
-                mask.topBits |= 1u << w;
-            } else {
-                level[k][w / 32] |= 1u << (w % 32);
-            }
-        }
-        words = (words + 31) / 32;
-    }
+    uint32_t *table;
+    std::memcpy(&table, reinterpret_cast<const char *>(mask.levelTables) + k * sizeof(uint32_t *), sizeof table);
+    return table;
 }
 
+// One set bit in each run of oneIn bits, at a random place (0: only the
+// last bit).
 void makeMask(uint32_t oneIn)
 {
     tableMemory = static_cast<uint32_t *>(std::calloc(zubBitmaskGetRequiredSize(kBits) / 4 + 1, 4));
     zubBitmaskInitialize(&mask, kBits, tableMemory);
-    uint64_t s = 0x9E3779B97F4A7C15ull;
-    auto add = [](uint32_t i) { flat[i >> 6] |= uint64_t{1} << (i & 63); };
+    uint32_t *level0 = levelTable(0);
+    uint32_t s = 0x9E3779B9u;
+    auto next = [&s] { return s ^= s << 13, s ^= s >> 17, s ^= s << 5; };
     if (oneIn == 0) {
-        add(kBits - 1);
+        level0[kBits / 32 - 1] = 0x80000000u;
+    } else if (oneIn == 2) {
+        // One bit of each pair: 01 plus 00 or 01 per pair, with no carry.
+        for (uint32_t w = 0; w < kBits / 32; ++w) level0[w] = 0x55555555u + (next() & 0x55555555u);
     } else {
         for (uint32_t base = 0; base < kBits; base += oneIn) {
-            s ^= s << 13, s ^= s >> 7, s ^= s << 17;
-            const uint32_t i = base + static_cast<uint32_t>(s % oneIn);
-            if (i < kBits) add(i);
+            const uint32_t i = base + static_cast<uint32_t>((uint64_t{next()} * oneIn) >> 32);
+            if (i < kBits) level0[i / 32] |= 1u << (i % 32);
         }
     }
-    fillLevels();
+    uint32_t words = kBits / 32;
+    for (uint32_t w = 0; w < words / 2; ++w) flat[w] = level0[2 * w] | uint64_t{level0[2 * w + 1]} << 32;
+    for (uint32_t k = 1; k <= mask.nTables; ++k) {
+        const uint32_t *below = levelTable(k - 1);
+        for (uint32_t w = 0; w < words; ++w) {
+            if (below[w] == 0) continue;
+            if (k == mask.nTables) {
+                mask.topBits |= 1u << w;
+            } else {
+                levelTable(k)[w / 32] |= 1u << (w % 32);
+            }
+        }
+        words = (words + 31) / 32;
+    }
 }
 
 // A plain bitmap scanned one 64-bit word at a time.
