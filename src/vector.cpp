@@ -142,8 +142,8 @@ template <uint32_t Size> inline void take_fixed(uint8_t *slot, void *element)
     }
 }
 
-// The fast paths' steps, n and head being the record's count and head,
-// below alloced (a).
+// The fast paths' steps, n and h being the record's count and head (below
+// alloced, a).
 template <uint32_t Size>
 inline int32_t append_fixed(zubVector_t &v, uint32_t n, uint8_t *slot, const void *element)
 {
@@ -152,18 +152,18 @@ inline int32_t append_fixed(zubVector_t &v, uint32_t n, uint8_t *slot, const voi
     return 0;
 }
 
-inline void advance_front(zubVector_t &v, uint32_t n, uint32_t a)
+inline void advance_front(zubVector_t &v, uint32_t n, uint32_t h, uint32_t a)
 {
     v.count = static_cast<int32_t>(n - 1);
     if (n != 1) {
-        v.head = v.head + 1 == a ? 0 : v.head + 1;
+        v.head = h + 1 == a ? 0 : h + 1;
     }
 }
 
-template <uint32_t Size>
-inline int32_t take_front(zubVector_t &v, uint32_t n, uint32_t a, uint8_t *slot, void *element)
+template <uint32_t Size> inline int32_t take_front(zubVector_t &v, uint32_t n, uint32_t h,
+                                                   uint32_t a, uint8_t *slot, void *element)
 {
-    advance_front(v, n, a);
+    advance_front(v, n, h, a);
     take_fixed<Size>(slot, element);
     return 0;
 }
@@ -479,21 +479,21 @@ int32_t zubVectorRemove(zubVector_t *vector, void *element, int32_t position)
     }
     auto *data = static_cast<uint8_t *>(v.data);
     if (es == 4) {
-        return take_front<4>(v, n, a, data + h * 4, element);
+        return take_front<4>(v, n, h, a, data + h * 4, element);
     }
     if (es == 8) {
-        return take_front<8>(v, n, a, data + h * 8, element);
+        return take_front<8>(v, n, h, a, data + h * 8, element);
     }
     if (es == 16) {
-        return take_front<16>(v, n, a, data + h * 16, element);
+        return take_front<16>(v, n, h, a, data + h * 16, element);
     }
     if (es == 32) {
-        return take_front<32>(v, n, a, data + h * 32, element);
+        return take_front<32>(v, n, h, a, data + h * 32, element);
     }
     if (es > kSmall) {
         return remove_slow(v, element, position);
     }
-    advance_front(v, n, a);
+    advance_front(v, n, h, a);
     return take_small(data + h * es, element, es);
 }
 
