@@ -43,8 +43,9 @@ constexpr uint32_t daysBeforeYear(uint32_t year)
 }
 
 // The same for the accepted years, 1970 to 2100, counted from 1900: every
-// fourth year is a leap year except 2100, and the leap days before a year
-// are then (years + 3) / 4 less the 18 of 1900 to 1969. No division by 100
+// fourth year is a leap year except 2100, so the leap days from 1970 to a
+// year are the multiples of four below it, (years + 3) / 4, less the 18
+// below 70 (1900, common, is one of them, and cancels). No division by 100
 // or 400 is left: the conversion is a few adds and one shift.
 constexpr uint32_t kFirstYear = 70;
 constexpr uint32_t kLastYear = 200;
