@@ -7,14 +7,18 @@
 #       the ratio (scripts/bench_table.py). Each program's own output and
 #       its JSON go to DIR (default: a temporary directory, removed).
 #   scripts/bench.sh --instructions [--keep DIR]
-#       Instructions per operation counted by valgrind's callgrind (repeatable
-#       run to run): the representative message's serialization and
-#       deserialization and the bitmask searches, each as
-#       (run with N - run with 0) / N of tools/instructions.cpp.
+#       x86-64 instructions per operation counted by valgrind's callgrind
+#       (repeatable run to run) for every operation of tools/instructions.cpp
+#       (its --list), each as (run with 2N - run with N) / N.
+#   scripts/bench.sh --arm-instructions [--keep DIR]
+#       The same operations cross-built for armhf at the platform's -O2
+#       (build/arm-count) and counted under qemu-user, one trace line per
+#       executed instruction, beside the callgrind counts.
 #
-# Needs the release preset's packages (scripts/deps.sh); --instructions also
-# needs valgrind. Timings carry whatever else the machine is doing: the
-# header names the machine and its load average.
+# Needs the release preset's packages (scripts/deps.sh); --instructions
+# needs valgrind, --arm-instructions the cross compiler and qemu-user (and
+# valgrind for the x86-64 column). Timings carry whatever else the machine
+# is doing: the header names the machine and its load average.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -24,9 +28,10 @@ keep=
 while [ $# -gt 0 ]; do
   case $1 in
     --instructions) mode=instructions ;;
+    --arm-instructions) mode=arm-instructions ;;
     --min-time) min_time=$2; shift ;;
     --keep) keep=$2; shift ;;
-    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
     *) echo "bench.sh: unknown argument $1" >&2; exit 2 ;;
   esac
   shift
@@ -43,8 +48,12 @@ fi
 cd "$root"
 build=build/release
 echo "configuring and building the release preset (log: $out/build.log)" >&2
-if ! { cmake --preset release && cmake --build --preset release --target \
-         $(for f in bench/*_bench.cpp; do basename "$f" .cpp; done) instructions; } >"$out/build.log" 2>&1; then
+if [ "$mode" = time ]; then
+  targets=$(for f in bench/*_bench.cpp; do basename "$f" .cpp; done)
+else
+  targets=instructions
+fi
+if ! { cmake --preset release && cmake --build --preset release --target $targets; } >"$out/build.log" 2>&1; then
   tail -30 "$out/build.log" >&2
   echo "bench.sh: the build failed" >&2
   exit 1
@@ -58,42 +67,89 @@ machine() {
        "$(date -u '+%Y-%m-%d %H:%M UTC'); commit $(git rev-parse --short HEAD 2>/dev/null || echo '?')"
 }
 
-if [ "$mode" = instructions ]; then
-  command -v valgrind >/dev/null || { echo "bench.sh: valgrind is not installed" >&2; exit 1; }
-  tool=$build/tools/instructions
-  # Total instructions of one run: callgrind's "summary:" (or "totals:") line.
-  count() {
+# Instruction counts: every operation of the counting program runs N and 2N
+# times; the difference over N leaves out start-up, set-up and first calls.
+if [ "$mode" != time ]; then
+  host_tool=$build/tools/instructions
+  have_valgrind=yes
+  command -v valgrind >/dev/null || have_valgrind=
+  if [ "$mode" = instructions ] && [ -z "$have_valgrind" ]; then
+    echo "bench.sh: valgrind is not installed" >&2
+    exit 1
+  fi
+  # Total x86-64 instructions of one run: callgrind's "summary:" (or "totals:") line.
+  x86_total() {
     local file=$out/callgrind.$1.$2
-    valgrind --tool=callgrind --callgrind-out-file="$file" "$tool" "$1" "$2" >/dev/null 2>"$file.log" ||
+    valgrind --tool=callgrind --callgrind-out-file="$file" "$host_tool" "$1" "$2" >/dev/null 2>"$file.log" ||
       { cat "$file.log" >&2; echo "bench.sh: callgrind failed on $1" >&2; exit 1; }
     sed -n 's/^\(summary\|totals\): *\([0-9]*\).*/\2/p' "$file" | head -1
   }
-  row() { # operation, N, description
-    local base full
-    base=$(count "$1" 0)
-    full=$(count "$1" "$2")
-    awk -v op="$1" -v what="$3" -v n="$2" -v b="$base" -v f="$full" \
-      'BEGIN { printf "| %s | %s | %.1f |\n", op, what, (f - b) / n }'
+  per_op() { # counter, operation, N
+    local once twice
+    once=$("$1" "$2" "$3")
+    twice=$("$1" "$2" $(($3 * 2)))
+    awk -v a="$once" -v b="$twice" -v n="$3" 'BEGIN { printf "%.1f", (b - a) / n }'
   }
+  # The counting program, each line: name, N, what one operation is.
+  list() { "$host_tool" --list; }
+fi
+
+if [ "$mode" = arm-instructions ]; then
+  for tool in arm-linux-gnueabihf-g++ qemu-arm; do
+    command -v "$tool" >/dev/null || { echo "bench.sh: $tool is not installed (scripts/deps.sh)" >&2; exit 1; }
+  done
+  # Release flags of the platform (-O2); the counting program carries its
+  # own C++ runtime so that each run starts in about 0.2 M instructions
+  # (a shared libstdc++ would add 1.9 M of relocations and locale set-up).
+  arm=build/arm-count
+  echo "cross-building the counting program in $arm (log: $out/arm-build.log)" >&2
+  if ! { cmake -S . -B "$arm" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-armhf.cmake" \
+           -DCMAKE_BUILD_TYPE=Release "-DCMAKE_C_FLAGS_RELEASE=-O2 -DNDEBUG" \
+           "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" "-DCMAKE_EXE_LINKER_FLAGS=-static-libstdc++ -static-libgcc" \
+           -DZUB_BUILD_TOOLS=ON -DZUB_BUILD_TESTS=OFF -DZUB_BUILD_EXAMPLES=OFF &&
+         cmake --build "$arm" -j2 --target instructions; } >"$out/arm-build.log" 2>&1; then
+    tail -30 "$out/arm-build.log" >&2
+    echo "bench.sh: the armhf build failed" >&2
+    exit 1
+  fi
+  # One translated block per instruction (-singlestep, called
+  # -one-insn-per-tb from qemu 8), each logged on execution (nochain keeps
+  # chained blocks from skipping the log): one "Trace" line per instruction.
+  # The lines are counted through a pipe, never written to a file.
+  one_insn=-singlestep
+  qemu-arm -h 2>/dev/null | grep -q -- -one-insn-per-tb && one_insn=-one-insn-per-tb
+  arm_total() {
+    qemu-arm -L /usr/arm-linux-gnueabihf "$one_insn" -d nochain,exec -D /dev/stdout \
+      "$arm/tools/instructions" "$1" "$2" 2>>"$out/qemu.log" | grep -c Trace
+  }
+  echo "$(machine)"
+  echo
+  echo "| Operation | What one operation is | ARM (armhf -O2) | x86-64 (release) |"
+  echo "| --- | --- | ---: | ---: |"
+  while IFS=$'\t' read -r op n what; do
+    echo "counting $op" >&2
+    arm_count=$(per_op arm_total "$op" "$n")
+    x86_count=-
+    [ -n "$have_valgrind" ] && x86_count=$(per_op x86_total "$op" "$n")
+    echo "| $op | $what | $arm_count | $x86_count |"
+  done < <(list)
+  echo
+  echo "Instructions per operation, (count of a run with 2N - count with N) / N: ARM counted by"
+  echo "qemu-user (one trace line per executed instruction), x86-64 by valgrind's callgrind."
+  echo "Operations ending in -peer are the practical limit or a peer, for comparison."
+  exit 0
+fi
+
+if [ "$mode" = instructions ]; then
   echo "$(machine)"
   echo
   echo "| Operation | What one operation is | Instructions per operation |"
   echo "| --- | --- | ---: |"
-  row serialize 2000 "zubSimpleSerializeInto of the representative message (598 bytes)"
-  row serialize-64 2000 "the same through 64-byte buffers (_zubSerializeTableInto per buffer)"
-  row serialize-hand 2000 "hand-written straight-line encoder of the same message"
-  row deserialize 2000 "_zubDeserializeTableFrom in one chunk + _zubDeserMemoryDealloc (19 blocks, malloc/free included)"
-  row deserialize-hand 2000 "hand-written decoder, the same 19 blocks, then freed"
-  row first-sparse 20000 "zubBitmaskFindFirstOne, 2^20 bits, one set in 100,000"
-  row first-last 20000 "zubBitmaskFindFirstOne, 2^20 bits, only the last set"
-  row next-sparse 20000 "zubBitmaskFindNextOne per set bit found, one in 100,000"
-  row next-medium 20000 "zubBitmaskFindNextOne per set bit found, one in 100"
-  row next-dense 20000 "zubBitmaskFindNextOne per set bit found, one in 2"
-  row next-dense-flat 20000 "flat 64-bit word scan per set bit found, one in 2 (peer)"
-  row prev-dense 20000 "zubBitmaskFindPrevOne per set bit found, one in 2"
-  row set-reset 20000 "zubBitmaskSetBit + zubBitmaskResetBit of one index"
+  while IFS=$'\t' read -r op n what; do
+    echo "| $op | $what | $(per_op x86_total "$op" "$n") |"
+  done < <(list)
   echo
-  echo "x86-64 instructions of the release build (valgrind callgrind), fixed cost subtracted."
+  echo "x86-64 instructions of the release build (valgrind callgrind), (2N run - N run) / N."
   exit 0
 fi
 

@@ -5,6 +5,14 @@
 // readPos == writePos is ambiguous on purpose and never consulted. Every
 // transfer is cut at the end of the area into at most two pieces, and one
 // helper (split) decides that cut for enqueue, dequeue and hand-out alike.
+//
+// Small transfers are the common case of a byte queue (messages, records),
+// and for them a call into the C library's memcpy costs as much as the copy
+// itself. So the exported enqueue and dequeue first try a fast path: a
+// transfer of up to 64 bytes that does not reach the end of the area is
+// copied inline (copy_small) with the record's fields in registers, and no
+// stack frame is set up; every other case goes to the general code, which
+// gives the same results for the fast path's cases too.
 #include "zub/ringbuffer.h"
 
 #include <algorithm>
@@ -32,6 +40,64 @@ Split split(uint32_t pos, uint32_t n, uint32_t capacity)
     return {toEnd, n - toEnd, n - toEnd};
 }
 
+// Up to kInlineCopy bytes as two runs of fixed size from both ends, which
+// overlap as needed (the same bytes written twice); source and destination
+// never overlap, so the order of the loads and stores does not matter. A
+// copy of a constant size becomes plain loads and stores.
+constexpr uint32_t kInlineCopy = 64;
+
+template <uint32_t Size> inline void copy_ends(uint8_t *dst, const uint8_t *src, uint32_t n)
+{
+    std::memcpy(dst, src, Size);
+    std::memcpy(dst + n - Size, src + n - Size, Size);
+}
+
+// 32 bytes at word-aligned addresses: on 32-bit ARM a load or store of
+// several words (four instructions for 32 bytes rather than sixteen)
+// needs word alignment, which the compiler is told here.
+inline void copy_aligned32(uint8_t *dst, const uint8_t *src)
+{
+    std::memcpy(__builtin_assume_aligned(dst, 4), __builtin_assume_aligned(src, 4), 32);
+}
+
+// 1 <= n <= kInlineCopy.
+inline void copy_small(uint8_t *dst, const uint8_t *src, uint32_t n)
+{
+#if defined(__arm__)
+    if (n >= 32 &&
+        ((reinterpret_cast<uintptr_t>(dst) | reinterpret_cast<uintptr_t>(src) | n) & 3) == 0) {
+        copy_aligned32(dst, src);
+        copy_aligned32(dst + n - 32, src + n - 32);
+        return;
+    }
+#endif
+    if (n >= 32) {
+        copy_ends<32>(dst, src, n);
+    } else if (n >= 16) {
+        copy_ends<16>(dst, src, n);
+    } else if (n >= 8) {
+        copy_ends<8>(dst, src, n);
+    } else if (n >= 4) {
+        copy_ends<4>(dst, src, n);
+    } else {
+        dst[0] = src[0];
+        dst[n / 2] = src[n / 2];
+        dst[n - 1] = src[n - 1];
+    }
+}
+
+// One field as one 32-bit load. The compiler would otherwise merge the
+// loads of readPos and available into one 64-bit vector load, which cannot
+// take its bytes from the separate stores of the previous enqueue and
+// dequeue: the failed store-to-load forward costs more than a 64-byte
+// transfer.
+inline uint32_t load_field(const uint32_t &field)
+{
+    uint32_t value = field;
+    asm("" : "+r"(value));
+    return value;
+}
+
 uint32_t used_bytes(const zubRingBuffer_t &ring)
 {
     return ring.capacity - ring.available;
@@ -44,7 +110,9 @@ bool ranges_overlap(const uint8_t *a, uint32_t aLength, const uint8_t *b, uint32
     return aLength != 0 && bLength != 0 && a0 < b0 + bLength && b0 < a0 + aLength;
 }
 
-int32_t enqueue(zubRingBuffer_t &ring, const uint8_t *source, uint32_t length)
+// The general transfers, out of line so that the fast paths stay free of
+// calls (and of the stack frame calls need).
+[[gnu::noinline]] int32_t enqueue(zubRingBuffer_t &ring, const uint8_t *source, uint32_t length)
 {
     if (length > ring.capacity || length > ring.available) {
         return ZUB_ENOSPC;
@@ -59,7 +127,7 @@ int32_t enqueue(zubRingBuffer_t &ring, const uint8_t *source, uint32_t length)
     return static_cast<int32_t>(length);
 }
 
-int32_t dequeue(zubRingBuffer_t &ring, uint8_t *destination, uint32_t length)
+[[gnu::noinline]] int32_t dequeue(zubRingBuffer_t &ring, uint8_t *destination, uint32_t length)
 {
     const uint32_t n = std::min(used_bytes(ring), length);
     if (n == 0) {
@@ -181,6 +249,10 @@ uint32_t zubRingBufferGetAvailableBytes(const zubRingBuffer_t *ring)
     return ring == nullptr ? 0 : ring->available;
 }
 
+// The fast paths read every field once, into locals: the copies may not
+// alias the record, but the compiler cannot know that. A one-piece
+// transfer (length below the bytes to the end of the area) is the first
+// case of split, so it leaves the position inside the area.
 int32_t zubRingBufferEnqueue(zubRingBuffer_t *ring, const void *source, uint32_t length)
 {
     if (ring == nullptr || source == nullptr) {
@@ -189,6 +261,15 @@ int32_t zubRingBufferEnqueue(zubRingBuffer_t *ring, const void *source, uint32_t
     if (length == 0) {
         return 0;
     }
+    const uint32_t available = load_field(ring->available);
+    const uint32_t pos = load_field(ring->writePos);
+    const uint32_t toEnd = ring->capacity - pos;
+    if (length <= kInlineCopy && length <= available && length < toEnd) {
+        copy_small(ring->data + pos, static_cast<const uint8_t *>(source), length);
+        ring->writePos = pos + length;
+        ring->available = available - length;
+        return static_cast<int32_t>(length);
+    }
     return enqueue(*ring, static_cast<const uint8_t *>(source), length);
 }
 
@@ -196,6 +277,16 @@ int32_t zubRingBufferDequeue(zubRingBuffer_t *ring, void *destination, uint32_t 
 {
     if (ring == nullptr) {
         return ZUB_EINVAL;
+    }
+    const uint32_t capacity = ring->capacity;
+    const uint32_t available = load_field(ring->available);
+    const uint32_t pos = load_field(ring->readPos);
+    const uint32_t n = std::min(capacity - available, length);
+    if (n - 1 < kInlineCopy && n < capacity - pos && destination != nullptr) {
+        copy_small(static_cast<uint8_t *>(destination), ring->data + pos, n);
+        ring->readPos = pos + n;
+        ring->available = available + n;
+        return static_cast<int32_t>(n);
     }
     return dequeue(*ring, static_cast<uint8_t *>(destination), length);
 }

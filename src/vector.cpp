@@ -111,6 +111,80 @@ inline void copy_element(void *dst, const void *src, uint32_t size)
     }
 }
 
+// The fast paths' copies of the commonest sizes, in words of at most 8
+// bytes (no library call, few registers).
+template <uint32_t Size> inline void copy_fixed(void *dst, const void *src)
+{
+    auto *d = static_cast<uint8_t *>(dst);
+    const auto *s = static_cast<const uint8_t *>(src);
+    if constexpr (Size == 4) {
+        zub::detail::store<uint32_t>(d, zub::detail::load<uint32_t>(s));
+    } else {
+        for (uint32_t i = 0; i < Size; i += 8) {
+            zub::detail::store<uint64_t>(d + i, zub::detail::load<uint64_t>(s + i));
+        }
+    }
+}
+
+// Takes the element out of a vacated slot (when element is not null) and
+// fills the slot.
+template <uint32_t Size> inline void take_fixed(uint8_t *slot, void *element)
+{
+    if (element != nullptr) {
+        copy_fixed<Size>(element, slot);
+    }
+    if constexpr (Size == 4) {
+        zub::detail::store<uint32_t>(slot, 0x01010101u * kRemovedFill);
+    } else {
+        for (uint32_t i = 0; i < Size; i += 8) {
+            zub::detail::store<uint64_t>(slot + i, 0x0101010101010101ull * kRemovedFill);
+        }
+    }
+}
+
+// The fast paths' steps, n and h being the record's count and head (below
+// alloced, a).
+template <uint32_t Size>
+inline int32_t append_fixed(zubVector_t &v, uint32_t n, uint8_t *slot, const void *element)
+{
+    v.count = static_cast<int32_t>(n + 1);
+    copy_fixed<Size>(slot, element);
+    return 0;
+}
+
+inline void advance_front(zubVector_t &v, uint32_t n, uint32_t h, uint32_t a)
+{
+    v.count = static_cast<int32_t>(n - 1);
+    if (n != 1) {
+        v.head = h + 1 == a ? 0 : h + 1;
+    }
+}
+
+template <uint32_t Size> inline int32_t take_front(zubVector_t &v, uint32_t n, uint32_t h,
+                                                   uint32_t a, uint8_t *slot, void *element)
+{
+    advance_front(v, n, h, a);
+    take_fixed<Size>(slot, element);
+    return 0;
+}
+
+// The other small sizes of the fast paths; they return the fast paths'
+// result so that the calls are tail calls.
+[[gnu::noinline]] int32_t put_small(uint8_t *slot, const void *element, uint32_t size)
+{
+    copy_small(slot, element, size);
+    return 0;
+}
+
+[[gnu::noinline]] int32_t take_small(uint8_t *slot, void *element, uint32_t size)
+{
+    if (element != nullptr) {
+        copy_small(element, slot, size);
+    }
+    fill_small(slot, kRemovedFill, size);
+    return 0;
+}
+
 inline uint32_t wrap(uint32_t slot, uint32_t alloced)
 {
     return slot >= alloced ? slot - alloced : slot;
@@ -344,7 +418,12 @@ int32_t zubVectorInitialize(zubVector_t *vector, const zubVectorParams_t *params
 // front of a small element, with head already below alloced. Every field is
 // read once up front, and every other case (failures, growth, a head to be
 // reduced, large elements) goes to the general code, which gives the same
-// results for these cases too.
+// results for these cases too. One branch per condition, the position first
+// (it needs no load). The commonest sizes (4, 8, 16 and 32 bytes) are
+// copied inline with the slot's offset a constant multiple (a shift), and
+// need no test of the size limit; the other small sizes go to a helper by a
+// tail call, so that neither function needs a stack frame (on ARM, a few
+// saved registers).
 int32_t zubVectorInsert(zubVector_t *vector, int32_t position, const void *element)
 {
     zubVector_t &v = *vector;
@@ -352,13 +431,34 @@ int32_t zubVectorInsert(zubVector_t *vector, int32_t position, const void *eleme
     const uint32_t a = v.alloced;
     const uint32_t h = v.head;
     const uint32_t es = v.elementSize;
-    if (position == -1 && n < a && h < a && es <= kSmall) {
-        v.count = static_cast<int32_t>(n + 1);
-        copy_small(static_cast<uint8_t *>(v.data) + static_cast<size_t>(wrap(h + n, a)) * es,
-                   element, es);
-        return 0;
+    if (position != -1) [[unlikely]] {
+        return insert(v, position, element);
     }
-    return insert(v, position, element);
+    if (n >= a) [[unlikely]] {
+        return insert(v, position, element);
+    }
+    if (h >= a) [[unlikely]] {
+        return insert(v, position, element);
+    }
+    auto *data = static_cast<uint8_t *>(v.data);
+    const size_t slot = wrap(h + n, a);
+    if (es == 4) {
+        return append_fixed<4>(v, n, data + slot * 4, element);
+    }
+    if (es == 8) {
+        return append_fixed<8>(v, n, data + slot * 8, element);
+    }
+    if (es == 16) {
+        return append_fixed<16>(v, n, data + slot * 16, element);
+    }
+    if (es == 32) {
+        return append_fixed<32>(v, n, data + slot * 32, element);
+    }
+    if (es > kSmall) {
+        return insert(v, position, element);
+    }
+    v.count = static_cast<int32_t>(n + 1);
+    return put_small(data + slot * es, element, es);
 }
 
 int32_t zubVectorRemove(zubVector_t *vector, void *element, int32_t position)
@@ -368,19 +468,33 @@ int32_t zubVectorRemove(zubVector_t *vector, void *element, int32_t position)
     const uint32_t a = v.alloced;
     const uint32_t h = v.head;
     const uint32_t es = v.elementSize;
-    if (n != 0 && position == -1 && h < a && es <= kSmall) {
-        uint8_t *slot = static_cast<uint8_t *>(v.data) + static_cast<size_t>(h) * es;
-        v.count = static_cast<int32_t>(n - 1);
-        if (n != 1) {
-            v.head = h + 1 == a ? 0 : h + 1;
-        }
-        if (element != nullptr) {
-            copy_small(element, slot, es);
-        }
-        fill_small(slot, kRemovedFill, es);
-        return 0;
+    if (position != -1) [[unlikely]] {
+        return remove_slow(v, element, position);
     }
-    return remove_slow(v, element, position);
+    if (n == 0) [[unlikely]] {
+        return remove_slow(v, element, position);
+    }
+    if (h >= a) [[unlikely]] {
+        return remove_slow(v, element, position);
+    }
+    auto *data = static_cast<uint8_t *>(v.data);
+    if (es == 4) {
+        return take_front<4>(v, n, h, a, data + h * 4, element);
+    }
+    if (es == 8) {
+        return take_front<8>(v, n, h, a, data + h * 8, element);
+    }
+    if (es == 16) {
+        return take_front<16>(v, n, h, a, data + h * 16, element);
+    }
+    if (es == 32) {
+        return take_front<32>(v, n, h, a, data + h * 32, element);
+    }
+    if (es > kSmall) {
+        return remove_slow(v, element, position);
+    }
+    advance_front(v, n, h, a);
+    return take_small(data + h * es, element, es);
 }
 
 int32_t zubVectorGetAt(const zubVector_t *vector, void *element, int32_t position)

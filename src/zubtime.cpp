@@ -4,8 +4,8 @@
 // search.
 //
 // Broken-down to calendar: the accepted years are 1970 to 2100, so the
-// days before a year are 365 per year plus the leap days counted with the
-// Gregorian rule, one expression.
+// days before a year are 365 per year plus one leap day in four (2100, the
+// only century year in range, is last and adds no day before itself).
 //
 // Calendar to broken-down: a signed 32-bit time lies between 1901-12-13
 // and 2038-01-19. Counted from 1900-03-01, each leap day is the last day of
@@ -41,6 +41,36 @@ constexpr uint32_t daysBeforeYear(uint32_t year)
 {
     return 365 * (year - 1970) + leapYearsThrough(year - 1) - leapYearsThrough(1969);
 }
+
+// The same for the accepted years, 1970 to 2100, counted from 1900: every
+// fourth year is a leap year except 2100, so the leap days from 1970 to a
+// year are the multiples of four below it, (years + 3) / 4, less the 18
+// below 70 (1900, common, is one of them, and cancels). No division by 100
+// or 400 is left: the conversion is a few adds and one shift.
+constexpr uint32_t kFirstYear = 70;
+constexpr uint32_t kLastYear = 200;
+
+constexpr bool isLeapYearSince1900(uint32_t years)
+{
+    return (years & 3u) == 0 && years != kLastYear;
+}
+
+constexpr uint32_t daysBeforeYearSince1900(uint32_t years)
+{
+    return 365 * years + (years + 3) / 4 - (365 * kFirstYear + (kFirstYear + 3) / 4);
+}
+
+constexpr bool sameForEveryAcceptedYear()
+{
+    for (uint32_t years = kFirstYear; years <= kLastYear; ++years) {
+        if (isLeapYearSince1900(years) != isLeapYear(1900 + years) ||
+            daysBeforeYearSince1900(years) != daysBeforeYear(1900 + years)) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(sameForEveryAcceptedYear(), "the short forms agree with the Gregorian rule");
 
 // Days from 1900-03-01 to 1970-01-01, and the weekday of 1900-03-01
 // (1970-01-01 was a Thursday, weekday 4).
@@ -98,19 +128,17 @@ uint32_t toCalendarTime(struct tm *tm)
         tm->tm_mday = 1;
     }
 
-    uint32_t daysBefore = 0;
-    const uint32_t yearsSince1900 = static_cast<uint32_t>(tm->tm_year);
-    if (yearsSince1900 - 70u > 130u) {
-        tm->tm_year = 70;
-    } else {
-        const uint32_t year = 1900 + yearsSince1900;
-        if (month > 1 && isLeapYear(year)) {
-            ++days;
-        }
-        daysBefore = daysBeforeYear(year);
+    // Out of range, the year is repaired to 1970, which adds no day.
+    uint32_t yearsSince1900 = static_cast<uint32_t>(tm->tm_year);
+    if (yearsSince1900 - kFirstYear > kLastYear - kFirstYear) {
+        tm->tm_year = kFirstYear;
+        yearsSince1900 = kFirstYear;
+    }
+    if (month > 1 && isLeapYearSince1900(yearsSince1900)) {
+        ++days;
     }
     tm->tm_yday = static_cast<int>(days);
-    days += daysBefore;
+    days += daysBeforeYearSince1900(yearsSince1900);
     tm->tm_wday = static_cast<int>((days + 4) % 7);
     tm->tm_isdst = 0;
     return seconds + kSecondsPerDay * days;
