@@ -44,9 +44,8 @@ void convert(void *destination, const uint8_t *source, const zubEndianTable_t *t
     stack[0] = w.cur;
     for (;;) {
         const zubEndianInfoEntry_t *e = w.cur.entry;
-        // The end of a table is its first kind 0 entry (or a table end of
-        // the other walkers: an integer entry carries no argument).
-        if (entry_kind(e) == 0 || entry_is_end(e)) {
+        // This walker ends a table at its first kind 0 entry only.
+        if (entry_kind(e) == 0) {
             if (end_of_table(w) == TableEnd::Walk) {
                 return;
             }
@@ -60,9 +59,9 @@ void convert(void *destination, const uint8_t *source, const zubEndianTable_t *t
         case ZUB_DESER_TYPE_U32: swap_member<uint32_t>(to, from); break;
         case ZUB_DESER_TYPE_U64: swap_member<uint64_t>(to, from); break;
         case ZUB_DESER_TYPE_TABLE:
-            // An argument that is not a table (0 to 15, null included) has
-            // nothing to walk.
-            if (argument_is_table(e)) {
+            // An argument that is not a table (0 to 15, null included, or
+            // the all-ones end mark of the other walkers) has nothing to walk.
+            if (argument_is_table(e) && !entry_is_end(e)) {
                 if (!enter(w, argument_table(e), to)) {
                     report_stack_full();
                     return;

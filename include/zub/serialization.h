@@ -59,9 +59,9 @@
  *  - A bufferPosition above bufferLength is taken as no space left (the
  *    serializer then leaves bufferPosition at bufferLength).
  *  - The byte-order conversion passes over a TABLE entry whose argument is
- *    not a table (15 or less, null included), and does nothing for a null
- *    destination, source or table. It ends a table at its first kind 0
- *    entry or at an argument of all ones, whichever comes first, and walks
+ *    not a table (15 or less, null included, or all ones), and does nothing
+ *    for a null destination, source or table. It ends a table at its first
+ *    kind 0 entry only (an integer entry's argument is not looked at), and walks
  *    at most 19 levels of nesting below the top, like the serializer's
  *    default stack: a deeper nested structure (a table that contains
  *    itself, say) stops the conversion with the message "Endian table
@@ -495,9 +495,8 @@ ZUB_API int32_t _zubDeserMemoryDealloc(const zubEndianTable_t *table, void *reco
  * the other byte order into destination, copies U8 members, and converts
  * TABLE members (at most 19 levels deep) within destination. Counted
  * members, their data, strings, fixed arrays and modifiers are neither
- * converted nor copied; the table ends at the first kind 0 entry or
- * argument of all ones. In place (destination == source) the
- * conversion is complete; with distinct buffers destination must already
+ * converted nor copied; the table ends at its first kind 0 entry. In place
+ * (destination == source) the conversion is complete; with distinct buffers destination must already
  * hold a copy of source for nested structures and unconverted members.
  * No result; one message when the nesting is deeper than 19 levels.
  */
