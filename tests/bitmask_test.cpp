@@ -16,7 +16,8 @@ namespace {
 
 uint32_t words_at(uint32_t n, uint32_t k)
 {
-    return static_cast<uint32_t>((uint64_t{n} + (uint64_t{1} << (5 * (k + 1))) - 1) >> (5 * (k + 1)));
+    return static_cast<uint32_t>((uint64_t{n} + (uint64_t{1} << (5 * (k + 1))) - 1) >>
+                                 (5 * (k + 1)));
 }
 
 // A mask over exactly the required table memory, placed 4 bytes into its
@@ -47,7 +48,8 @@ int32_t model_next(const std::vector<bool> &model, uint32_t start)
 
 int32_t model_prev(const std::vector<bool> &model, uint32_t start)
 {
-    const auto it = std::find(std::make_reverse_iterator(model.begin() + start + 1), model.rend(), true);
+    const auto it =
+        std::find(std::make_reverse_iterator(model.begin() + start + 1), model.rend(), true);
     return it == model.rend() ? -1 : static_cast<int32_t>(model.rend() - it) - 1;
 }
 
@@ -58,10 +60,17 @@ TEST(Bitmask, RequiredSizeAndLayoutAcrossLevelEdges)
     struct Case {
         uint32_t nBits, levels, words, armhfBytes;
     };
-    const Case cases[] = {{0, 0, 0, 0},           {1, 0, 0, 0},          {32, 0, 0, 0},
-                          {33, 1, 2, 12},         {64, 1, 2, 12},        {1024, 1, 32, 132},
-                          {1025, 2, 35, 148},     {32768, 2, 1056, 4232}, {100000, 3, 3227, 12920},
-                          {1048576, 3, 33824, 135308}, {520093664, 5, 16777215, 67108880}};
+    const Case cases[] = {{0, 0, 0, 0},
+                          {1, 0, 0, 0},
+                          {32, 0, 0, 0},
+                          {33, 1, 2, 12},
+                          {64, 1, 2, 12},
+                          {1024, 1, 32, 132},
+                          {1025, 2, 35, 148},
+                          {32768, 2, 1056, 4232},
+                          {100000, 3, 3227, 12920},
+                          {1048576, 3, 33824, 135308},
+                          {520093664, 5, 16777215, 67108880}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.nBits);
         const uint32_t bytes = zubBitmaskGetRequiredSize(c.nBits);
@@ -73,7 +82,10 @@ TEST(Bitmask, RequiredSizeAndLayoutAcrossLevelEdges)
         std::memset(buffer.data(), 0x5A, bytes);
         zubBitmask_t bm;
         std::memset(&bm, 0xEE, sizeof bm);
-        ASSERT_EQ(zubBitmaskInitialize(&bm, c.nBits, c.levels == 0 ? nullptr : reinterpret_cast<uint32_t *>(buffer.data())), 0);
+        ASSERT_EQ(zubBitmaskInitialize(&bm, c.nBits,
+                                       c.levels == 0 ? nullptr
+                                                     : reinterpret_cast<uint32_t *>(buffer.data())),
+                  0);
         EXPECT_EQ((std::vector<uint32_t>{bm.nBits, bm.nTables, bm.nTableData, bm.topBits}),
                   (std::vector<uint32_t>{c.nBits, c.levels, c.words, 0}));
         EXPECT_EQ(static_cast<void *>(bm.levelTables), c.levels == 0 ? nullptr : buffer.data());
@@ -112,19 +124,22 @@ TEST(Bitmask, CountAboveTheLimitIsRefusedWithItsMessageAndNoWrites)
         std::memset(&bm, 0xEE, sizeof bm);
         EXPECT_EQ(zubBitmaskInitialize(&bm, n, reinterpret_cast<uint32_t *>(buffer.data())), -22);
         _zubBitmaskPropagateTables(&bm, n, reinterpret_cast<uint32_t *>(buffer.data()));
-        const std::string message = "Test for \"(int)( (char *)currTable - (char *)tables ) != (int)( "
-                                    "bitmask->nTableData * sizeof( uint32_t ) )\"was true: \"Wrong table "
-                                    "maintenance data size.\"";
+        const std::string message =
+            "Test for \"(int)( (char *)currTable - (char *)tables ) != (int)( "
+            "bitmask->nTableData * sizeof( uint32_t ) )\"was true: \"Wrong table "
+            "maintenance data size.\"";
         EXPECT_EQ(capture.messages(), (std::vector<std::string>{message, message}));
         EXPECT_EQ(capture.site(0), (std::vector<uint32_t>{0x000103E8u, 0, 0}));
         EXPECT_EQ(std::count(buffer.data(), buffer.data() + 64, 0x5A), 64);
         EXPECT_TRUE(buffer.guardsIntact());
         // Empty and unusable, and safe to poke at.
-        EXPECT_TRUE(bm.nBits == 0 && bm.nTables == 0 && bm.nTableData == 0 && bm.topBits == 0 && !bm.levelTables);
+        EXPECT_TRUE(bm.nBits == 0 && bm.nTables == 0 && bm.nTableData == 0 && bm.topBits == 0 &&
+                    !bm.levelTables);
         EXPECT_EQ(zubBitmaskSetAll(&bm), 0);
-        EXPECT_EQ((std::vector<int32_t>{zubBitmaskFindFirstOne(&bm), zubBitmaskSetBit(&bm, 0),
-                                        zubBitmaskFindNextOne(&bm, 0), zubBitmaskFindPrevOne(&bm, 0)}),
-                  (std::vector<int32_t>{-1, -1, -22, -22}));
+        EXPECT_EQ(
+            (std::vector<int32_t>{zubBitmaskFindFirstOne(&bm), zubBitmaskSetBit(&bm, 0),
+                                  zubBitmaskFindNextOne(&bm, 0), zubBitmaskFindPrevOne(&bm, 0)}),
+            (std::vector<int32_t>{-1, -1, -22, -22}));
     }
     DebugCapture quiet(false);
     zubBitmask_t bm;
@@ -136,8 +151,8 @@ TEST(Bitmask, SingleBitResultsAreMasksAndRefusalsChangeNothing)
 {
     Mask m(100);
     EXPECT_EQ((std::vector<int32_t>{zubBitmaskSetBit(&m.bm, 40), zubBitmaskSetBit(&m.bm, 40),
-                                    zubBitmaskGetBit(&m.bm, 40), zubBitmaskSetBit(&m.bm, 95), zubBitmaskGetBit(&m.bm, 95),
-                                    zubBitmaskResetBit(&m.bm, 40)}),
+                                    zubBitmaskGetBit(&m.bm, 40), zubBitmaskSetBit(&m.bm, 95),
+                                    zubBitmaskGetBit(&m.bm, 95), zubBitmaskResetBit(&m.bm, 40)}),
               (std::vector<int32_t>{0, 256, 256, 0, static_cast<int32_t>(0x80000000u), 256}));
     EXPECT_TRUE(m.level(0)[1] == 0 && m.bm.topBits == 1u << 2);
 
@@ -145,13 +160,14 @@ TEST(Bitmask, SingleBitResultsAreMasksAndRefusalsChangeNothing)
     const uint32_t top = m.bm.topBits;
     EXPECT_EQ(zubBitmaskResetBit(&m.bm, 40), 0);
     EXPECT_EQ(zubBitmaskResetBit(&m.bm, 94), 0);
-    EXPECT_EQ((std::vector<int32_t>{zubBitmaskSetBit(&m.bm, 100), zubBitmaskResetBit(&m.bm, 100),
-                                    zubBitmaskGetBit(&m.bm, 100), zubBitmaskSetBit(nullptr, 0),
-                                    zubBitmaskResetBit(nullptr, 0), zubBitmaskGetBit(nullptr, 0),
-                                    zubBitmaskFindFirstOne(nullptr), zubBitmaskFindNextOne(&m.bm, 100),
-                                    zubBitmaskFindPrevOne(&m.bm, 100), zubBitmaskFindNextOne(nullptr, 0),
-                                    zubBitmaskFindPrevOne(nullptr, 0)}),
-              (std::vector<int32_t>{-1, -1, -1, -1, -1, -1, -1, -22, -22, -22, -22}));
+    EXPECT_EQ(
+        (std::vector<int32_t>{zubBitmaskSetBit(&m.bm, 100), zubBitmaskResetBit(&m.bm, 100),
+                              zubBitmaskGetBit(&m.bm, 100), zubBitmaskSetBit(nullptr, 0),
+                              zubBitmaskResetBit(nullptr, 0), zubBitmaskGetBit(nullptr, 0),
+                              zubBitmaskFindFirstOne(nullptr), zubBitmaskFindNextOne(&m.bm, 100),
+                              zubBitmaskFindPrevOne(&m.bm, 100), zubBitmaskFindNextOne(nullptr, 0),
+                              zubBitmaskFindPrevOne(nullptr, 0)}),
+        (std::vector<int32_t>{-1, -1, -1, -1, -1, -1, -1, -22, -22, -22, -22}));
     EXPECT_EQ(m.mem, before);
     EXPECT_EQ(m.bm.topBits, top);
 }
@@ -161,9 +177,10 @@ TEST(Bitmask, SearchesFindNeighboursAcrossLevelsAndInsideOneWord)
     Mask big(2000);
     zubBitmaskSetBit(&big.bm, 5);
     zubBitmaskSetBit(&big.bm, 1500);
-    EXPECT_EQ((std::vector<int32_t>{zubBitmaskFindFirstOne(&big.bm), zubBitmaskFindNextOne(&big.bm, 6),
-                                    zubBitmaskFindPrevOne(&big.bm, 1499), zubBitmaskFindPrevOne(&big.bm, 4),
-                                    zubBitmaskFindNextOne(&big.bm, 1501)}),
+    EXPECT_EQ((std::vector<int32_t>{
+                  zubBitmaskFindFirstOne(&big.bm), zubBitmaskFindNextOne(&big.bm, 6),
+                  zubBitmaskFindPrevOne(&big.bm, 1499), zubBitmaskFindPrevOne(&big.bm, 4),
+                  zubBitmaskFindNextOne(&big.bm, 1501)}),
               (std::vector<int32_t>{5, 1500, 5, -1, -1}));
     zubBitmaskResetBit(&big.bm, 5);
     EXPECT_EQ(zubBitmaskFindFirstOne(&big.bm), 1500);
@@ -173,7 +190,8 @@ TEST(Bitmask, SearchesFindNeighboursAcrossLevelsAndInsideOneWord)
     for (uint32_t i : {7u, 33554432u, 39999999u}) {
         zubBitmaskSetBit(&huge.bm, i);
     }
-    EXPECT_EQ((std::vector<int32_t>{zubBitmaskFindNextOne(&huge.bm, 8), zubBitmaskFindNextOne(&huge.bm, 33554433),
+    EXPECT_EQ((std::vector<int32_t>{zubBitmaskFindNextOne(&huge.bm, 8),
+                                    zubBitmaskFindNextOne(&huge.bm, 33554433),
                                     zubBitmaskFindPrevOne(&huge.bm, 33554431)}),
               (std::vector<int32_t>{33554432, 39999999, 7}));
     zubBitmaskResetBit(&huge.bm, 7);
@@ -186,7 +204,8 @@ TEST(Bitmask, SearchesFindNeighboursAcrossLevelsAndInsideOneWord)
 
     Mask word(32);
     zubBitmaskSetBit(&word.bm, 31);
-    EXPECT_EQ((std::vector<int32_t>{zubBitmaskFindNextOne(&word.bm, 0), zubBitmaskFindPrevOne(&word.bm, 31),
+    EXPECT_EQ((std::vector<int32_t>{zubBitmaskFindNextOne(&word.bm, 0),
+                                    zubBitmaskFindPrevOne(&word.bm, 31),
                                     zubBitmaskFindPrevOne(&word.bm, 30)}),
               (std::vector<int32_t>{31, 31, -1}));
     zubBitmaskResetBit(&word.bm, 31);
@@ -205,9 +224,9 @@ TEST(Bitmask, MatchesPlainModelUnderRandomOperations)
         // Indices cluster at the ends and at word and level edges half of the time.
         auto pick = [&] {
             const uint32_t r = rng();
-            const uint32_t edge = (r >> 8) % 3 == 0 ? n - 1 - (r >> 12) % (n < 64 ? n : 64)
-                                : (r >> 8) % 3 == 1 ? (r >> 12) % (n < 64 ? n : 64)
-                                                    : (1u << ((r >> 12) % 21)) % n;
+            const uint32_t edge = (r >> 8) % 3 == 0   ? n - 1 - (r >> 12) % (n < 64 ? n : 64)
+                                  : (r >> 8) % 3 == 1 ? (r >> 12) % (n < 64 ? n : 64)
+                                                      : (1u << ((r >> 12) % 21)) % n;
             return (r & 1) ? edge : static_cast<uint32_t>(rng() % n);
         };
         for (uint32_t batch = 0; batch < 30; ++batch) {
@@ -226,9 +245,11 @@ TEST(Bitmask, MatchesPlainModelUnderRandomOperations)
                 } else if (choice < 900) {
                     ASSERT_EQ(zubBitmaskFindFirstOne(&m.bm), model_next(model, 0));
                 } else if (choice < 948) {
-                    ASSERT_EQ(zubBitmaskFindNextOne(&m.bm, i), model_next(model, i)) << "next " << i;
+                    ASSERT_EQ(zubBitmaskFindNextOne(&m.bm, i), model_next(model, i))
+                        << "next " << i;
                 } else if (choice < 996) {
-                    ASSERT_EQ(zubBitmaskFindPrevOne(&m.bm, i), model_prev(model, i)) << "prev " << i;
+                    ASSERT_EQ(zubBitmaskFindPrevOne(&m.bm, i), model_prev(model, i))
+                        << "prev " << i;
                 } else {
                     const bool ones = choice < 998;
                     ASSERT_EQ(ones ? zubBitmaskSetAll(&m.bm) : zubBitmaskResetAll(&m.bm), 0);

@@ -20,9 +20,13 @@ struct Header {
     zubDeserBlobUint32_t blob;
 };
 const zubEndianInfoEntry_t headerEntries[] = {
-    ZUB_ENTRY_U16(Header, a), ZUB_ENTRY_U32(Header, b), ZUB_ENTRY_U64(Header, c), ZUB_ENTRY_U8(Header, d),
+    ZUB_ENTRY_U16(Header, a),
+    ZUB_ENTRY_U32(Header, b),
+    ZUB_ENTRY_U64(Header, c),
+    ZUB_ENTRY_U8(Header, d),
     ZUB_ENTRY_TABLE(Header, when, __zub_EndianTable_zubOsalTime_t),
-    ZUB_ENTRY_VAR32(Header, blob.count, blob.data, 4), ZUB_ENTRY_END};
+    ZUB_ENTRY_VAR32(Header, blob.count, blob.data, 4),
+    ZUB_ENTRY_END};
 const zubEndianTable_t headerTable = ZUB_ENDIAN_TABLE(Header, headerEntries);
 
 } // namespace
@@ -84,7 +88,7 @@ TEST(ByteOrder, DistinctBuffersConvertFromSourceAndNestedWithinDestination)
     EXPECT_EQ(destination.b, 0x11111111u);
     EXPECT_EQ(destination.d, 0x33);
     EXPECT_EQ(destination.when.nanoseconds, 0x0D0C0B0Au); // the destination's own nested member
-    EXPECT_EQ(destination.blob.count, 0x22222222u);        // counted members are not copied
+    EXPECT_EQ(destination.blob.count, 0x22222222u);       // counted members are not copied
 }
 
 namespace {
@@ -123,13 +127,17 @@ TEST(ByteOrder, ATableThatContainsItselfStopsAtTheDefaultDepth)
     // {U16 at 0, itself at 1}: level k swaps bytes k and k + 1, so byte 0
     // travels one place per level: to 20 after the top and 19 levels below.
     static zubEndianInfoEntry_t entries[] = {ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_U16, 0),
-                                             ZUB_ENTRY_RAW(1, ZUB_DESER_TYPE_TABLE, 0), ZUB_ENTRY_END};
+                                             ZUB_ENTRY_RAW(1, ZUB_DESER_TYPE_TABLE, 0),
+                                             ZUB_ENTRY_END};
     static const zubEndianTable_t table = {2, entries};
     entries[1].argument.table = &table;
     uint8_t data[24];
-    for (uint8_t i = 0; i < 24; ++i) data[i] = i;
+    for (uint8_t i = 0; i < 24; ++i)
+        data[i] = i;
     zubtest::DebugCapture capture;
     zubProtocolToHost(data, data, &table);
-    EXPECT_EQ(zubtest::hex(data, 24), "01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10 11 12 13 14 00 15 16 17");
-    EXPECT_EQ(capture.messages(), std::vector<std::string>{"Endian table nested deeper than 19 levels.\n"});
+    EXPECT_EQ(zubtest::hex(data, 24),
+              "01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10 11 12 13 14 00 15 16 17");
+    EXPECT_EQ(capture.messages(),
+              std::vector<std::string>{"Endian table nested deeper than 19 levels.\n"});
 }

@@ -94,7 +94,8 @@ TEST(ConsoleStress, CyclesThroughEveryEndingWithoutLeaks)
     const size_t descriptors = open_descriptors();
     for (int cycle = 0; cycle < kCycles; ++cycle) {
         const auto ending = static_cast<Ending>(cycle % static_cast<int>(Ending::Count));
-        SCOPED_TRACE(testing::Message() << "cycle " << cycle << " ending " << static_cast<int>(ending));
+        SCOPED_TRACE(testing::Message()
+                     << "cycle " << cycle << " ending " << static_cast<int>(ending));
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
         ASSERT_EQ(dup2(fds[0], 0), 0);
@@ -119,7 +120,9 @@ TEST(ConsoleStress, CyclesThroughEveryEndingWithoutLeaks)
         for (int i = 0; i < lines; ++i) {
             text += "n " + std::to_string(i) + "\n";
         }
-        text += ending == Ending::FromHandler ? "quit\nn never\n" : ending == Ending::MidHandler ? "slow\n" : "";
+        text += ending == Ending::FromHandler  ? "quit\nn never\n"
+                : ending == Ending::MidHandler ? "slow\n"
+                                               : "";
         ASSERT_EQ(write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
 
         switch (ending) {
@@ -131,11 +134,13 @@ TEST(ConsoleStress, CyclesThroughEveryEndingWithoutLeaks)
         case Ending::EndOfInput:
             close(fds[1]);
             fds[1] = -1;
-            ASSERT_TRUE(eventually([&] { return (flags_of(console) & VKL_FLAG_INPUT_ENDED) != 0; }));
+            ASSERT_TRUE(
+                eventually([&] { return (flags_of(console) & VKL_FLAG_INPUT_ENDED) != 0; }));
             EXPECT_EQ(g_lines, lines);
             break;
         case Ending::FromHandler:
-            ASSERT_TRUE(eventually([&] { return (flags_of(console) & VKL_FLAG_TERMINATING) != 0; }));
+            ASSERT_TRUE(
+                eventually([&] { return (flags_of(console) & VKL_FLAG_TERMINATING) != 0; }));
             EXPECT_EQ(_vklTerminateConsoleThread(console), ZUB_EBUSY);
             break;
         case Ending::MidHandler:
@@ -145,8 +150,7 @@ TEST(ConsoleStress, CyclesThroughEveryEndingWithoutLeaks)
             EXPECT_EQ(g_lines, lines);
             break;
         case Ending::DestroyRunning:
-        case Ending::Count:
-            break;
+        case Ending::Count: break;
         }
         EXPECT_EQ(vklStateDestroy(console), 0);
         if (ending == Ending::FromHandler) {
@@ -169,7 +173,8 @@ std::atomic<vklState_t *> g_console{nullptr};
 void *returns_soon(void *)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1);
-    while ((flags_of(g_console) & VKL_FLAG_TERMINATING) == 0 && std::chrono::steady_clock::now() < deadline) {
+    while ((flags_of(g_console) & VKL_FLAG_TERMINATING) == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
         std::this_thread::yield();
     }
     return nullptr;
@@ -226,7 +231,8 @@ TEST(ConsoleStress, TwoControllersAndACommandAdderJoinAndReleaseEachStartOnce)
             for (int i = 0; i < 4; ++i) {
                 const std::string name = std::string("c") += std::to_string(i), line = name + '\n';
                 EXPECT_EQ(vklAddSimpleCommand(console, name.c_str(), count_handler, 0, 0), 0);
-                EXPECT_TRUE(writer < 0 || write(writer, line.data(), line.size()) == static_cast<ssize_t>(line.size()));
+                EXPECT_TRUE(writer < 0 || write(writer, line.data(), line.size()) ==
+                                              static_cast<ssize_t>(line.size()));
             }
             added = true;
         });
@@ -238,10 +244,8 @@ TEST(ConsoleStress, TwoControllersAndACommandAdderJoinAndReleaseEachStartOnce)
                 }
                 return result;
             }
-            case Op::Terminate:
-                return _vklTerminateConsoleThread(console);
-            case Op::Destroy:
-                break;
+            case Op::Terminate: return _vklTerminateConsoleThread(console);
+            case Op::Destroy: break;
             }
             EXPECT_TRUE(eventually([&] {
                 return added && (firstReturned || (flags_of(console) & VKL_FLAG_TERMINATING) != 0);

@@ -39,7 +39,7 @@ struct Recorder {
     std::vector<uintptr_t> contexts;
     std::vector<size_t> messagesAtCall;
     vklState_t *console = nullptr;
-} *g_recorder;
+} * g_recorder;
 
 int record_handler(vklState_t *console, uintptr_t context, char **argv, int32_t argc)
 {
@@ -173,7 +173,8 @@ TEST_F(Console, LifeCycleDefaultsAndResultCodes)
         vklStateDestroy(console);
     }
     vklState_t *console = create();
-    EXPECT_EQ(allocator.sizes(), std::vector<size_t>{sizeof(vklState_t)}); // command records use calloc
+    EXPECT_EQ(allocator.sizes(),
+              std::vector<size_t>{sizeof(vklState_t)}); // command records use calloc
     EXPECT_EQ(_vklTerminateConsoleThread(console), ZUB_ENOENT);
     ASSERT_EQ(vklStateStart(console), 0);
     EXPECT_EQ(console->inputSize, 1024);
@@ -240,7 +241,8 @@ TEST_F(Console, LinesAreAssembledAcrossReadsAndOverLongOnesDropped)
     drain(console);
     feed("def\nrec ok\nrec pa"); // a partial line at the end of input
     finish(console);
-    EXPECT_EQ(recorder.lines, (Lines{{"rec", "a"}, {"rec", "b"}, {"rec", "xyz"}, {"rec", "123"}, {"rec", "ok"}}));
+    EXPECT_EQ(recorder.lines,
+              (Lines{{"rec", "a"}, {"rec", "b"}, {"rec", "xyz"}, {"rec", "123"}, {"rec", "ok"}}));
     const std::string dropped =
         "zubsimplecommandline:233:_vklConsoleThread(): Input line longer than 7 characters dropped.\n";
     EXPECT_EQ(capture.messages(), (std::vector<std::string>{dropped, dropped}));
@@ -257,7 +259,8 @@ TEST_F(Console, MessagesHandlerArgumentsAndTheEarliestRegistration)
     EXPECT_EQ(vklAddSimpleCommand(console, nullptr, record_handler, 0, 0), ZUB_EINVAL);
     EXPECT_EQ(vklAddSimpleCommand(console, "x", nullptr, 0, 0), ZUB_EINVAL);
     EXPECT_EQ(vklAddSimpleCommand(nullptr, "x", record_handler, 0, 0), ZUB_EINVAL);
-    EXPECT_EQ(vklAddSimpleCommand(console, "rec", quit_handler, 7, 0), 0); // found second: never called
+    EXPECT_EQ(vklAddSimpleCommand(console, "rec", quit_handler, 7, 0),
+              0); // found second: never called
     ASSERT_EQ(vklStateStart(console), 0);
     feed("rec one 'two words'\n");
     drain(console);
@@ -269,18 +272,19 @@ TEST_F(Console, MessagesHandlerArgumentsAndTheEarliestRegistration)
     EXPECT_EQ(recorder.console, console);
     EXPECT_EQ(recorder.messagesAtCall[0], 3u); // argument messages come before the handler
     const std::string at = "zubsimplecommandline:";
-    EXPECT_EQ(capture.messages(),
-              (std::vector<std::string>{
-                  at + "249:_vklConsoleThread(): Argument 0: \"rec\".\n",
-                  at + "249:_vklConsoleThread(): Argument 1: \"one\".\n",
-                  at + "249:_vklConsoleThread(): Argument 2: \"two words\".\n",
-                  at + "249:_vklConsoleThread(): Argument 0: \"nosuch\".\n",
-                  at + "249:_vklConsoleThread(): Argument 1: \"x\".\n",
-                  at + "264:_vklConsoleThread(): Unknown command: \"nosuch\".\n",
-                  at + "239:_vklConsoleThread(): Unable to parse input: " + strerror(22) + " (-22).\n",
-                  at + "249:_vklConsoleThread(): Argument 0: \"late\".\n",
-                  at + "270:_vklConsoleThread(): Console thread terminating.\n",
-              }));
+    EXPECT_EQ(
+        capture.messages(),
+        (std::vector<std::string>{
+            at + "249:_vklConsoleThread(): Argument 0: \"rec\".\n",
+            at + "249:_vklConsoleThread(): Argument 1: \"one\".\n",
+            at + "249:_vklConsoleThread(): Argument 2: \"two words\".\n",
+            at + "249:_vklConsoleThread(): Argument 0: \"nosuch\".\n",
+            at + "249:_vklConsoleThread(): Argument 1: \"x\".\n",
+            at + "264:_vklConsoleThread(): Unknown command: \"nosuch\".\n",
+            at + "239:_vklConsoleThread(): Unable to parse input: " + strerror(22) + " (-22).\n",
+            at + "249:_vklConsoleThread(): Argument 0: \"late\".\n",
+            at + "270:_vklConsoleThread(): Console thread terminating.\n",
+        }));
     EXPECT_EQ(capture.site(0), (std::vector<uint32_t>{0x00011388u, 0, 0}));
     EXPECT_EQ(capture.site(5), (std::vector<uint32_t>{0x00010BB8u, 0, 0}));
     EXPECT_EQ(capture.site(8), (std::vector<uint32_t>{0x00010001u, 0, 0}));
@@ -398,7 +402,8 @@ void *plain_alloc(void *, size_t bytes, uintptr_t)
 void checking_release(void *, void *block)
 {
     const auto *bytes = static_cast<const unsigned char *>(block);
-    g_destroyedFilled = std::all_of(bytes, bytes + sizeof(vklState_t), [](unsigned char b) { return b == 0xFF; });
+    g_destroyedFilled =
+        std::all_of(bytes, bytes + sizeof(vklState_t), [](unsigned char b) { return b == 0xFF; });
     std::free(block);
 }
 } // namespace

@@ -3,10 +3,10 @@
 #include <execinfo.h>
 
 #include <climits>
-#include <string>
-#include <utility>
 #include <cstring>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "deser_test_util.h"
@@ -29,16 +29,23 @@ namespace {
 // elsewhere the checks that use it are skipped.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kHeapCounted = true;
-size_t heapInUse() { return __sanitizer_get_current_allocated_bytes(); }
+size_t heapInUse()
+{
+    return __sanitizer_get_current_allocated_bytes();
+}
 #else
 constexpr bool kHeapCounted = false;
-size_t heapInUse() { return 0; }
+size_t heapInUse()
+{
+    return 0;
+}
 #endif
 
 bool filledWith(const void *p, size_t n, uint8_t value)
 {
     for (size_t i = 0; i < n; ++i) {
-        if (static_cast<const uint8_t *>(p)[i] != value) return false;
+        if (static_cast<const uint8_t *>(p)[i] != value)
+            return false;
     }
     return true;
 }
@@ -51,7 +58,8 @@ struct Tree {
     char *name;
 };
 extern const zubEndianTable_t treeTable;
-const zubEndianInfoEntry_t treeEntries[] = {ZUB_ENTRY_U8(Tree, tag), ZUB_ENTRY_VAR8_TABLE(Tree, n, kids, treeTable),
+const zubEndianInfoEntry_t treeEntries[] = {ZUB_ENTRY_U8(Tree, tag),
+                                            ZUB_ENTRY_VAR8_TABLE(Tree, n, kids, treeTable),
                                             ZUB_ENTRY_STRING(Tree, len, name), ZUB_ENTRY_END};
 const zubEndianTable_t treeTable = ZUB_ENDIAN_TABLE(Tree, treeEntries);
 
@@ -74,10 +82,15 @@ TEST(Dealloc, MarksWhatItFreed)
 
     // A null array of atoms is still marked; an empty array of structures
     // keeps its pointer.
-    struct Two { uint32_t n; uint8_t *atoms; uint32_t m; zubDeserString_t *list; };
+    struct Two {
+        uint32_t n;
+        uint8_t *atoms;
+        uint32_t m;
+        zubDeserString_t *list;
+    };
     static const zubEndianInfoEntry_t entries[] = {
-        ZUB_ENTRY_VAR32(Two, n, atoms, 1), ZUB_ENTRY_VAR32_TABLE(Two, m, list, __zub_EndianTable_zubDeserString_t),
-        ZUB_ENTRY_END};
+        ZUB_ENTRY_VAR32(Two, n, atoms, 1),
+        ZUB_ENTRY_VAR32_TABLE(Two, m, list, __zub_EndianTable_zubDeserString_t), ZUB_ENTRY_END};
     static const zubEndianTable_t table = ZUB_ENDIAN_TABLE(Two, entries);
     Two two{5, nullptr, 0, reinterpret_cast<zubDeserString_t *>(0x10)};
     EXPECT_EQ(_zubDeserMemoryDealloc(&table, &two, 0), 0);
@@ -91,14 +104,21 @@ TEST(Dealloc, DepthLimitStopsWhereTheStackEnds)
     // Elements mark themselves with their index; the second one's nested
     // array does not fit a one-level stack, so the walk stops inside the
     // array, with both marks readable and the array not yet freed.
-    struct Element { zubDeserString_t text; uint8_t n; zubDeserString_t *more; };
+    struct Element {
+        zubDeserString_t text;
+        uint8_t n;
+        zubDeserString_t *more;
+    };
     static const zubEndianInfoEntry_t elementEntries[] = {
         ZUB_ENTRY_VAR32(Element, text.count, text.data, 1),
         ZUB_ENTRY_VAR8_TABLE(Element, n, more, __zub_EndianTable_zubDeserString_t), ZUB_ENTRY_END};
     static const zubEndianTable_t elementTable = ZUB_ENDIAN_TABLE(Element, elementEntries);
-    struct Top { uint32_t count; Element *data; } top{};
-    static const zubEndianInfoEntry_t entries[] = {ZUB_ENTRY_VAR32_TABLE(Top, count, data, elementTable),
-                                                   ZUB_ENTRY_END};
+    struct Top {
+        uint32_t count;
+        Element *data;
+    } top{};
+    static const zubEndianInfoEntry_t entries[] = {
+        ZUB_ENTRY_VAR32_TABLE(Top, count, data, elementTable), ZUB_ENTRY_END};
     static const zubEndianTable_t table = ZUB_ENDIAN_TABLE(Top, entries);
     Walk w(&table, &top);
     w.feed(bytes("00 00 00 02 00 00 00 01 61 00 00 00 00 01 62 01 00 00 00 00"));
@@ -117,7 +137,8 @@ TEST(Dealloc, DepthLimitStopsWhereTheStackEnds)
         std::vector<std::vector<zubEndianInfoEntry_t>> lists(levels + 1);
         for (int k = levels; k >= 0; --k) {
             const zubEndianInfoEntry_t nested = ZUB_ENTRY_RAW(0, 3, &tables[k + 1]);
-            const zubEndianInfoEntry_t text = ZUB_ENTRY_RAW(0, ZUB_ENDIAN_PACK(9, 1024 + sizeof(void *)), 1);
+            const zubEndianInfoEntry_t text =
+                ZUB_ENTRY_RAW(0, ZUB_ENDIAN_PACK(9, 1024 + sizeof(void *)), 1);
             lists[k] = {k < levels ? nested : text, ZUB_ENTRY_END};
             tables[k] = {static_cast<uint32_t>(2 * sizeof(void *)), lists[k].data()};
         }
@@ -125,7 +146,8 @@ TEST(Dealloc, DepthLimitStopsWhereTheStackEnds)
             zubDeserString_t deepest{1, static_cast<char *>(std::malloc(1))};
             const int32_t expected = levels == 19 || maxDepth == INT32_MAX ? 0 : -1000;
             EXPECT_EQ(_zubDeserMemoryDealloc(&tables[0], &deepest, maxDepth), expected);
-            if (expected != 0) std::free(deepest.data);
+            if (expected != 0)
+                std::free(deepest.data);
         }
     }
 }
@@ -134,10 +156,16 @@ TEST(Dealloc, FieldsUnderTheMarkerAreReadAsTheyWere)
 {
     // The element count lies in the first four bytes, listed after an array
     // of atoms whose marker covers it before it is read.
-    struct Covered { uint32_t nList; uint32_t nBytes; uint8_t *bytes; zubDeserString_t *list; };
+    struct Covered {
+        uint32_t nList;
+        uint32_t nBytes;
+        uint8_t *bytes;
+        zubDeserString_t *list;
+    };
     static const zubEndianInfoEntry_t entries[] = {
         ZUB_ENTRY_VAR32(Covered, nBytes, bytes, 1),
-        ZUB_ENTRY_VAR32_TABLE(Covered, nList, list, __zub_EndianTable_zubDeserString_t), ZUB_ENTRY_END};
+        ZUB_ENTRY_VAR32_TABLE(Covered, nList, list, __zub_EndianTable_zubDeserString_t),
+        ZUB_ENTRY_END};
     static const zubEndianTable_t table = ZUB_ENDIAN_TABLE(Covered, entries);
     Covered c{};
     Walk w(&table, &c);
@@ -153,14 +181,21 @@ TEST(Dealloc, AfterAFailedCountTheReleaseStopsButTheBoundedLogFreesAll)
 {
     // Elements take at most one string; the second announces five, so its
     // count stands without a block, and the release stops there.
-    struct Element { uint32_t count; zubDeserString_t *data; };
+    struct Element {
+        uint32_t count;
+        zubDeserString_t *data;
+    };
     static const zubEndianInfoEntry_t elementEntries[] = {
-        ZUB_ENTRY_MULTIPLICITY(1), ZUB_ENTRY_VAR32_TABLE(Element, count, data, __zub_EndianTable_zubDeserString_t),
+        ZUB_ENTRY_MULTIPLICITY(1),
+        ZUB_ENTRY_VAR32_TABLE(Element, count, data, __zub_EndianTable_zubDeserString_t),
         ZUB_ENTRY_END};
     static const zubEndianTable_t elementTable = ZUB_ENDIAN_TABLE(Element, elementEntries);
-    struct Top { uint32_t count; Element *data; };
-    static const zubEndianInfoEntry_t entries[] = {ZUB_ENTRY_VAR32_TABLE(Top, count, data, elementTable),
-                                                   ZUB_ENTRY_END};
+    struct Top {
+        uint32_t count;
+        Element *data;
+    };
+    static const zubEndianInfoEntry_t entries[] = {
+        ZUB_ENTRY_VAR32_TABLE(Top, count, data, elementTable), ZUB_ENTRY_END};
     static const zubEndianTable_t table = ZUB_ENDIAN_TABLE(Top, entries);
     const auto stream = bytes("00 00 00 02 00 00 00 01 00 00 00 01 61 00 00 00 05");
     for (size_t logSlots : {8u, 2u}) {
@@ -205,13 +240,16 @@ TEST(Dealloc, RandomValuesReleaseEveryBlockOnce)
         std::vector<uint8_t> copy(schema.types()[0].size, 0), filled(copy.size());
         const size_t before = heapInUse();
         {
-            Walk w(schema.table(), copy.data(), nullptr, static_cast<uint16_t>(schema.nesting() + 1));
+            Walk w(schema.table(), copy.data(), nullptr,
+                   static_cast<uint16_t>(schema.nesting() + 1));
             w.feedChunks(stream, 0, stream.size(), 1 + rng() % 12);
             w.feed(nullptr, 0);
             ASSERT_EQ(w.s.state, ZUB_DIS_DONE) << "seed " << seed;
         }
         filled = copy; // same size: no allocation
-        ASSERT_EQ(_zubDeserMemoryDealloc(schema.table(), copy.data(), static_cast<int32_t>(schema.nesting())), 0)
+        ASSERT_EQ(_zubDeserMemoryDealloc(schema.table(), copy.data(),
+                                         static_cast<int32_t>(schema.nesting())),
+                  0)
             << "seed " << seed;
         ASSERT_TRUE(!kHeapCounted || heapInUse() == before) << "seed " << seed;
         for (const zubtest::RandomField &f : schema.types()[0].fields) {
@@ -219,8 +257,13 @@ TEST(Dealloc, RandomValuesReleaseEveryBlockOnce)
                 continue; // not an array of structures, or under the marker
             }
             uint32_t count = 0;
-            std::memcpy(&count, filled.data() + f.offset, f.kind == ZUB_DESER_TYPE_VAR8 ? 1 : f.kind == ZUB_DESER_TYPE_VAR32 ? 4 : 2);
-            EXPECT_TRUE(count == 0 || filledWith(copy.data() + f.pointerOffset, sizeof(void *), 0x87)) << "seed " << seed;
+            std::memcpy(&count, filled.data() + f.offset,
+                        f.kind == ZUB_DESER_TYPE_VAR8    ? 1
+                        : f.kind == ZUB_DESER_TYPE_VAR32 ? 4
+                                                         : 2);
+            EXPECT_TRUE(count == 0 ||
+                        filledWith(copy.data() + f.pointerOffset, sizeof(void *), 0x87))
+                << "seed " << seed;
         }
     }
 }
@@ -232,15 +275,20 @@ TEST(Dealloc, CountFieldsAtOffset0xFFFFAreRealOffsetsInEveryWalker)
     constexpr uint32_t kCount = 0xFFFF, kPointer = 0x10008;
     for (const auto &[kind, width] : {std::pair{6u, 1u}, {7u, 2u}, {9u, 4u}}) {
         const zubEndianInfoEntry_t entries[] = {
-            ZUB_ENTRY_RAW(kCount, ZUB_ENDIAN_PACK(kind, kPointer - kCount + 1024), 1), ZUB_ENTRY_END};
+            ZUB_ENTRY_RAW(kCount, ZUB_ENDIAN_PACK(kind, kPointer - kCount + 1024), 1),
+            ZUB_ENTRY_END};
         const zubEndianTable_t table = {kPointer + sizeof(void *), entries};
         std::vector<uint8_t> host(table.size, 0), copy(table.size, 0);
         const char *ab = "ab";
         host[kCount] = 2;
         std::memcpy(&host[kPointer], &ab, sizeof ab);
         std::vector<uint8_t> stream(width + 2);
-        EXPECT_EQ(zubSimpleSerializeInto(stream.data(), width + 2, &table, host.data()), int32_t(width + 2));
-        EXPECT_EQ(stream, bytes(std::string(width == 1 ? "" : width == 2 ? "00 " : "00 00 00 ") + "02 61 62"));
+        EXPECT_EQ(zubSimpleSerializeInto(stream.data(), width + 2, &table, host.data()),
+                  int32_t(width + 2));
+        EXPECT_EQ(stream, bytes(std::string(width == 1   ? ""
+                                            : width == 2 ? "00 "
+                                                         : "00 00 00 ") +
+                                "02 61 62"));
         Walk w(&table, copy.data());
         w.feed(stream);
         EXPECT_EQ(w.s.state, ZUB_DIS_DONE);
@@ -257,7 +305,12 @@ TEST(Dealloc, A32BitEndMarkEndsTheTableOnEveryHost)
     // An argument of 0xFFFFFFFF with the upper bits of a 64-bit word clear
     // ends the table: the entries after it (an invalid kind, an array with
     // a wild pointer) are never reached.
-    struct Two { uint32_t n; uint8_t *data; uint32_t m; uint8_t *wild; };
+    struct Two {
+        uint32_t n;
+        uint8_t *data;
+        uint32_t m;
+        uint8_t *wild;
+    };
     const zubEndianInfoEntry_t entries[] = {
         ZUB_ENTRY_VAR32(Two, n, data, 1), ZUB_ENTRY_RAW(0, 0, 0xFFFFFFFFu), ZUB_ENTRY_RAW(0, 13, 0),
         ZUB_ENTRY_VAR32(Two, m, wild, 1), ZUB_ENTRY_END};

@@ -19,7 +19,8 @@ struct Stream {
     std::vector<uint8_t> bytes;
     Stream &be(uint64_t value, int width)
     {
-        for (int i = width - 1; i >= 0; --i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+        for (int i = width - 1; i >= 0; --i)
+            bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
         return *this;
     }
     Stream &text(const std::string &t)
@@ -81,7 +82,8 @@ struct TrackingAllocator {
     int indexOf(const void *block) const
     {
         for (size_t i = 0; i < blocks.size(); ++i) {
-            if (blocks[i].first == block) return static_cast<int>(i);
+            if (blocks[i].first == block)
+                return static_cast<int>(i);
         }
         return -1;
     }
@@ -101,30 +103,38 @@ inline std::string hexOf(const uint8_t *p, size_t n)
 // The structure's bytes with each data pointer that holds a noted block
 // replaced by its number, then each such block's contents (element by
 // element for arrays of structures); nested structures dumped on their own.
-inline std::string dump(const zubEndianTable_t *table, const uint8_t *base, const TrackingAllocator &blocks)
+inline std::string dump(const zubEndianTable_t *table, const uint8_t *base,
+                        const TrackingAllocator &blocks)
 {
     std::vector<uint8_t> raw(base, base + table->size);
     std::string nested;
     for (const zubEndianInfoEntry_t *e = table->entries; !ZUB_ENDIAN_IS_END(e); ++e) {
         const unsigned kind = ZUB_ENDIAN_KIND(e);
         if (kind == ZUB_DESER_TYPE_TABLE) {
-            nested.append("{").append(dump(e->argument.table, base + e->memberOffset, blocks)).append("}");
+            nested.append("{")
+                .append(dump(e->argument.table, base + e->memberOffset, blocks))
+                .append("}");
             const size_t from = std::min<size_t>(raw.size(), e->memberOffset);
-            std::fill(raw.begin() + from, raw.begin() + std::min(raw.size(), from + e->argument.table->size), 0);
+            std::fill(raw.begin() + from,
+                      raw.begin() + std::min(raw.size(), from + e->argument.table->size), 0);
             continue;
         }
-        if (kind != 6 && kind != 7 && kind != 9 && kind != 10) continue;
-        const ptrdiff_t at = e->memberOffset + static_cast<ptrdiff_t>(ZUB_ENDIAN_POINTER_OFFSET(e)) - 1024;
+        if (kind != 6 && kind != 7 && kind != 9 && kind != 10)
+            continue;
+        const ptrdiff_t at =
+            e->memberOffset + static_cast<ptrdiff_t>(ZUB_ENDIAN_POINTER_OFFSET(e)) - 1024;
         void *pointer;
         std::memcpy(&pointer, base + at, sizeof pointer);
         const int n = blocks.indexOf(pointer);
-        if (n < 0) continue;
+        if (n < 0)
+            continue;
         std::memset(raw.data() + at, 0, sizeof pointer);
         raw[static_cast<size_t>(at)] = static_cast<uint8_t>(n);
         const auto *block = static_cast<const uint8_t *>(pointer);
         const size_t size = blocks.blocks[static_cast<size_t>(n)].second;
         nested.append(" #").append(std::to_string(n)).append("[");
-        const zubEndianTable_t *element = ZUB_ENDIAN_ARGUMENT_IS_TABLE(e) ? e->argument.table : nullptr;
+        const zubEndianTable_t *element =
+            ZUB_ENDIAN_ARGUMENT_IS_TABLE(e) ? e->argument.table : nullptr;
         for (size_t i = 0; element && element->size && i < size / element->size; ++i) {
             nested.append("(").append(dump(element, block + i * element->size, blocks)).append(")");
         }
@@ -136,12 +146,15 @@ inline std::string dump(const zubEndianTable_t *table, const uint8_t *base, cons
 // A pointer as region:offset: region 0 is the top-level structure, n the
 // block n - 1; one below a region's start (the cursor below an integer's
 // first byte) is offset -1.
-inline std::string where(const void *pointer, const void *top, size_t topSize, const TrackingAllocator &blocks)
+inline std::string where(const void *pointer, const void *top, size_t topSize,
+                         const TrackingAllocator &blocks)
 {
     const auto p = reinterpret_cast<uintptr_t>(pointer);
     auto in = [p](const void *start, size_t size, size_t region) {
         const auto s = reinterpret_cast<uintptr_t>(start);
-        return p + 1 >= s && p <= s + size ? std::to_string(region) + ":" + std::to_string(long(p - s)) : "";
+        return p + 1 >= s && p <= s + size
+                   ? std::to_string(region) + ":" + std::to_string(long(p - s))
+                   : "";
     };
     std::string found = pointer == nullptr ? "null" : in(top, topSize, 0);
     for (size_t i = 0; found.empty() && i < blocks.blocks.size(); ++i) {
@@ -156,16 +169,17 @@ inline std::string recordText(const zubDeserState_t &s, const void *top, size_t 
 {
     auto level = [&](const zubDeserTableState_t &t) {
         return std::string(" [") + std::to_string(reinterpret_cast<uintptr_t>(t.table)) + " " +
-               std::to_string(reinterpret_cast<uintptr_t>(t.entry)) + " " + std::to_string(t.count) + " " +
-               std::to_string(t.index) + " " + std::to_string(t.multiplicity) + " " +
-               where(t.base, top, topSize, blocks) + "]";
+               std::to_string(reinterpret_cast<uintptr_t>(t.entry)) + " " +
+               std::to_string(t.count) + " " + std::to_string(t.index) + " " +
+               std::to_string(t.multiplicity) + " " + where(t.base, top, topSize, blocks) + "]";
     };
     std::string out = std::to_string(s.state) + " " + std::to_string(s.nextState) + " " +
-                      std::to_string(s.bytesOfMemberDone) + "/" + std::to_string(s.totalBytesOfMember) + " " +
-                      std::to_string(s.stackDepth) + " " + std::to_string(s.errorCode) + " " +
-                      std::to_string(s.totalBytes) + " " + where(s.srcval, top, topSize, blocks) +
-                      level(s.current);
-    for (uint16_t i = 0; i < s.stackDepth; ++i) out += level(s.stack[i]);
+                      std::to_string(s.bytesOfMemberDone) + "/" +
+                      std::to_string(s.totalBytesOfMember) + " " + std::to_string(s.stackDepth) +
+                      " " + std::to_string(s.errorCode) + " " + std::to_string(s.totalBytes) + " " +
+                      where(s.srcval, top, topSize, blocks) + level(s.current);
+    for (uint16_t i = 0; i < s.stackDepth; ++i)
+        out += level(s.stack[i]);
     return out;
 }
 

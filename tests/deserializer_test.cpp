@@ -20,22 +20,45 @@ namespace {
 // Every kind: a nested structure, counted 8-, 4- and 1-byte atoms, an
 // array of structures holding a fixed array and a string, a limit, and a
 // plain integer last.
-struct Elem { uint32_t v; uint16_t fixed[3]; uint16_t len; char *text; };
-struct Pair { uint8_t b; uint64_t q; };
-struct Msg {
-    uint16_t id; Pair pair; uint8_t n64; uint64_t *q64; uint16_t n32; uint32_t *w32;
-    uint32_t nElem; Elem *elems; uint16_t nText; char *text; uint32_t tail;
+struct Elem {
+    uint32_t v;
+    uint16_t fixed[3];
+    uint16_t len;
+    char *text;
 };
-const zubEndianInfoEntry_t elemEntries[] = {ZUB_ENTRY_U32(Elem, v), ZUB_ENTRY_FIXED_ARRAY(Elem, fixed),
+struct Pair {
+    uint8_t b;
+    uint64_t q;
+};
+struct Msg {
+    uint16_t id;
+    Pair pair;
+    uint8_t n64;
+    uint64_t *q64;
+    uint16_t n32;
+    uint32_t *w32;
+    uint32_t nElem;
+    Elem *elems;
+    uint16_t nText;
+    char *text;
+    uint32_t tail;
+};
+const zubEndianInfoEntry_t elemEntries[] = {ZUB_ENTRY_U32(Elem, v),
+                                            ZUB_ENTRY_FIXED_ARRAY(Elem, fixed),
                                             ZUB_ENTRY_STRING(Elem, len, text), ZUB_ENTRY_END};
 const zubEndianTable_t elemTable = ZUB_ENDIAN_TABLE(Elem, elemEntries);
-const zubEndianInfoEntry_t pairEntries[] = {ZUB_ENTRY_U8(Pair, b), ZUB_ENTRY_U64(Pair, q), ZUB_ENTRY_END};
+const zubEndianInfoEntry_t pairEntries[] = {ZUB_ENTRY_U8(Pair, b), ZUB_ENTRY_U64(Pair, q),
+                                            ZUB_ENTRY_END};
 const zubEndianTable_t pairTable = ZUB_ENDIAN_TABLE(Pair, pairEntries);
-const zubEndianInfoEntry_t msgEntries[] = {
-    ZUB_ENTRY_U16(Msg, id), ZUB_ENTRY_TABLE(Msg, pair, pairTable), ZUB_ENTRY_VAR8(Msg, n64, q64, 8),
-    ZUB_ENTRY_VAR16(Msg, n32, w32, 4), ZUB_ENTRY_MULTIPLICITY(5),
-    ZUB_ENTRY_VAR32_TABLE(Msg, nElem, elems, elemTable), ZUB_ENTRY_STRING(Msg, nText, text),
-    ZUB_ENTRY_U32(Msg, tail), ZUB_ENTRY_END};
+const zubEndianInfoEntry_t msgEntries[] = {ZUB_ENTRY_U16(Msg, id),
+                                           ZUB_ENTRY_TABLE(Msg, pair, pairTable),
+                                           ZUB_ENTRY_VAR8(Msg, n64, q64, 8),
+                                           ZUB_ENTRY_VAR16(Msg, n32, w32, 4),
+                                           ZUB_ENTRY_MULTIPLICITY(5),
+                                           ZUB_ENTRY_VAR32_TABLE(Msg, nElem, elems, elemTable),
+                                           ZUB_ENTRY_STRING(Msg, nText, text),
+                                           ZUB_ENTRY_U32(Msg, tail),
+                                           ZUB_ENTRY_END};
 const zubEndianTable_t msgTable = ZUB_ENDIAN_TABLE(Msg, msgEntries);
 
 std::vector<uint8_t> msgStream()
@@ -65,7 +88,8 @@ TEST(Deserializer, ReadsTheDocumentedExampleStreams)
     EXPECT_TRUE(b.s.state == ZUB_DIS_DONE && b.s.errorCode == ZUB_DES_ERR_XRUN);
     EXPECT_EQ(b.s.bufferPosition, 8u); // the byte behind the stream is not looked at
     ASSERT_EQ(blob.count, 2u);
-    EXPECT_EQ(std::vector<uint16_t>(blob.data, blob.data + 2), (std::vector<uint16_t>{0x0102, 0x0304}));
+    EXPECT_EQ(std::vector<uint16_t>(blob.data, blob.data + 2),
+              (std::vector<uint16_t>{0x0102, 0x0304}));
     release(&__zub_EndianTable_zubDeserBlobUint16_t, &blob);
 
     // Exact blocks: no terminating zero byte after a string.
@@ -74,7 +98,8 @@ TEST(Deserializer, ReadsTheDocumentedExampleStreams)
     Walk c(&__zub_EndianTable_zubDeserBlobString_t, &strings, &tracking.record);
     c.feed(bytes("00 00 00 01 00 00 00 03 61 62 63"));
     ASSERT_EQ(tracking.blocks.size(), 2u);
-    EXPECT_TRUE(tracking.blocks[0].second == sizeof(zubDeserString_t) && tracking.blocks[1].second == 3u);
+    EXPECT_TRUE(tracking.blocks[0].second == sizeof(zubDeserString_t) &&
+                tracking.blocks[1].second == 3u);
     EXPECT_EQ(strings.data[0].count, 3u);
     EXPECT_EQ(std::memcmp(strings.data[0].data, "abc", 3), 0);
     release(&__zub_EndianTable_zubDeserBlobString_t, &strings);
@@ -122,8 +147,9 @@ TEST(Deserializer, ArraysReadSoFarHoldTheFreshFillAndTheRestArrives)
     EXPECT_EQ(m.tail, 0x99887766u);
     // The structure serializes back to the same stream.
     std::vector<uint8_t> again(stream.size());
-    EXPECT_EQ(zubSimpleSerializeInto(again.data(), static_cast<uint32_t>(again.size()), &msgTable, &m),
-              static_cast<int32_t>(stream.size()));
+    EXPECT_EQ(
+        zubSimpleSerializeInto(again.data(), static_cast<uint32_t>(again.size()), &msgTable, &m),
+        static_cast<int32_t>(stream.size()));
     EXPECT_EQ(again, stream);
     release(&msgTable, &m);
 }
@@ -140,7 +166,8 @@ TEST(Deserializer, EmptyChunksFinishedWalksAndPositionsPastTheEnd)
     EXPECT_EQ(text.data, nullptr);
     const zubDeserState_t before = w.s;
     EXPECT_EQ(w.feed(bytes("00 00 00 05")), 0);
-    EXPECT_TRUE(w.s.bufferPosition == 0 && w.s.totalBytes == before.totalBytes && w.s.state == ZUB_DIS_DONE);
+    EXPECT_TRUE(w.s.bufferPosition == 0 && w.s.totalBytes == before.totalBytes &&
+                w.s.state == ZUB_DIS_DONE);
 
     zubDeserBlobUint8_t blob{};
     Walk past(&__zub_EndianTable_zubDeserBlobUint8_t, &blob);
@@ -155,13 +182,23 @@ TEST(Deserializer, EmptyChunksFinishedWalksAndPositionsPastTheEnd)
 
 TEST(Deserializer, MultiplicityBindsTheNextCountAndReturnsAfterNesting)
 {
-    struct Inner { uint8_t n; uint8_t *d; };
-    struct Outer { Inner inner; uint8_t n; uint8_t *d; uint8_t m; uint8_t *e; };
-    static const zubEndianInfoEntry_t innerEntries[] = {ZUB_ENTRY_VAR8(Inner, n, d, 1), ZUB_ENTRY_END};
+    struct Inner {
+        uint8_t n;
+        uint8_t *d;
+    };
+    struct Outer {
+        Inner inner;
+        uint8_t n;
+        uint8_t *d;
+        uint8_t m;
+        uint8_t *e;
+    };
+    static const zubEndianInfoEntry_t innerEntries[] = {ZUB_ENTRY_VAR8(Inner, n, d, 1),
+                                                        ZUB_ENTRY_END};
     static const zubEndianTable_t innerTable = ZUB_ENDIAN_TABLE(Inner, innerEntries);
     static const zubEndianInfoEntry_t outerEntries[] = {
-        ZUB_ENTRY_MULTIPLICITY(3), ZUB_ENTRY_TABLE(Outer, inner, innerTable), ZUB_ENTRY_VAR8(Outer, n, d, 1),
-        ZUB_ENTRY_VAR8(Outer, m, e, 1), ZUB_ENTRY_END};
+        ZUB_ENTRY_MULTIPLICITY(3), ZUB_ENTRY_TABLE(Outer, inner, innerTable),
+        ZUB_ENTRY_VAR8(Outer, n, d, 1), ZUB_ENTRY_VAR8(Outer, m, e, 1), ZUB_ENTRY_END};
     static const zubEndianTable_t outerTable = ZUB_ENDIAN_TABLE(Outer, outerEntries);
 
     // The nested table starts without a limit; the pending one binds the
@@ -182,7 +219,8 @@ TEST(Deserializer, MultiplicityBindsTheNextCountAndReturnsAfterNesting)
     EXPECT_TRUE(fail.s.bufferPosition == 2 && over.n == 4);
     EXPECT_EQ(over.d, reinterpret_cast<uint8_t *>(0x1234)); // not written, nothing allocated
     EXPECT_EQ(counting.allocations(), 0u);
-    EXPECT_EQ(capture.messages(), std::vector<std::string>{"Incoming data exceeded multiplicity (4>3).\n"});
+    EXPECT_EQ(capture.messages(),
+              std::vector<std::string>{"Incoming data exceeded multiplicity (4>3).\n"});
     EXPECT_EQ(capture.site(0), (std::vector<uint32_t>{0x00020BB8u, 3, 0}));
 }
 
@@ -229,13 +267,15 @@ TEST(Deserializer, AtomArraysAboveTwoMebibytesEndTheWalk)
         zubDeserBlobUint64_t big{0, reinterpret_cast<uint64_t *>(0x40)};
         Walk w(&__zub_EndianTable_zubDeserBlobUint64_t, &big, counting.record());
         EXPECT_EQ(w.feed(bytes(count)), -1);
-        EXPECT_TRUE(w.s.state == ZUB_DIS_FAILED && w.s.bufferPosition == 4); // none of its bytes read
+        EXPECT_TRUE(w.s.state == ZUB_DIS_FAILED &&
+                    w.s.bufferPosition == 4); // none of its bytes read
         EXPECT_TRUE(big.data == reinterpret_cast<uint64_t *>(0x40) && counting.sizes().empty());
         EXPECT_EQ(w.feed(bytes(count)), 0); // over: feeding more never loops
     }
     ASSERT_EQ(capture.messages().size(), 2u);
-    EXPECT_EQ(capture.messages()[0],
-              "Test for \"s->totalBytesOfMember>0x200000\"was true: \"member length is unexpected\"");
+    EXPECT_EQ(
+        capture.messages()[0],
+        "Test for \"s->totalBytesOfMember>0x200000\"was true: \"member length is unexpected\"");
     EXPECT_EQ(capture.site(0), (std::vector<uint32_t>{0x000103E8u, 0, 0}));
 }
 
@@ -247,14 +287,16 @@ TEST(Deserializer, InvalidEntriesStatesAndAtomSizes)
          {zubEndianInfoEntry_t ZUB_ENTRY_RAW(1, 0, 0), zubEndianInfoEntry_t ZUB_ENTRY_RAW(1, 5, 0),
           zubEndianInfoEntry_t ZUB_ENTRY_RAW(1, 14, 0), tableArgument,
           zubEndianInfoEntry_t ZUB_ENTRY_RAW(1, 3, 4), // a nested structure without a table
-          zubEndianInfoEntry_t ZUB_ENTRY_RAW(0xFFFF, ZUB_ENDIAN_PACK(10, 1028), 1)}) { // no count field
+          zubEndianInfoEntry_t ZUB_ENTRY_RAW(0xFFFF, ZUB_ENDIAN_PACK(10, 1028),
+                                             1)}) { // no count field
         const zubEndianInfoEntry_t entries[] = {ZUB_ENTRY_RAW(0, 1, 0), second, ZUB_ENTRY_END};
         const zubEndianTable_t table = {8, entries};
         DebugCapture capture;
         Walk w(&table, host);
         EXPECT_EQ(w.feed(bytes("42 00 02 61 62")), -14);
         EXPECT_TRUE(w.s.state == ZUB_DIS_FAILED && w.s.bufferPosition == 1);
-        const std::string message = "Invalid endian table entry " + std::to_string(second.packed & 15u);
+        const std::string message =
+            "Invalid endian table entry " + std::to_string(second.packed & 15u);
         EXPECT_EQ(capture.messages(), std::vector<std::string>{message + ".\n"});
     }
     EXPECT_EQ(host[0], 0x42);
@@ -268,7 +310,11 @@ TEST(Deserializer, InvalidEntriesStatesAndAtomSizes)
     capture.clear();
 
     // Atom size 3: each piece is consumed but not stored, with a message.
-    struct Odd { uint8_t n; uint8_t *d; uint8_t fixed[6]; };
+    struct Odd {
+        uint8_t n;
+        uint8_t *d;
+        uint8_t fixed[6];
+    };
     const zubEndianInfoEntry_t oddEntries[] = {
         ZUB_ENTRY_RAW(0, ZUB_ENDIAN_PACK(6, 1024 + offsetof(Odd, d)), 3),
         ZUB_ENTRY_RAW(offsetof(Odd, fixed), ZUB_ENDIAN_PACK(11, 2), 3), ZUB_ENTRY_END};
@@ -282,7 +328,8 @@ TEST(Deserializer, InvalidEntriesStatesAndAtomSizes)
     EXPECT_TRUE(w.s.state == ZUB_DIS_DONE && w.s.totalBytes == stream.size());
     EXPECT_EQ(zubtest::hex(odd.d, 6), "75 75 75 75 75 75");
     EXPECT_EQ(zubtest::hex(odd.fixed, 6), "99 99 99 99 99 99");
-    EXPECT_EQ(capture.messages(), (std::vector<std::string>(3, "Invalid atom size 3 in table found.\n")));
+    EXPECT_EQ(capture.messages(),
+              (std::vector<std::string>(3, "Invalid atom size 3 in table found.\n")));
     std::free(odd.d);
 }
 
@@ -298,11 +345,13 @@ TEST(Deserializer, StackOfNRecordsHoldsNMinusOneLevels)
         for (int k = kLevels; k >= 0; --k) {
             entries[k] = {ZUB_ENTRY_RAW(0, 1, 0), ZUB_ENTRY_END};
             if (k < kLevels) {
-                const zubEndianInfoEntry_t array = ZUB_ENTRY_RAW(1, ZUB_ENDIAN_PACK(6, 1025), &tables[k + 1]);
+                const zubEndianInfoEntry_t array =
+                    ZUB_ENTRY_RAW(1, ZUB_ENDIAN_PACK(6, 1025), &tables[k + 1]);
                 const zubEndianInfoEntry_t nested = ZUB_ENTRY_RAW(1, 3, &tables[k + 1]);
                 entries[k].insert(entries[k].begin() + 1, arrays ? array : nested);
             }
-            tables[k] = {static_cast<uint32_t>(arrays ? 2 + sizeof(void *) : kLevels - k + 1), entries[k].data()};
+            tables[k] = {static_cast<uint32_t>(arrays ? 2 + sizeof(void *) : kLevels - k + 1),
+                         entries[k].data()};
         }
         for (int k = 0; k <= kLevels; ++k) {
             s.be(k, 1).be(1, arrays && k < kLevels ? 1 : 0);

@@ -28,7 +28,7 @@ void expect_links(dllist_t *list, const std::vector<dlnode_t *> &nodes)
 
 struct Walk {
     std::vector<dlnode_t *> seen;
-    int stopAt = -1;        // call number that returns -1
+    int stopAt = -1; // call number that returns -1
     bool deleteEach = false;
     dlnode_t *insertBehind = nullptr;
     dlnode_t inserted;
@@ -73,12 +73,14 @@ TEST(DlList, NodesKeepTheirFieldsAndJoinTheListOfTheirNeighbour)
     for (int32_t size : {0, -5, 1, 100}) { // never smaller than a node or nodeSize
         list.nodeSize = size;
         auto *bytes = reinterpret_cast<unsigned char *>(dlnode_new(&list));
-        bytes[std::max<int32_t>(size, sizeof(dlnode_t)) - 1] = 1; // the sanitizer build checks the size
+        bytes[std::max<int32_t>(size, sizeof(dlnode_t)) - 1] =
+            1; // the sanitizer build checks the size
         std::free(bytes);
     }
-    for (int32_t result : {dlnode_addAfter(nullptr, &a), dlnode_addAfter(list.head, nullptr),
-                           dlnode_add(nullptr, &a), dlnode_add(&list, nullptr), dlnode_remove(nullptr),
-                           dlnode_delete(nullptr), dlnode_deleteAll(nullptr)}) {
+    for (int32_t result :
+         {dlnode_addAfter(nullptr, &a), dlnode_addAfter(list.head, nullptr),
+          dlnode_add(nullptr, &a), dlnode_add(&list, nullptr), dlnode_remove(nullptr),
+          dlnode_delete(nullptr), dlnode_deleteAll(nullptr)}) {
         EXPECT_EQ(result, -1);
     }
     EXPECT_EQ(dlnode_new(nullptr), nullptr);

@@ -15,7 +15,8 @@ TEST(Object, RootClassReleaseMarksOnlyTheFirstWord)
     EXPECT_EQ(zubObjectInitialize(), 0);
     uint32_t object[3] = {1, 2, 3};
     EXPECT_EQ(zubObjectClass.release(object), 0);
-    EXPECT_EQ(std::vector<uint32_t>(object, object + 3), (std::vector<uint32_t>{0xDEADBABEu, 2, 3}));
+    EXPECT_EQ(std::vector<uint32_t>(object, object + 3),
+              (std::vector<uint32_t>{0xDEADBABEu, 2, 3}));
     EXPECT_EQ(_zubObjectReleaseSelf(nullptr), 0);
 }
 
@@ -48,10 +49,13 @@ TEST(Strings, CopiesHaveExactSizesAndContents)
     zubtest::GuardedBuffer buffer(4);
     std::memcpy(buffer.data(), "wxyz", 4);
     CountingAllocator allocator;
-    char *copies[] = {zubStrdup(allocator.record(), "hello", 5), zubSlowStrdup(allocator.record(), "hi"),
-                      zubStrndup(allocator.record(), 2, "abcdef", 10), zubStrndup(allocator.record(), 10, "abcdef", 3),
-                      zubStrndup(allocator.record(), 100, reinterpret_cast<const char *>(buffer.data()), 4),
-                      zubStrndup(allocator.record(), 0, "abc", 3)};
+    char *copies[] = {
+        zubStrdup(allocator.record(), "hello", 5),
+        zubSlowStrdup(allocator.record(), "hi"),
+        zubStrndup(allocator.record(), 2, "abcdef", 10),
+        zubStrndup(allocator.record(), 10, "abcdef", 3),
+        zubStrndup(allocator.record(), 100, reinterpret_cast<const char *>(buffer.data()), 4),
+        zubStrndup(allocator.record(), 0, "abc", 3)};
     EXPECT_EQ(allocator.sizes(), (std::vector<size_t>{6, 3, 3, 4, 5, 1}));
     const char *expected[] = {"hello", "hi", "ab", "abc", "wxyz", ""};
     for (size_t i = 0; i < 6; i++) {

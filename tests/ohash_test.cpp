@@ -44,7 +44,10 @@ struct Fixture {
         EXPECT_EQ(ohash_find(&table, index), nullptr) << key;
         return ohash_insert(&table, index, entry);
     }
-    void *find(const std::string &key) { return ohash_find(&table, ohash_qlookup(&table, key.c_str())); }
+    void *find(const std::string &key)
+    {
+        return ohash_find(&table, ohash_qlookup(&table, key.c_str()));
+    }
     std::vector<uint32_t> counters() const { return {table.size, table.total, table.deleted}; }
 
     static void *tableAlloc(size_t bytes, void *user)
@@ -116,8 +119,8 @@ TEST(OHash, GrowsAtThe13thInsertRebuildsAndHalvesOnRemovals)
     }
     // Rebuilds at 4 tombstones; the third (live 1 against deleted 4) halves.
     const std::vector<std::vector<uint32_t>> expected = {
-        {32, 13, 1}, {32, 13, 2}, {32, 13, 3}, {32, 9, 0}, {32, 9, 1}, {32, 9, 2}, {32, 9, 3},
-        {32, 5, 0},  {32, 5, 1},  {32, 5, 2},  {32, 5, 3}, {16, 1, 0}};
+        {32, 13, 1}, {32, 13, 2}, {32, 13, 3}, {32, 9, 0}, {32, 9, 1}, {32, 9, 2},
+        {32, 9, 3},  {32, 5, 0},  {32, 5, 1},  {32, 5, 2}, {32, 5, 3}, {16, 1, 0}};
     for (int i = 0; i < 12; ++i) {
         const std::string key = "key" + std::to_string(i);
         void *entry = ohash_remove(&f.table, ohash_qlookup(&f.table, key.c_str()));
@@ -156,7 +159,8 @@ TEST(OHash, TombstonesAreReusedAndFoundEntriesMoveToThem)
     // The found entry moves to the first tombstone it passed.
     EXPECT_EQ(ohash_qlookup(&f.table, "\xe1"), 1u);
     EXPECT_EQ(ohash_find(&f.table, 1), e1);
-    EXPECT_TRUE(f.table.slots[1].hash == 0xe1u && f.table.slots[3].entry == ohash_deleted(&f.table));
+    EXPECT_TRUE(f.table.slots[1].hash == 0xe1u &&
+                f.table.slots[3].entry == ohash_deleted(&f.table));
     EXPECT_EQ(f.counters(), (std::vector<uint32_t>{16, 3, 2}));
 
     // Absent "\x01" (slot 1, step 1) passes tombstones 2 and 3 and gets 2;
@@ -192,12 +196,15 @@ TEST(OHash, TextLookupMatchesOnlyTheWholeKey)
     const char *text = "abcd";
     // With equal hashes forced only the comparison tells keys apart; a key
     // shorter than the interval must not be read past its NUL (ASan).
-    EXPECT_EQ(ohash_find(&f.table, ohash_lookup_interval(&f.table, text, text + 2, 0x7fb)), nullptr);
-    EXPECT_EQ(ohash_find(&f.table, ohash_lookup_interval(&f.table, text, text + 3, 0x7fb)), abc);
-    EXPECT_EQ(ohash_find(&f.table, ohash_lookup_interval(&f.table, text, text + 3, hashOf("ab"))), nullptr);
-    const char withNul[] = {'a', 'b', '\0', 'x'};
-    EXPECT_EQ(ohash_find(&f.table, ohash_lookup_interval(&f.table, withNul, withNul + 3, hashOf("ab"))),
+    EXPECT_EQ(ohash_find(&f.table, ohash_lookup_interval(&f.table, text, text + 2, 0x7fb)),
               nullptr);
+    EXPECT_EQ(ohash_find(&f.table, ohash_lookup_interval(&f.table, text, text + 3, 0x7fb)), abc);
+    EXPECT_EQ(ohash_find(&f.table, ohash_lookup_interval(&f.table, text, text + 3, hashOf("ab"))),
+              nullptr);
+    const char withNul[] = {'a', 'b', '\0', 'x'};
+    EXPECT_EQ(
+        ohash_find(&f.table, ohash_lookup_interval(&f.table, withNul, withNul + 3, hashOf("ab"))),
+        nullptr);
     const char *end = text + 2;
     EXPECT_EQ(ohash_find(&f.table, ohash_qlookupi(&f.table, text, &end)), ab);
     EXPECT_EQ(f.find("\xe4\xf6"), high);

@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "test_support.h"
@@ -29,9 +29,9 @@ Scan scan(const std::string &line, int32_t bufferSize = 64, int32_t maxArgs = 10
     std::vector<uint32_t> aux(static_cast<size_t>(maxArgs) + 1, 0);
     zubtest::GuardedBuffer buffer(static_cast<size_t>(bufferSize));
     Scan out;
-    out.result = zubCommandLineSimpleScan(argv.data(), aux.data(), reinterpret_cast<char *>(buffer.data()),
-                                          bufferSize, maxArgs, line.c_str(),
-                                          static_cast<int32_t>(line.size()), 0);
+    out.result = zubCommandLineSimpleScan(
+        argv.data(), aux.data(), reinterpret_cast<char *>(buffer.data()), bufferSize, maxArgs,
+        line.c_str(), static_cast<int32_t>(line.size()), 0);
     EXPECT_TRUE(buffer.guardsIntact()) << "scanner wrote outside its buffer for: " << line;
     for (int32_t i = 0; i < out.result; i++) {
         out.args.emplace_back(argv[static_cast<size_t>(i)]);
@@ -111,8 +111,8 @@ TEST(Debug, EnvironmentChoosesTheSitesAndMessagesEndInANewline)
         setenv("ZUB_DEBUG", choice, 1);
         zubDebugTestReset();
         std::vector<int> out;
-        for (uint32_t word : {ZUB_DEBUG_SITE_WORD(2, 7), ZUB_DEBUG_SITE_WORD(2, 8), ZUB_DEBUG_SITE_WORD(3, 1),
-                              ZUB_DEBUG_SITE_WORD(1, 1)}) {
+        for (uint32_t word : {ZUB_DEBUG_SITE_WORD(2, 7), ZUB_DEBUG_SITE_WORD(2, 8),
+                              ZUB_DEBUG_SITE_WORD(3, 1), ZUB_DEBUG_SITE_WORD(1, 1)}) {
             const zubDebugSite_t site = {word, 0, 0};
             out.push_back(zubDebugCheckLevelGetFrameAndChunk(&site) != 0);
         }
@@ -148,11 +148,13 @@ TEST(Osal, ThreadCreationKeepsItsSourceLocationAndName)
     pthread_t thread;
     zubOsalTestFailThreadCreation(1);
     EXPECT_NE(_zubOsalPOSIX_pthread_create_line(&thread, nullptr, waitingBody, nullptr, "f", 1), 0);
-    const std::pair<const char *, const char *> cases[] = {{"some/path/file", "file:430"},
-                                                           {"long-base-name-of-a-file.c", "long-base-name-"}};
+    const std::pair<const char *, const char *> cases[] = {
+        {"some/path/file", "file:430"}, {"long-base-name-of-a-file.c", "long-base-name-"}};
     for (const auto &[file, expected] : cases) {
         g_finish = false;
-        ASSERT_EQ(_zubOsalPOSIX_pthread_create_line(&thread, nullptr, waitingBody, nullptr, file, 430), 0);
+        ASSERT_EQ(
+            _zubOsalPOSIX_pthread_create_line(&thread, nullptr, waitingBody, nullptr, file, 430),
+            0);
         char name[16] = {};
         EXPECT_EQ(pthread_getname_np(thread, name, sizeof name), 0);
         g_finish = true;

@@ -75,7 +75,8 @@ TEST(RingBuffer, SetMemoryMovesInOrderRefusesOrDetaches)
     ASSERT_EQ(zubRingBufferSetMemory(&ring, small.data(), 7), 0);
     const zubRingBuffer_t detached = {0, 0, 0, 0, nullptr};
     EXPECT_TRUE(same(ring, detached));
-    EXPECT_TRUE(zubRingBufferEnqueue(&ring, "x", 1) == -28 && zubRingBufferDequeue(&ring, small.data(), 1) == 0);
+    EXPECT_TRUE(zubRingBufferEnqueue(&ring, "x", 1) == -28 &&
+                zubRingBufferDequeue(&ring, small.data(), 1) == 0);
     ASSERT_EQ(zubRingBufferSetMemory(&ring, small.data(), 8), 0);
     EXPECT_EQ(zubRingBufferEnqueue(&ring, "12345678", 8), 8);
     EXPECT_TRUE(first.guardsIntact() && larger.guardsIntact() && small.guardsIntact());
@@ -105,7 +106,8 @@ TEST(RingBuffer, RandomOperationsMatchADeque)
                 const uint32_t length = pick(ring.capacity + 3);
                 const auto in = seq(next, length + 1); // never empty: data() is not null
                 const bool fits = length <= ring.capacity - used;
-                ASSERT_EQ(zubRingBufferEnqueue(&ring, in.data(), length), fits ? int32_t(length) : -28);
+                ASSERT_EQ(zubRingBufferEnqueue(&ring, in.data(), length),
+                          fits ? int32_t(length) : -28);
                 if (fits) {
                     model.insert(model.end(), in.begin(), in.begin() + length);
                     next = static_cast<uint8_t>(next + length);
@@ -117,7 +119,8 @@ TEST(RingBuffer, RandomOperationsMatchADeque)
                     // Copies or drops; never resets the positions, even when it empties the ring.
                     const zubRingBuffer_t before = ring;
                     const bool drop = pick(4) == 0;
-                    ASSERT_EQ(zubRingBufferDequeue(&ring, drop ? nullptr : out.data(), length), int32_t(n));
+                    ASSERT_EQ(zubRingBufferDequeue(&ring, drop ? nullptr : out.data(), length),
+                              int32_t(n));
                     ASSERT_EQ(ring.readPos, (before.readPos + n) % ring.capacity);
                     ASSERT_EQ(ring.writePos, before.writePos);
                     got = drop ? std::vector<uint8_t>(model.begin(), model.begin() + n)
@@ -125,27 +128,32 @@ TEST(RingBuffer, RandomOperationsMatchADeque)
                 } else {
                     zubScatterGatherEntry_t parts[2];
                     int32_t count = 0;
-                    ASSERT_EQ(zubRingBufferDequeueAllParts(&ring, parts, &count, length), int32_t(n));
+                    ASSERT_EQ(zubRingBufferDequeueAllParts(&ring, parts, &count, length),
+                              int32_t(n));
                     for (int32_t k = 0; k < (n ? count : 0); ++k) {
                         const auto *p = static_cast<const uint8_t *>(parts[k].data);
-                        ASSERT_TRUE(p >= ring.data && p + parts[k].lengthAndKind <= ring.data + ring.capacity);
+                        ASSERT_TRUE(p >= ring.data &&
+                                    p + parts[k].lengthAndKind <= ring.data + ring.capacity);
                         got.insert(got.end(), p, p + parts[k].lengthAndKind);
                     }
                     ASSERT_TRUE(n == 0 || used != n || (ring.readPos == 0 && ring.writePos == 0));
                 }
-                ASSERT_EQ(got, std::vector<uint8_t>(model.begin(), model.begin() + n)) << "step " << step;
+                ASSERT_EQ(got, std::vector<uint8_t>(model.begin(), model.begin() + n))
+                    << "step " << step;
                 model.erase(model.begin(), model.begin() + n);
             } else {
                 const uint32_t size = pick(80);
                 const uint32_t capacity = size < 8 ? 0 : (size & ~7u);
-                const int32_t result = zubRingBufferSetMemory(&ring, backing[pick(2)].data() + pick(80), size);
+                const int32_t result =
+                    zubRingBufferSetMemory(&ring, backing[pick(2)].data() + pick(80), size);
                 ASSERT_EQ(result, used <= capacity ? 0 : -28) << "step " << step;
                 if (ring.capacity == 0) {
                     ASSERT_EQ(zubRingBufferSetMemory(&ring, backing[0].data(), 16 + pick(60)), 0);
                 }
             }
             ASSERT_EQ(zubRingBufferGetUsedBytes(&ring), model.size()) << "step " << step;
-            ASSERT_EQ(contents(ring), std::vector<uint8_t>(model.begin(), model.end())) << "step " << step;
+            ASSERT_EQ(contents(ring), std::vector<uint8_t>(model.begin(), model.end()))
+                << "step " << step;
             ASSERT_TRUE(backing[0].guardsIntact() && backing[1].guardsIntact()) << "step " << step;
         }
     }

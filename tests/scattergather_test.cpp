@@ -5,8 +5,8 @@
 #include <random>
 #include <vector>
 
-#include "test_support.h"
 #include "sg_reference.h"
+#include "test_support.h"
 #include "zub/scattergather.h"
 
 // Found by argument-dependent lookup, so at global scope.
@@ -16,8 +16,8 @@ static bool operator==(const zubScatterGatherCopyState_t &a, const zubScatterGat
 }
 static std::ostream &operator<<(std::ostream &os, const zubScatterGatherCopyState_t &s)
 {
-    return os << "{" << s.destinationIndex << ", " << s.destinationPosition << ", " << s.sourceIndex << ", "
-              << s.sourcePosition << ", " << s.total << "}";
+    return os << "{" << s.destinationIndex << ", " << s.destinationPosition << ", " << s.sourceIndex
+              << ", " << s.sourcePosition << ", " << s.total << "}";
 }
 
 namespace {
@@ -26,10 +26,19 @@ using Entry = zubScatterGatherEntry_t;
 using State = zubScatterGatherCopyState_t;
 using zubtest::seq;
 
-Entry data(void *block, uint32_t length) { return {block, ZUB_SG_WORD(ZUB_SG_KIND_DATA, length)}; }
-Entry link(Entry *array, uint32_t count) { return {array, ZUB_SG_WORD(ZUB_SG_KIND_LINK, count)}; }
+Entry data(void *block, uint32_t length)
+{
+    return {block, ZUB_SG_WORD(ZUB_SG_KIND_DATA, length)};
+}
+Entry link(Entry *array, uint32_t count)
+{
+    return {array, ZUB_SG_WORD(ZUB_SG_KIND_LINK, count)};
+}
 
-bool same(const Entry &a, const Entry &b) { return a.data == b.data && a.lengthAndKind == b.lengthAndKind; }
+bool same(const Entry &a, const Entry &b)
+{
+    return a.data == b.data && a.lengthAndKind == b.lengthAndKind;
+}
 
 const State kUntouched = {111, 222, 333, 444, 555};
 
@@ -46,7 +55,8 @@ TEST(ScatterGatherCopy, WorkedExamples)
     EXPECT_EQ(zubCopyScatterGather(&destination, &count, &one, 1, 100, &state), 0u);
     EXPECT_EQ(state, kUntouched);
     EXPECT_EQ(zubCopyScatterGather(&destination, &count, &one, 1, 30, &state), 50u);
-    EXPECT_TRUE(state == (State{0, 50, 0, 80, 50}) && destination.lengthAndKind == 50 && small == seq(30, 50));
+    EXPECT_TRUE(state == (State{0, 50, 0, 80, 50}) && destination.lengthAndKind == 50 &&
+                small == seq(30, 50));
     destination = data(large.data(), 100);
     EXPECT_EQ(zubCopyScatterGather(&destination, &count, &one, 1, 30, &state), 70u);
     EXPECT_TRUE(destination.lengthAndKind == 70 && count == 1);
@@ -165,7 +175,8 @@ private:
                 const size_t linked = arrays.size();
                 if (roll < 13 && depth < 3) {
                     build(rng, 1 + rng() % 5, depth + 1);
-                    array[i] = link(arrays[linked].data(), static_cast<uint32_t>(arrays[linked].size()));
+                    array[i] =
+                        link(arrays[linked].data(), static_cast<uint32_t>(arrays[linked].size()));
                 } else {
                     array[i] = roll % 2 ? link(nullptr, 1 + rng() % 4) : link(first(), 0);
                     endIndex = static_cast<int32_t>(i), endCount = static_cast<int32_t>(n);
@@ -201,7 +212,8 @@ TEST(ScatterGather, RandomListsMatchAFlattenedReference)
         SCOPED_TRACE(testing::Message() << "seed " << seed);
         std::mt19937 rng(seed);
         RandomList src(rng, true), dst(rng, false);
-        const auto S = static_cast<uint32_t>(src.bytes.size()), D = static_cast<uint32_t>(dst.bytes.size());
+        const auto S = static_cast<uint32_t>(src.bytes.size()),
+                   D = static_cast<uint32_t>(dst.bytes.size());
         ASSERT_EQ(zubGetTotalLength(src.first(), src.count()), S);
         const uint32_t offset = rng() % 4 == 0 ? 0 : rng() % (S + 3);
 
@@ -209,7 +221,8 @@ TEST(ScatterGather, RandomListsMatchAFlattenedReference)
         State want = kUntouched;
         uint32_t total = 0;
         const RandomList::Flat *cut = nullptr;
-        if (src.count() == 1 && count == 1 && ZUB_SG_KIND(src.first()[0]) == 0 && ZUB_SG_KIND(dst.first()[0]) == 0) {
+        if (src.count() == 1 && count == 1 && ZUB_SG_KIND(src.first()[0]) == 0 &&
+            ZUB_SG_KIND(dst.first()[0]) == 0) {
             total = offset < S ? std::min(D, S - offset) : 0;
             want = offset < S ? State{0, total, 0, offset + total, total} : kUntouched;
             cut = offset < S ? &dst.flat[0] : nullptr;
@@ -229,7 +242,8 @@ TEST(ScatterGather, RandomListsMatchAFlattenedReference)
         std::vector<uint8_t> arena = dst.arena;
         std::vector<uint32_t> lengths;
         for (const auto &f : dst.flat) {
-            const auto at = static_cast<size_t>(static_cast<uint8_t *>(f.entry->data) - dst.arena.data());
+            const auto at =
+                static_cast<size_t>(static_cast<uint8_t *>(f.entry->data) - dst.arena.data());
             for (uint32_t i = f.start; i < std::min(total, f.start + f.entry->lengthAndKind); ++i) {
                 arena[at + i - f.start] = src.bytes[offset + i];
             }
@@ -237,7 +251,9 @@ TEST(ScatterGather, RandomListsMatchAFlattenedReference)
         }
         int32_t gotCount = dst.count();
         State got = kUntouched;
-        ASSERT_EQ(zubCopyScatterGather(dst.first(), &gotCount, src.first(), src.count(), offset, &got), total);
+        ASSERT_EQ(
+            zubCopyScatterGather(dst.first(), &gotCount, src.first(), src.count(), offset, &got),
+            total);
         ASSERT_EQ(gotCount, count);
         ASSERT_EQ(got, want);
         ASSERT_TRUE(dst.arena == arena);
@@ -247,19 +263,25 @@ TEST(ScatterGather, RandomListsMatchAFlattenedReference)
 
         // The view from the same offset describes exactly the tail.
         const auto *at = src.holding(offset);
-        const int32_t needed = offset == 0 ? 1 : !at ? 0 : offset == at->start || at->index + 1 == at->arrayCount ? 1 : 2;
+        const int32_t needed = offset == 0                                              ? 1
+                               : !at                                                    ? 0
+                               : offset == at->start || at->index + 1 == at->arrayCount ? 1
+                                                                                        : 2;
         const auto room = static_cast<int32_t>(rng() % 3);
         Entry view[2] = {data(nullptr, 7), data(nullptr, 7)};
         int32_t viewCount = room;
-        const int32_t result = zubScatterGatherCreateListFrom(view, &viewCount, src.first(), src.count(), offset);
+        const int32_t result =
+            zubScatterGatherCreateListFrom(view, &viewCount, src.first(), src.count(), offset);
         if (needed > room) {
-            ASSERT_TRUE(result == -22 && viewCount == room && view[0].lengthAndKind == 7 && view[1].lengthAndKind == 7);
+            ASSERT_TRUE(result == -22 && viewCount == room && view[0].lengthAndKind == 7 &&
+                        view[1].lengthAndKind == 7);
             continue;
         }
         ASSERT_EQ(result, offset > S ? -2 : 0);
         ASSERT_EQ(viewCount, needed);
         std::vector<uint8_t> described;
         flatten(view, static_cast<uint32_t>(viewCount), described);
-        ASSERT_EQ(described, std::vector<uint8_t>(src.bytes.begin() + std::min(offset, S), src.bytes.end()));
+        ASSERT_EQ(described,
+                  std::vector<uint8_t>(src.bytes.begin() + std::min(offset, S), src.bytes.end()));
     }
 }

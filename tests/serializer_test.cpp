@@ -33,15 +33,15 @@ constexpr zubEndianInfoEntry_t elementEntries[] = {ZUB_ENTRY_U32(Element, value)
                                                    ZUB_ENTRY_U8(Element, small), ZUB_ENTRY_END};
 constexpr zubEndianTable_t elementTable = ZUB_ENDIAN_TABLE(Element, elementEntries);
 constexpr zubEndianInfoEntry_t messageEntries[] = {
-    ZUB_ENTRY_U16(Message, id), ZUB_ENTRY_VAR8_TABLE(Message, n, elements, elementTable), ZUB_ENTRY_END};
+    ZUB_ENTRY_U16(Message, id), ZUB_ENTRY_VAR8_TABLE(Message, n, elements, elementTable),
+    ZUB_ENTRY_END};
 constexpr zubEndianTable_t messageTable = ZUB_ENDIAN_TABLE(Message, messageEntries);
 
 // The deserializer tests' walk record, serialized into by `call`.
 struct Walk : deser::Walk {
     Walk(const zubEndianTable_t *table, const void *data, uint16_t capacity = 20)
         : deser::Walk(table, const_cast<void *>(data), nullptr, capacity)
-    {
-    }
+    {}
     int32_t call(uint8_t *buffer, uint32_t length, uint32_t position = 0)
     {
         s.buffer = buffer;
@@ -80,8 +80,10 @@ std::vector<uint8_t> chunked(const zubEndianTable_t *table, const void *data, ui
         result = walk.call(buffer.data(), chunk);
         stream.insert(stream.end(), buffer.data(), buffer.data() + walk.s.bufferPosition);
         if (!buffer.guardsIntact() || walk.s.totalBytes != stream.size()) {
-            failure = "wrote outside its buffer or miscounted at byte " + std::to_string(stream.size());
-        } else if (walk.s.state <= 8 && (walk.s.errorCode != ZUB_DES_ERR_XRUN || walk.s.bufferPosition != chunk)) {
+            failure =
+                "wrote outside its buffer or miscounted at byte " + std::to_string(stream.size());
+        } else if (walk.s.state <= 8 &&
+                   (walk.s.errorCode != ZUB_DES_ERR_XRUN || walk.s.bufferPosition != chunk)) {
             failure = "stopped with space left at byte " + std::to_string(stream.size());
         }
     }
@@ -108,11 +110,14 @@ TEST(SerialTables, PredefinedEntriesHaveTheDocumentedPackedWords)
         const zubEndianInfoEntry_t *e = counted[i]->entries;
         EXPECT_EQ(e[0].memberOffset, 0);
         EXPECT_EQ(e[0].packed, countedUnit);
-        EXPECT_EQ(e[0].argument.value, i < 12 ? atoms[i] : reinterpret_cast<uintptr_t>(&__zub_EndianTable_zubDeserString_t));
+        EXPECT_EQ(e[0].argument.value,
+                  i < 12 ? atoms[i]
+                         : reinterpret_cast<uintptr_t>(&__zub_EndianTable_zubDeserString_t));
         EXPECT_EQ(e[1].packed, 0);
         EXPECT_EQ(e[1].argument.value, ~uintptr_t{0});
     }
-    EXPECT_EQ(__zub_EndianTable_zubDeserBlobUint8_t.entries, __zub_EndianInfoEntries_zubDeserBlobUint8_t);
+    EXPECT_EQ(__zub_EndianTable_zubDeserBlobUint8_t.entries,
+              __zub_EndianInfoEntries_zubDeserBlobUint8_t);
     const zubEndianInfoEntry_t *t = __zub_EndianInfoEntries_zubOsalTime_t;
     EXPECT_EQ(__zub_EndianTable_zubOsalTime_t.size, 16u);
     EXPECT_EQ(t[0].memberOffset | (uint32_t{t[0].packed} << 16), 0x00080000u);
@@ -158,19 +163,23 @@ TEST(Serializer, WorkedExampleAndPredefinedTypesGiveTheirLiteralStreams)
 
     uint16_t u16[2] = {0x0102, 0x0304};
     zubDeserBlobUint16_t blob = {2, u16};
-    EXPECT_EQ(simple(&__zub_EndianTable_zubDeserBlobUint16_t, &blob), bytes("00 00 00 02 01 02 03 04"));
-    EXPECT_EQ(simple(&__zub_EndianTable_zubDeserBlobInt16_t, &blob), bytes("00 00 00 02 01 02 03 04"));
+    EXPECT_EQ(simple(&__zub_EndianTable_zubDeserBlobUint16_t, &blob),
+              bytes("00 00 00 02 01 02 03 04"));
+    EXPECT_EQ(simple(&__zub_EndianTable_zubDeserBlobInt16_t, &blob),
+              bytes("00 00 00 02 01 02 03 04"));
 
     zubOsalTime_t time;
     std::memset(&time, 0xEE, sizeof time); // the padding must not be sent
     time.seconds = 1;
     time.nanoseconds = 2;
-    EXPECT_EQ(simple(&__zub_EndianTable_zubOsalTime_t, &time), bytes("00 00 00 00 00 00 00 01 00 00 00 02"));
+    EXPECT_EQ(simple(&__zub_EndianTable_zubOsalTime_t, &time),
+              bytes("00 00 00 00 00 00 00 01 00 00 00 02"));
 
     char abc[] = {'a', 'b', 'c'};
     zubDeserString_t text = {3, abc};
     zubDeserBlobString_t strings = {1, &text};
-    EXPECT_EQ(simple(&__zub_EndianTable_zubDeserBlobString_t, &strings), bytes("00 00 00 01 00 00 00 03 61 62 63"));
+    EXPECT_EQ(simple(&__zub_EndianTable_zubDeserBlobString_t, &strings),
+              bytes("00 00 00 01 00 00 00 03 61 62 63"));
 
     // A count of 0 sends the count only; the pointer is never read.
     zubDeserBlobUint64_t empty = {0, nullptr};
@@ -204,7 +213,8 @@ TEST(Serializer, FailuresStopTheWalkWithTheirMessages)
         EXPECT_EQ(walk.call(out, sizeof out), -14);
         EXPECT_TRUE(walk.s.state == ZUB_SIS_FAILED && walk.s.bufferPosition == 6);
         EXPECT_EQ(hex(out, 6), "01 02 03 04 05 06");
-        EXPECT_EQ(capture.messages(), std::vector<std::string>{"Invalid endian table entry " + std::to_string(kind) + ".\n"});
+        EXPECT_EQ(capture.messages(), std::vector<std::string>{"Invalid endian table entry " +
+                                                               std::to_string(kind) + ".\n"});
         EXPECT_EQ(capture.site(0), std::vector<uint32_t>(kSite2, kSite2 + 3));
         // Over: further calls change nothing and write nothing.
         uint8_t over[sizeof walk.s];
@@ -218,7 +228,8 @@ TEST(Serializer, FailuresStopTheWalkWithTheirMessages)
         Walk walk(&messageTable, &three);
         walk.s.state = state;
         EXPECT_TRUE(walk.call(out, sizeof out) == -14 && walk.s.errorCode == -14);
-        EXPECT_EQ(capture.messages(), std::vector<std::string>{"Invalid internal state " + std::to_string(state) + ".\n"});
+        EXPECT_EQ(capture.messages(), std::vector<std::string>{"Invalid internal state " +
+                                                               std::to_string(state) + ".\n"});
     }
     // Unsupported entries: a count without a count field, a table that is
     // an atom size, a fixed array whose atom is a table.
@@ -226,8 +237,8 @@ TEST(Serializer, FailuresStopTheWalkWithTheirMessages)
         {ZUB_ENTRY_RAW(0xFFFF, ZUB_ENDIAN_PACK(10, 1028), 1), ZUB_ENTRY_END},
         {ZUB_ENTRY_RAW(0, 3, 4), ZUB_ENTRY_END},
         {{0, ZUB_ENDIAN_PACK(11, 1), {.table = &messageTable}}, ZUB_ENTRY_END}};
-    const char *expected[] = {"Invalid endian table entry 10.\n",
-                              "Invalid endian table entry 3.\n", "Invalid endian table entry 11.\n"};
+    const char *expected[] = {"Invalid endian table entry 10.\n", "Invalid endian table entry 3.\n",
+                              "Invalid endian table entry 11.\n"};
     for (size_t i = 0; i < 3; ++i) {
         DebugCapture capture;
         const zubEndianTable_t table = {8, bad[i]};
@@ -248,16 +259,17 @@ TEST(Serializer, OddMembersKeepTheStreamLength)
     {
         // Atom size 3: the bytes are skipped, left as they were, but counted.
         DebugCapture capture;
-        const zubEndianInfoEntry_t entries[] = {ZUB_ENTRY_RAW(0, ZUB_ENDIAN_PACK(9, 1024 + offsetof(Counted, data)), 3),
-                                                ZUB_ENTRY_RAW(offsetof(Counted, fixed), ZUB_ENDIAN_PACK(11, 5), 0),
-                                                ZUB_ENTRY_END};
+        const zubEndianInfoEntry_t entries[] = {
+            ZUB_ENTRY_RAW(0, ZUB_ENDIAN_PACK(9, 1024 + offsetof(Counted, data)), 3),
+            ZUB_ENTRY_RAW(offsetof(Counted, fixed), ZUB_ENDIAN_PACK(11, 5), 0), ZUB_ENTRY_END};
         const zubEndianTable_t table = {sizeof(Counted), entries};
         Counted c = {2, six, {}};
         std::memset(out, 0xA5, sizeof out);
         EXPECT_EQ(zubSimpleSerializeInto(out, sizeof out, &table, &c), 10);
         EXPECT_EQ(hex(out, 11), "00 00 00 02 a5 a5 a5 a5 a5 a5 a5");
-        EXPECT_EQ(capture.messages(), (std::vector<std::string>{"Invalid atom size 3 in table found.\n",
-                                                                "Invalid atom size 0 in table found.\n"}));
+        EXPECT_EQ(capture.messages(),
+                  (std::vector<std::string>{"Invalid atom size 3 in table found.\n",
+                                            "Invalid atom size 0 in table found.\n"}));
     }
     {
         // The null data mark goes out as a zero count; the walk goes on.
@@ -270,11 +282,14 @@ TEST(Serializer, OddMembersKeepTheStreamLength)
         std::memcpy(&pair.a, &c, sizeof pair.a);
         pair.b = after;
         const zubEndianInfoEntry_t entries[] = {ZUB_ENTRY_VAR32(Pair, a.count, a.data, 1),
-                                                ZUB_ENTRY_VAR32(Pair, b.count, b.data, 1), ZUB_ENTRY_END};
+                                                ZUB_ENTRY_VAR32(Pair, b.count, b.data, 1),
+                                                ZUB_ENTRY_END};
         const zubEndianTable_t table = ZUB_ENDIAN_TABLE(Pair, entries);
         EXPECT_EQ(simple(&table, &pair), bytes("00 00 00 00 00 00 00 01 01"));
-        EXPECT_EQ(capture.messages(), std::vector<std::string>{
-            "NULL pointers not supported except on strings. transmitting zero length instead.\n"});
+        EXPECT_EQ(
+            capture.messages(),
+            std::vector<std::string>{
+                "NULL pointers not supported except on strings. transmitting zero length instead.\n"});
     }
     // Atom data of exactly 0x200000 bytes pass; 2 bytes more fail after the count.
     std::vector<uint8_t> big(0x200002, 0x5A), room(0x200010);
@@ -287,7 +302,8 @@ TEST(Serializer, OddMembersKeepTheStreamLength)
             EXPECT_TRUE(r == 0 && walk.s.totalBytes == 0x200004u && capture.messages().empty());
         } else {
             EXPECT_TRUE(r == -1 && walk.s.state == ZUB_SIS_FAILED && walk.s.bufferPosition == 4);
-            EXPECT_EQ(capture.messages(), std::vector<std::string>{"Test for \"1\"was true: \"Exceed size\""});
+            EXPECT_EQ(capture.messages(),
+                      std::vector<std::string>{"Test for \"1\"was true: \"Exceed size\""});
             EXPECT_EQ(capture.site(0), (std::vector<uint32_t>{0x000103E8u, 0, 0}));
         }
     }
@@ -300,12 +316,14 @@ TEST(Serializer, NineteenNestedLevelsFitTheDefaultStackAndTwentyDoNot)
     std::vector<std::vector<zubEndianInfoEntry_t>> entries(21);
     for (int i = 20; i >= 0; --i) {
         entries[i].push_back(ZUB_ENTRY_RAW(0, 1, 0));
-        if (i < 20) entries[i].push_back({1, ZUB_DESER_TYPE_TABLE, {.table = &tables[i + 1]}});
+        if (i < 20)
+            entries[i].push_back({1, ZUB_DESER_TYPE_TABLE, {.table = &tables[i + 1]}});
         entries[i].push_back(ZUB_ENTRY_END);
         tables[i] = {static_cast<uint32_t>(21 - i), entries[i].data()};
     }
     uint8_t data[21], out[32];
-    for (int i = 0; i < 21; ++i) data[i] = static_cast<uint8_t>(i);
+    for (int i = 0; i < 21; ++i)
+        data[i] = static_cast<uint8_t>(i);
     EXPECT_EQ(zubSimpleSerializeInto(out, sizeof out, &tables[1], data), 20); // 19 levels below
     EXPECT_EQ(out[19], 19);
     EXPECT_EQ(zubSimpleSerializeInto(out, sizeof out, &tables[0], data), -1000); // 20 levels below
@@ -327,17 +345,21 @@ TEST(Serializer, RandomStructuresGiveTheirStreamThroughEveryBufferSize)
         for (uint32_t chunk : {1u, 2u, 3u, 7u, 64u, 100000u}) {
             std::string failure;
             int32_t result;
-            const auto stream = chunked(schema.table(), value.data(), chunk, capacity, result, failure);
+            const auto stream =
+                chunked(schema.table(), value.data(), chunk, capacity, result, failure);
             ASSERT_TRUE(failure.empty() && result == 0 && stream == expected)
-                << "seed " << seed << " chunk " << chunk << ": " << failure << "\n" << hex(stream.data(), stream.size());
+                << "seed " << seed << " chunk " << chunk << ": " << failure << "\n"
+                << hex(stream.data(), stream.size());
         }
         if (schema.nesting() > 0) {
             std::string failure;
             int32_t result;
-            const auto stream = chunked(schema.table(), value.data(), 5, capacity - 1, result, failure);
+            const auto stream =
+                chunked(schema.table(), value.data(), 5, capacity - 1, result, failure);
             ASSERT_TRUE(failure.empty() && (result == -1000 || (result == 0 && stream == expected)))
                 << "seed " << seed << " " << failure;
-            ASSERT_TRUE(std::equal(stream.begin(), stream.end(), expected.begin())) << "seed " << seed;
+            ASSERT_TRUE(std::equal(stream.begin(), stream.end(), expected.begin()))
+                << "seed " << seed;
         }
     }
 }
@@ -362,21 +384,25 @@ TEST(Serializer, ArraysOfStructuresWithNestedMembersAndEarlyEnds)
         Elem *elems;
         uint8_t tail;
     };
-    static const zubEndianInfoEntry_t innerEntries[] = {ZUB_ENTRY_U8(Inner, a), ZUB_ENTRY_U16(Inner, b), ZUB_ENTRY_END};
+    static const zubEndianInfoEntry_t innerEntries[] = {ZUB_ENTRY_U8(Inner, a),
+                                                        ZUB_ENTRY_U16(Inner, b), ZUB_ENTRY_END};
     static const zubEndianTable_t innerTable = ZUB_ENDIAN_TABLE(Inner, innerEntries);
     static const zubEndianInfoEntry_t elemEntries[] = {
-        ZUB_ENTRY_U16(Elem, x), {offsetof(Elem, in), ZUB_DESER_TYPE_TABLE, {.table = &innerTable}},
-        ZUB_ENTRY_RAW(offsetof(Elem, never), ZUB_DESER_TYPE_U32, 0xFFFFFFFFu), ZUB_ENTRY_U32(Elem, never),
+        ZUB_ENTRY_U16(Elem, x),
+        {offsetof(Elem, in), ZUB_DESER_TYPE_TABLE, {.table = &innerTable}},
+        ZUB_ENTRY_RAW(offsetof(Elem, never), ZUB_DESER_TYPE_U32, 0xFFFFFFFFu),
+        ZUB_ENTRY_U32(Elem, never),
         ZUB_ENTRY_END};
     static const zubEndianTable_t elemTable = ZUB_ENDIAN_TABLE(Elem, elemEntries);
-    static const zubEndianInfoEntry_t topEntries[] = {ZUB_ENTRY_VAR8_TABLE(Top, n, elems, elemTable),
-                                                      ZUB_ENTRY_U8(Top, tail), ZUB_ENTRY_END};
+    static const zubEndianInfoEntry_t topEntries[] = {
+        ZUB_ENTRY_VAR8_TABLE(Top, n, elems, elemTable), ZUB_ENTRY_U8(Top, tail), ZUB_ENTRY_END};
     static const zubEndianTable_t topTable = ZUB_ENDIAN_TABLE(Top, topEntries);
     Elem elems[3] = {{0x0102, {0x03, 0x0405}, 0xEEEEEEEE},
                      {0x0607, {0x08, 0x090A}, 0xEEEEEEEE},
                      {0x0B0C, {0x0D, 0x0E0F}, 0xEEEEEEEE}};
     const Top top = {3, elems, 0x10};
-    const std::vector<uint8_t> expected = bytes("03 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10");
+    const std::vector<uint8_t> expected =
+        bytes("03 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10");
     for (uint32_t chunk : {1u, 2u, 3u, 4u, 5u, 6u, 16u, 17u}) {
         std::string failure;
         int32_t result;

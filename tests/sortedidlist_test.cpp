@@ -24,7 +24,12 @@ struct Fixture {
                                        maxEntries, growStep};
         EXPECT_EQ(zubSortedIdListInitialize(&list, &params), 0);
     }
-    ~Fixture() { EXPECT_EQ(zubSortedIdListRelease(&list) + keyAllocator.liveBlocks() + valueAllocator.liveBlocks(), 0u); }
+    ~Fixture()
+    {
+        EXPECT_EQ(zubSortedIdListRelease(&list) + keyAllocator.liveBlocks() +
+                      valueAllocator.liveBlocks(),
+                  0u);
+    }
     int32_t put(uint16_t key, uint32_t value)
     {
         void *slot = nullptr;
@@ -121,15 +126,21 @@ TEST(SortedIdList, FailedEnlargementKeepsEntriesAndMayLeaveALargerKeyArray)
     Fixture huge(100, 5, 0x80000000u);
     huge.valueAllocator.failAbove = 4096;
     EXPECT_EQ(huge.put(1, 0), ZUB_ENOSPC);
-    EXPECT_EQ(huge.valueAllocator.sizes(),
-              sizeof(size_t) == 4 ? std::vector<size_t>{} : std::vector<size_t>{size_t(6ull << 31)});
+    EXPECT_EQ(huge.valueAllocator.sizes(), sizeof(size_t) == 4
+                                               ? std::vector<size_t>{}
+                                               : std::vector<size_t>{size_t(6ull << 31)});
 }
 
 TEST(SortedIdList, CreateKeyGoesUpThenDownThenIntoTheFirstGap)
 {
     const std::vector<std::pair<std::vector<uint16_t>, uint16_t>> cases{
-        {{}, 32768}, {{40000}, 40002}, {{65533}, 65531}, {{3, 65534}, 1}, {{2, 65534}, 0},
-        {{0, 1, 2, 10, 65535}, 6}, {{0, 1, 2, 3, 65535}, 32769}};
+        {{}, 32768},
+        {{40000}, 40002},
+        {{65533}, 65531},
+        {{3, 65534}, 1},
+        {{2, 65534}, 0},
+        {{0, 1, 2, 10, 65535}, 6},
+        {{0, 1, 2, 3, 65535}, 32769}};
     for (const auto &[keys, expected] : cases) {
         Fixture f(1000, 0);
         for (uint16_t k : keys) {
@@ -215,7 +226,8 @@ TEST(SortedIdList, RandomOperationsMatchAMap)
         if (kind < 40) {
             const bool withPointer = rng() % 8 != 0;
             const bool mustGrow = f.list.count == f.list.alloced;
-            const int32_t got = zubSortedIdListPutUnique(&f.list, withPointer ? &slot : nullptr, key);
+            const int32_t got =
+                zubSortedIdListPutUnique(&f.list, withPointer ? &slot : nullptr, key);
             if (present || !withPointer) {
                 ASSERT_EQ(got, present ? 1 : 0);
                 if (present && withPointer) {
@@ -246,7 +258,8 @@ TEST(SortedIdList, RandomOperationsMatchAMap)
                 keys.push_back(e.first);
             }
             uint16_t fresh = 0, expected = 0;
-            ASSERT_EQ(zubSortedIdListCreateKey(&f.list, &fresh), referenceCreateKey(keys, &expected));
+            ASSERT_EQ(zubSortedIdListCreateKey(&f.list, &fresh),
+                      referenceCreateKey(keys, &expected));
             ASSERT_EQ(fresh, expected);
         } else if (kind < 85) {
             ASSERT_EQ(zubSortedIdListIterator(&f.list, &it), 0);

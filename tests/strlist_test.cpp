@@ -36,7 +36,7 @@ TEST(StrList, HashAndSortedInsertionInFrontOfEqualStrings)
 {
     EXPECT_EQ(strnode_Hash(""), 0u);
     EXPECT_EQ(strnode_Hash("abc"), 403683u);
-    EXPECT_EQ(strnode_Hash("\xff"), 255u);        // bytes are unsigned
+    EXPECT_EQ(strnode_Hash("\xff"), 255u);          // bytes are unsigned
     EXPECT_EQ(strnode_Hash("aaaaaa"), 0xA28A28A1u); // wraps at 32 bits
 
     strlist_t list;
@@ -62,7 +62,8 @@ TEST(StrList, HashAndSortedInsertionInFrontOfEqualStrings)
     strnode_DeleteAll(&list);
 
     EXPECT_EQ(strnode_InitString(&bare, "hello"), 0); // a copy with its length
-    EXPECT_TRUE(std::string(bare.string) == "hello" && bare.length == 5 && bare.node.list == nullptr);
+    EXPECT_TRUE(std::string(bare.string) == "hello" && bare.length == 5 &&
+                bare.node.list == nullptr);
     std::free(bare.string);
     for (int32_t size : {-1, 80}) { // zero-filled, never smaller than a string node
         list.list.nodeSize = size;
@@ -109,7 +110,8 @@ TEST(StrList, NodeWithClearedStringLeavesEveryChain)
 {
     for (uint32_t buckets : {1u, 7u}) {
         for (bool remove : {true, false}) {
-            SCOPED_TRACE(testing::Message() << buckets << " buckets, " << (remove ? "Remove" : "Delete"));
+            SCOPED_TRACE(testing::Message()
+                         << buckets << " buckets, " << (remove ? "Remove" : "Delete"));
             strlist_t list;
             ASSERT_EQ(strlist_InitHash(&list, buckets), 0);
             strnode_t *a = strnode_Create(&list, "alpha");
@@ -162,7 +164,8 @@ TEST(StrList, RandomOperationsMatchTheModelInBothKindsOfList)
                     strnode_t *node = strnode_New(&list);
                     node->string = strdup(text.c_str());
                     ASSERT_EQ(strnode_Insert(&list, node), 0);
-                    auto at = std::find_if(model.begin(), model.end(), [&](const Entry &e) { return e.text >= text; });
+                    auto at = std::find_if(model.begin(), model.end(),
+                                           [&](const Entry &e) { return e.text >= text; });
                     model.insert(at, Entry{text, step, node});
                 } else {
                     const size_t victim = random() % model.size();
@@ -177,13 +180,15 @@ TEST(StrList, RandomOperationsMatchTheModelInBothKindsOfList)
                 const bool newest = buckets == 0 && wanted.size() < 4;
                 for (auto &e : model) {
                     expected.push_back(e.text);
-                    if (e.text == wanted && (want == nullptr || (newest ? e.serial > wantSerial : e.serial < wantSerial))) {
+                    if (e.text == wanted && (want == nullptr || (newest ? e.serial > wantSerial
+                                                                        : e.serial < wantSerial))) {
                         want = e.node;
                         wantSerial = e.serial;
                     }
                 }
                 ASSERT_EQ(in_order(&list), expected) << "seed " << seed << " step " << step;
-                ASSERT_EQ(strnode_Find(&list, wanted.c_str()), want) << "seed " << seed << " step " << step;
+                ASSERT_EQ(strnode_Find(&list, wanted.c_str()), want)
+                    << "seed " << seed << " step " << step;
             }
             strnode_DeleteAll(&list);
             strlist_DestroyData(&list);

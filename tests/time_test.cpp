@@ -15,9 +15,9 @@ constexpr size_t kNineFields = offsetof(struct tm, tm_isdst) + sizeof(int);
 std::string show(const struct tm &tm)
 {
     char text[160];
-    std::snprintf(text, sizeof text, "%lld-%02lld-%02d %02d:%02d:%02d w%d d%d s%d", tm.tm_year + 1900LL,
-                  tm.tm_mon + 1LL, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, tm.tm_wday, tm.tm_yday,
-                  tm.tm_isdst);
+    std::snprintf(text, sizeof text, "%lld-%02lld-%02d %02d:%02d:%02d w%d d%d s%d",
+                  tm.tm_year + 1900LL, tm.tm_mon + 1LL, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                  tm.tm_sec, tm.tm_wday, tm.tm_yday, tm.tm_isdst);
     return text;
 }
 
@@ -26,7 +26,8 @@ struct tm record(int year, int mon, int mday, int hour, int min, int sec)
 {
     struct tm tm;
     std::memset(&tm, 0xA5, sizeof tm);
-    tm.tm_year = year, tm.tm_mon = mon, tm.tm_mday = mday, tm.tm_hour = hour, tm.tm_min = min, tm.tm_sec = sec;
+    tm.tm_year = year, tm.tm_mon = mon, tm.tm_mday = mday, tm.tm_hour = hour, tm.tm_min = min,
+    tm.tm_sec = sec;
     return tm;
 }
 
@@ -60,10 +61,12 @@ TEST(TimeToBrokenDown, MatchesGmtimeAndConvertsBack)
         struct tm ours = record(0, 0, 0, 0, 0, 0), theirs;
         EXPECT_EQ(zubTimeConvertCalendarTimeToBrokenDownTime(time, &ours), &ours);
         EXPECT_NE(gmtime_r(&value, &theirs), nullptr);
-        const bool same = std::memcmp(&ours, &theirs, kNineFields) == 0 && extraFieldsUntouched(ours);
+        const bool same =
+            std::memcmp(&ours, &theirs, kNineFields) == 0 && extraFieldsUntouched(ours);
         EXPECT_TRUE(same) << "time " << time << ": " << show(ours) << " / " << show(theirs);
         if (same && time >= 0) {
-            EXPECT_EQ(zubTimeConvertBrokenDownTimeToCalendarTime(&ours), static_cast<uint32_t>(time));
+            EXPECT_EQ(zubTimeConvertBrokenDownTimeToCalendarTime(&ours),
+                      static_cast<uint32_t>(time));
             EXPECT_EQ(std::memcmp(&ours, &theirs, kNineFields), 0) << time;
         }
         return same;
@@ -90,12 +93,14 @@ TEST(TimeToCalendar, KnownDatesAndRepairs)
         {record(100, 1, 29, 0, 0, 0), 951782400, "2000-02-29 00:00:00 w2 d59 s0"},
         {record(100, 11, 31, 0, 0, 0), 978220800, "2000-12-31 00:00:00 w0 d365 s0"},
         {record(138, 0, 19, 3, 14, 8), 2147483648u, "2038-01-19 03:14:08 w2 d18 s0"},
-        {record(200, 2, 1, 0, 0, 0), 4107542400u, "2100-03-01 00:00:00 w1 d59 s0"}, // 2100: no leap day
+        {record(200, 2, 1, 0, 0, 0), 4107542400u,
+         "2100-03-01 00:00:00 w1 d59 s0"}, // 2100: no leap day
         // Each field out of range is repaired alone, never carried.
         {record(101, 4, 6, 7, 8, 60), 989132880, "2001-05-06 07:08:00 w0 d125 s0"},
         {record(101, 4, 6, 7, 60, 9), 989107200 + 7 * 3600 + 9, "2001-05-06 07:00:09 w0 d125 s0"},
         {record(101, 4, 6, 24, 8, 0), 989107200 + 8 * 60, "2001-05-06 00:08:00 w0 d125 s0"},
-        {record(100, 12, 6, 7, 8, 0), 947142480, "2000-01-06 07:08:00 w4 d5 s0"}, // no leap day in January
+        {record(100, 12, 6, 7, 8, 0), 947142480,
+         "2000-01-06 07:08:00 w4 d5 s0"}, // no leap day in January
         {record(101, 4, 0, 0, 0, 0), 988675200, "2001-05-01 00:00:00 w2 d120 s0"},
         {record(101, 4, 32, 0, 0, 0), 988675200, "2001-05-01 00:00:00 w2 d120 s0"},
         {record(101, -1, -1, -1, -1, -1), 978307200, "2001-01-01 00:00:00 w1 d0 s0"},

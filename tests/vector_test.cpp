@@ -22,7 +22,10 @@ struct Fixture {
         EXPECT_EQ(zubVectorInitialize(&v, &params, initialCount), 0);
     }
     ~Fixture() { EXPECT_EQ(zubVectorRelease(&v) + allocator.liveBlocks(), 0u); }
-    int32_t insert(int32_t position, uint32_t value) { return zubVectorInsert(&v, position, &value); }
+    int32_t insert(int32_t position, uint32_t value)
+    {
+        return zubVectorInsert(&v, position, &value);
+    }
     std::vector<uint32_t> slots() const // the whole buffer
     {
         std::vector<uint32_t> out(v.alloced);
@@ -196,9 +199,10 @@ TEST(Vector, RandomOperationsMatchTheReference)
                     element[k] = static_cast<uint8_t>(op * 31 + k * 7);
                 }
                 // Positions below -1 are refused with -22, down to INT32_MIN.
-                const int32_t position = rng() % 3 == 0    ? -1
-                                         : rng() % 25 == 0 ? (rng() % 2 == 0 ? -2 : INT32_MIN)
-                                                           : static_cast<int32_t>(rng() % (v.count + 2));
+                const int32_t position = rng() % 3 == 0 ? -1
+                                         : rng() % 25 == 0
+                                             ? (rng() % 2 == 0 ? -2 : INT32_MIN)
+                                             : static_cast<int32_t>(rng() % (v.count + 2));
                 got = zubVectorInsert(&v, position, element.data());
                 want = ref.insert(position, element.data());
             } else if (kind < 75) {
@@ -238,8 +242,9 @@ TEST(Vector, RandomOperationsMatchTheReference)
                 want = initial >= 0 && !ref.allocate(static_cast<uint32_t>(initial)) ? -12 : 0;
             }
             ASSERT_EQ(got, want);
-            ASSERT_EQ((std::vector<uint64_t>{v.alloced, v.head, static_cast<uint64_t>(v.count)}),
-                      (std::vector<uint64_t>{ref.alloced, ref.head, static_cast<uint64_t>(ref.count)}));
+            ASSERT_EQ(
+                (std::vector<uint64_t>{v.alloced, v.head, static_cast<uint64_t>(v.count)}),
+                (std::vector<uint64_t>{ref.alloced, ref.head, static_cast<uint64_t>(ref.count)}));
             ASSERT_EQ(v.data != nullptr, ref.hasBuffer);
             if (!ref.buffer.empty()) {
                 ASSERT_EQ(allocator.blockSize(v.data), ref.buffer.size());

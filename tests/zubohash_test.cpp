@@ -61,7 +61,8 @@ TEST(ZubOHash, DuplicatesAndBadArgumentsAreRefusedWithoutChange)
         EXPECT_TRUE(capture.messages().empty());
         capture.enable(1, 3000);
         EXPECT_EQ(zubOHashInsert(&table, second.key, 6, &second), -16);
-        EXPECT_EQ(capture.messages(), std::vector<std::string>{"zubOHashInsert: collision in open hash!\n"});
+        EXPECT_EQ(capture.messages(),
+                  std::vector<std::string>{"zubOHashInsert: collision in open hash!\n"});
         EXPECT_EQ(capture.site(0), (std::vector<uint32_t>{0x00010BB8u, 0, 0}));
         // A length of 0 hashes to 0 and matches any entry stored under 0.
         Entry zeros{};

@@ -10,10 +10,12 @@ _Static_assert(offsetof(ohash_slot, entry) == ZUB_ABI_EXPECT(4, 8), "ohash_slot.
 _Static_assert(sizeof(ohash_setup) == ZUB_ABI_EXPECT(20, 40), "ohash_setup size");
 _Static_assert(offsetof(ohash_setup, keyOffset) == 0, "ohash_setup.keyOffset");
 _Static_assert(offsetof(ohash_setup, userData) == ZUB_ABI_EXPECT(4, 8), "ohash_setup.userData");
-_Static_assert(offsetof(ohash_setup, tableAlloc) == ZUB_ABI_EXPECT(8, 16), "ohash_setup.tableAlloc");
+_Static_assert(offsetof(ohash_setup, tableAlloc) == ZUB_ABI_EXPECT(8, 16),
+               "ohash_setup.tableAlloc");
 _Static_assert(offsetof(ohash_setup, tableRelease) == ZUB_ABI_EXPECT(12, 24),
                "ohash_setup.tableRelease");
-_Static_assert(offsetof(ohash_setup, entryAlloc) == ZUB_ABI_EXPECT(16, 32), "ohash_setup.entryAlloc");
+_Static_assert(offsetof(ohash_setup, entryAlloc) == ZUB_ABI_EXPECT(16, 32),
+               "ohash_setup.entryAlloc");
 
 _Static_assert(sizeof(ohash) == ZUB_ABI_EXPECT(36, 64), "ohash size");
 _Static_assert(offsetof(ohash, slots) == 0, "ohash.slots");

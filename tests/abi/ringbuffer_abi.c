@@ -20,4 +20,5 @@ _Static_assert(offsetof(zubScatterGatherCopyState_t, sourceIndex) == 8,
                "zubScatterGatherCopyState_t.sourceIndex");
 _Static_assert(offsetof(zubScatterGatherCopyState_t, sourcePosition) == 12,
                "zubScatterGatherCopyState_t.sourcePosition");
-_Static_assert(offsetof(zubScatterGatherCopyState_t, total) == 16, "zubScatterGatherCopyState_t.total");
+_Static_assert(offsetof(zubScatterGatherCopyState_t, total) == 16,
+               "zubScatterGatherCopyState_t.total");

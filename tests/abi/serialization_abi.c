@@ -21,10 +21,13 @@ _Static_assert(offsetof(zubDeserTableState_t, multiplicity) == ZUB_ABI_EXPECT(16
 _Static_assert(offsetof(zubDeserTableState_t, base) == ZUB_ABI_EXPECT(20, 32), "tableState.base");
 
 _Static_assert(sizeof(zubDeserState_t) == ZUB_ABI_EXPECT(76, 120), "zubDeserState_t size");
-_Static_assert(offsetof(zubDeserState_t, bufferLength) == ZUB_ABI_EXPECT(4, 8), "state.bufferLength");
-_Static_assert(offsetof(zubDeserState_t, bufferPosition) == ZUB_ABI_EXPECT(8, 12), "state.bufferPosition");
+_Static_assert(offsetof(zubDeserState_t, bufferLength) == ZUB_ABI_EXPECT(4, 8),
+               "state.bufferLength");
+_Static_assert(offsetof(zubDeserState_t, bufferPosition) == ZUB_ABI_EXPECT(8, 12),
+               "state.bufferPosition");
 _Static_assert(offsetof(zubDeserState_t, stack) == ZUB_ABI_EXPECT(12, 16), "state.stack");
-_Static_assert(offsetof(zubDeserState_t, stackCapacity) == ZUB_ABI_EXPECT(16, 24), "state.stackCapacity");
+_Static_assert(offsetof(zubDeserState_t, stackCapacity) == ZUB_ABI_EXPECT(16, 24),
+               "state.stackCapacity");
 _Static_assert(offsetof(zubDeserState_t, allocator) == ZUB_ABI_EXPECT(20, 32), "state.allocator");
 _Static_assert(offsetof(zubDeserState_t, totalBytes) == ZUB_ABI_EXPECT(24, 40), "state.totalBytes");
 _Static_assert(offsetof(zubDeserState_t, current) == ZUB_ABI_EXPECT(28, 48), "state.current");
@@ -34,7 +37,8 @@ _Static_assert(offsetof(zubDeserState_t, bytesOfMemberDone) == ZUB_ABI_EXPECT(60
                "state.bytesOfMemberDone");
 _Static_assert(offsetof(zubDeserState_t, totalBytesOfMember) == ZUB_ABI_EXPECT(64, 100),
                "state.totalBytesOfMember");
-_Static_assert(offsetof(zubDeserState_t, stackDepth) == ZUB_ABI_EXPECT(68, 104), "state.stackDepth");
+_Static_assert(offsetof(zubDeserState_t, stackDepth) == ZUB_ABI_EXPECT(68, 104),
+               "state.stackDepth");
 _Static_assert(offsetof(zubDeserState_t, errorCode) == ZUB_ABI_EXPECT(70, 106), "state.errorCode");
 _Static_assert(offsetof(zubDeserState_t, srcval) == ZUB_ABI_EXPECT(72, 112), "state.srcval");
 

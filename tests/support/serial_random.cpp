@@ -9,13 +9,15 @@ namespace {
 
 bool isCounted(unsigned kind)
 {
-    return kind == ZUB_DESER_TYPE_VAR8 || kind == ZUB_DESER_TYPE_VAR16 || kind == ZUB_DESER_TYPE_VAR32 ||
-           kind == ZUB_DESER_TYPE_STRING;
+    return kind == ZUB_DESER_TYPE_VAR8 || kind == ZUB_DESER_TYPE_VAR16 ||
+           kind == ZUB_DESER_TYPE_VAR32 || kind == ZUB_DESER_TYPE_STRING;
 }
 
 uint32_t countWidth(unsigned kind)
 {
-    return kind == ZUB_DESER_TYPE_VAR8 ? 1 : kind == ZUB_DESER_TYPE_VAR32 ? 4 : 2; // VAR16, STRING: 2
+    return kind == ZUB_DESER_TYPE_VAR8    ? 1
+           : kind == ZUB_DESER_TYPE_VAR32 ? 4
+                                          : 2; // VAR16, STRING: 2
 }
 
 // Counts are little-endian host integers of 1, 2 or 4 bytes.
@@ -36,7 +38,10 @@ void pushAtoms(std::vector<uint8_t> &out, const uint8_t *p, uint32_t atom, uint3
     }
 }
 
-uint32_t pick(std::mt19937 &rng, uint32_t n) { return static_cast<uint32_t>(rng() % n); }
+uint32_t pick(std::mt19937 &rng, uint32_t n)
+{
+    return static_cast<uint32_t>(rng() % n);
+}
 
 const uint32_t kAtoms[4] = {1, 2, 4, 8};
 
@@ -107,9 +112,10 @@ int RandomSchema::build(std::mt19937 &rng, uint32_t depthLeft)
     for (uint32_t i = 0; i < fields; ++i) {
         RandomField f;
         static const unsigned kinds[] = {
-            ZUB_DESER_TYPE_U8,    ZUB_DESER_TYPE_U16,    ZUB_DESER_TYPE_U32,   ZUB_DESER_TYPE_U64,
-            ZUB_DESER_TYPE_TABLE, ZUB_DESER_TYPE_VAR8,   ZUB_DESER_TYPE_VAR16, ZUB_DESER_TYPE_VAR32,
-            ZUB_DESER_TYPE_STRING, ZUB_DESER_TYPE_FIXED, ZUB_DESER_TYPE_MODIFIER};
+            ZUB_DESER_TYPE_U8,    ZUB_DESER_TYPE_U16,     ZUB_DESER_TYPE_U32,
+            ZUB_DESER_TYPE_U64,   ZUB_DESER_TYPE_TABLE,   ZUB_DESER_TYPE_VAR8,
+            ZUB_DESER_TYPE_VAR16, ZUB_DESER_TYPE_VAR32,   ZUB_DESER_TYPE_STRING,
+            ZUB_DESER_TYPE_FIXED, ZUB_DESER_TYPE_MODIFIER};
         f.kind = kinds[pick(rng, sizeof kinds / sizeof kinds[0])];
         if (f.kind == ZUB_DESER_TYPE_TABLE && depthLeft == 0) {
             f.kind = ZUB_DESER_TYPE_U32;
@@ -118,9 +124,7 @@ int RandomSchema::build(std::mt19937 &rng, uint32_t depthLeft)
         case ZUB_DESER_TYPE_U8:
         case ZUB_DESER_TYPE_U16:
         case ZUB_DESER_TYPE_U32:
-        case ZUB_DESER_TYPE_U64:
-            f.offset = place(f.kind, f.kind);
-            break;
+        case ZUB_DESER_TYPE_U64: f.offset = place(f.kind, f.kind); break;
         case ZUB_DESER_TYPE_TABLE: {
             f.type = build(rng, depthLeft - 1);
             f.offset = place(types_[static_cast<size_t>(f.type)].size, 8);
@@ -180,7 +184,8 @@ uint32_t RandomSchema::nestingOf(int type) const
     return deepest;
 }
 
-RandomValue::RandomValue(const RandomSchema &schema, uint32_t seed, const RandomValueOptions &options)
+RandomValue::RandomValue(const RandomSchema &schema, uint32_t seed,
+                         const RandomValueOptions &options)
     : schema_(schema), options_(options)
 {
     std::mt19937 rng(seed ^ 0x5EEDF00Du);
@@ -245,7 +250,8 @@ void RandomValue::fill(uint8_t *structure, int type, std::mt19937 &rng)
 
 namespace {
 
-void encode(const RandomSchema &schema, const uint8_t *structure, int type, std::vector<uint8_t> &out)
+void encode(const RandomSchema &schema, const uint8_t *structure, int type,
+            std::vector<uint8_t> &out)
 {
     for (const RandomField &f : schema.types()[static_cast<size_t>(type)].fields) {
         const uint8_t *member = structure + f.offset;
@@ -303,9 +309,10 @@ std::string RandomValue::compare(const void *other) const
     if (theirs == ours) {
         return "";
     }
-    const auto at = std::mismatch(ours.begin(), ours.end(), theirs.begin(), theirs.end()).first - ours.begin();
-    return "streams differ at byte " + std::to_string(at) + " of " + std::to_string(ours.size()) + "/" +
-           std::to_string(theirs.size());
+    const auto at =
+        std::mismatch(ours.begin(), ours.end(), theirs.begin(), theirs.end()).first - ours.begin();
+    return "streams differ at byte " + std::to_string(at) + " of " + std::to_string(ours.size()) +
+           "/" + std::to_string(theirs.size());
 }
 
 } // namespace zubtest

@@ -29,18 +29,18 @@ namespace zubtest {
 
 // One member of a generated structure, as the model sees it.
 struct RandomField {
-    unsigned kind = 0;           // ZUB_DESER_TYPE_*
-    uint32_t offset = 0;         // member offset (the count field for counted kinds)
-    uint32_t pointerOffset = 0;  // offset of the data pointer field (counted kinds)
-    uint32_t atom = 0;           // atom size; 0 when the elements are structures
-    int type = -1;               // nested or element structure: index in types()
-    uint32_t fixedCount = 0;     // kind FIXED
-    uint32_t multiplicity = 0;   // kind MODIFIER: the limit
-    uint16_t packedHigh = 0;     // kind MODIFIER: bits 4-15 (non-zero: no effect)
+    unsigned kind = 0;          // ZUB_DESER_TYPE_*
+    uint32_t offset = 0;        // member offset (the count field for counted kinds)
+    uint32_t pointerOffset = 0; // offset of the data pointer field (counted kinds)
+    uint32_t atom = 0;          // atom size; 0 when the elements are structures
+    int type = -1;              // nested or element structure: index in types()
+    uint32_t fixedCount = 0;    // kind FIXED
+    uint32_t multiplicity = 0;  // kind MODIFIER: the limit
+    uint16_t packedHigh = 0;    // kind MODIFIER: bits 4-15 (non-zero: no effect)
 };
 
 struct RandomStruct {
-    uint32_t size = 0;  // at least 1; may be odd
+    uint32_t size = 0; // at least 1; may be odd
     std::vector<RandomField> fields;
 };
 
@@ -53,7 +53,10 @@ public:
     RandomSchema &operator=(const RandomSchema &) = delete;
 
     // Table of the top-level structure (type 0), or of any type.
-    const zubEndianTable_t *table(int type = 0) const { return &tables_[static_cast<size_t>(type)]; }
+    const zubEndianTable_t *table(int type = 0) const
+    {
+        return &tables_[static_cast<size_t>(type)];
+    }
     const std::vector<RandomStruct> &types() const { return types_; }
     // Deepest nesting below the top level: a walk needs nesting() + 1
     // stack records.
@@ -72,8 +75,8 @@ private:
 };
 
 struct RandomValueOptions {
-    uint32_t maxElements = 3;  // structures per counted array of structures
-    uint32_t maxAtoms = 40;    // atoms per counted array of atoms (below kCountLimit)
+    uint32_t maxElements = 3; // structures per counted array of structures
+    uint32_t maxAtoms = 40;   // atoms per counted array of atoms (below kCountLimit)
     // VAR32 members with no data may hold the null mark 0xFFFFFFFF, which
     // the serializer sends as a count of 0.
     bool nullMarks = false;

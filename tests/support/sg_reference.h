@@ -18,7 +18,8 @@ inline void flatten(const zubScatterGatherEntry_t *array, uint32_t count, std::v
             out.insert(out.end(), p, p + ZUB_SG_LENGTH(*e));
         } else if (ZUB_SG_KIND(*e) == ZUB_SG_KIND_LINK) {
             if (p != nullptr) {
-                flatten(static_cast<const zubScatterGatherEntry_t *>(e->data), ZUB_SG_LENGTH(*e), out);
+                flatten(static_cast<const zubScatterGatherEntry_t *>(e->data), ZUB_SG_LENGTH(*e),
+                        out);
             }
             return;
         }

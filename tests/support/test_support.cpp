@@ -173,18 +173,19 @@ std::string ohashMismatch(const ohash &table, size_t live)
         tombstones += table.slots[i].entry == ohash_deleted(&table);
     }
     if (used == table.total && tombstones == table.deleted && ohash_entries(&table) == live &&
-        uint64_t{4} * table.total <= uint64_t{3} * table.size && (table.deleted < 4 || 4 * table.deleted <= table.total)) {
+        uint64_t{4} * table.total <= uint64_t{3} * table.size &&
+        (table.deleted < 4 || 4 * table.deleted <= table.total)) {
         return "";
     }
-    return "size/total/deleted/entries " + std::to_string(table.size) + "/" + std::to_string(table.total) + "/" +
-           std::to_string(table.deleted) + "/" + std::to_string(ohash_entries(&table)) + ", live " +
-           std::to_string(live) + ", slots used " + std::to_string(used) + ", tombstones " + std::to_string(tombstones);
+    return "size/total/deleted/entries " + std::to_string(table.size) + "/" +
+           std::to_string(table.total) + "/" + std::to_string(table.deleted) + "/" +
+           std::to_string(ohash_entries(&table)) + ", live " + std::to_string(live) +
+           ", slots used " + std::to_string(used) + ", tombstones " + std::to_string(tombstones);
 }
 
 GuardedBuffer::GuardedBuffer(size_t size, uint8_t guard, size_t guardSize)
     : storage_(size + 2 * guardSize, guard), size_(size), guardSize_(guardSize), guard_(guard)
-{
-}
+{}
 
 bool GuardedBuffer::guardsIntact() const
 {

@@ -62,7 +62,10 @@ public:
     DebugCapture(const DebugCapture &) = delete;
     DebugCapture &operator=(const DebugCapture &) = delete;
 
-    void enable(uint16_t level, uint16_t messageClass) { zubDebugTestEnable(level, messageClass, 1); }
+    void enable(uint16_t level, uint16_t messageClass)
+    {
+        zubDebugTestEnable(level, messageClass, 1);
+    }
     std::vector<std::string> messages() const;
     // Site words (level << 16 | class, frame, chunk) of message i.
     std::vector<uint32_t> site(size_t i) const;
