@@ -52,6 +52,7 @@ template <uint32_t Size> inline void copy_ends(uint8_t *dst, const uint8_t *src,
     std::memcpy(dst + n - Size, src + n - Size, Size);
 }
 
+#if defined(__arm__)
 // 32 bytes at word-aligned addresses: on 32-bit ARM a load or store of
 // several words (four instructions for 32 bytes rather than sixteen)
 // needs word alignment, which the compiler is told here.
@@ -59,6 +60,7 @@ inline void copy_aligned32(uint8_t *dst, const uint8_t *src)
 {
     std::memcpy(__builtin_assume_aligned(dst, 4), __builtin_assume_aligned(src, 4), 32);
 }
+#endif
 
 // 1 <= n <= kInlineCopy.
 inline void copy_small(uint8_t *dst, const uint8_t *src, uint32_t n)
