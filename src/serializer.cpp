@@ -417,8 +417,10 @@ ZUB_WALK_INLINE bool put_counted(Walk &w, Run &r, const zubEndianInfoEntry_t *e,
     }
     if (n != 0 && !argument_is_table(e)) {
         const uint32_t atom = atom_size(e);
-        const uint64_t bytes = static_cast<uint64_t>(n) * atom;
-        if (!valid_atom(atom) || bytes > ZUB_DESER_MAX_MEMBER_BYTES || bytes > r.space - width) {
+        // One-byte atoms (every string) first: one compare, no product.
+        const uint64_t bytes = atom == 1 ? n : static_cast<uint64_t>(n) * atom;
+        if ((atom != 1 && !valid_atom(atom)) || bytes > ZUB_DESER_MAX_MEMBER_BYTES ||
+            bytes > r.space - width) {
             return false;
         }
         put_count<width>(r.out, member);
