@@ -46,6 +46,10 @@ constexpr unsigned char kFreedArrayFill = 0x87;
 constexpr uint32_t kFreedAtomsMarker = 0x57575700u;
 constexpr int32_t kNoStack = 2;
 constexpr size_t kMarkerBytes = 4;
+// The kinds whose members may hold blocks: nested structures and counted kinds.
+constexpr uint32_t kHoldsBlocks = 1u << ZUB_DESER_TYPE_TABLE | 1u << ZUB_DESER_TYPE_VAR8 |
+                                  1u << ZUB_DESER_TYPE_VAR16 | 1u << ZUB_DESER_TYPE_VAR32 |
+                                  1u << ZUB_DESER_TYPE_STRING;
 
 // One level of the release: a table state whose fifth word keeps the
 // structure's first four bytes (the release has no limit to keep). The
@@ -129,12 +133,11 @@ int32_t release(Levels<ReleaseLevel> w)
         }
         const zubEndianInfoEntry_t *e = w.cur.entry;
         if (entry_is_end(e)) {
+            // The next element lies one stride on: the array's block is
+            // not the enclosing structure, whose data pointer, read again,
+            // would give the same address.
             const TableEnd end = end_of_table(
-                w,
-                [&w](const ReleaseLevel &parent, uint32_t index) {
-                    return read_pointer(parent, parent.entry) +
-                           static_cast<size_t>(index) * w.cur.table->size;
-                },
+                w, [&w](const ReleaseLevel &, uint32_t) { return w.cur.base + w.cur.table->size; },
                 free_array);
             if (end == TableEnd::Walk) {
                 return 0;
@@ -145,6 +148,11 @@ int32_t release(Levels<ReleaseLevel> w)
             continue;
         }
         const unsigned kind = entry_head(e).kind();
+        if (((1u << kind) & kHoldsBlocks) == 0) {
+            // Integers, fixed arrays, modifiers and invalid kinds hold nothing.
+            w.cur.entry += 1;
+            continue;
+        }
         if (kind == ZUB_DESER_TYPE_TABLE && argument_is_table(e)) {
             // The nested structure may begin inside the enclosing one's
             // first four bytes: take its copy through the enclosing level's.
@@ -176,7 +184,7 @@ int32_t release(Levels<ReleaseLevel> w)
                 continue;
             }
         }
-        // Integers, fixed arrays, modifiers and invalid kinds hold nothing.
+        // Freed, empty, or refused by the deserializer (nothing allocated).
         w.cur.entry += 1;
     }
 }
