@@ -133,12 +133,7 @@ int32_t release(Levels<ReleaseLevel> w)
         }
         const zubEndianInfoEntry_t *e = w.cur.entry;
         if (entry_is_end(e)) {
-            // The next element lies one stride on: the array's block is
-            // not the enclosing structure, whose data pointer, read again,
-            // would give the same address.
-            const TableEnd end = end_of_table(
-                w, [&w](const ReleaseLevel &, uint32_t) { return w.cur.base + w.cur.table->size; },
-                free_array);
+            const TableEnd end = end_of_table(w, free_array);
             if (end == TableEnd::Walk) {
                 return 0;
             }

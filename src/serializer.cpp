@@ -552,15 +552,7 @@ ZUB_WALK_INLINE void handle_entries(Walk &w)
         const zubEndianInfoEntry_t *e = r.entry;
         if (entry_is_end(e)) {
             store_level(w, r);
-            // The next element lies one stride on: the parent's data
-            // pointer, which the host structure holds unchanged while it is
-            // walked, gives the same address.
-            const TableEnd end = end_of_table(
-                w.lv,
-                [&w](const zubDeserTableState_t &, uint32_t) {
-                    return base_bytes(w) + w.lv.cur.table->size;
-                },
-                [](const zubDeserTableState_t &) {});
+            const TableEnd end = end_of_table(w.lv);
             if (end == TableEnd::Walk) {
                 store_run(w, r);
                 w.state = ZUB_SIS_DONE;
