@@ -46,10 +46,6 @@ constexpr unsigned char kFreedArrayFill = 0x87;
 constexpr uint32_t kFreedAtomsMarker = 0x57575700u;
 constexpr int32_t kNoStack = 2;
 constexpr size_t kMarkerBytes = 4;
-// The kinds whose members may hold blocks: nested structures and counted kinds.
-constexpr uint32_t kHoldsBlocks = 1u << ZUB_DESER_TYPE_TABLE | 1u << ZUB_DESER_TYPE_VAR8 |
-                                  1u << ZUB_DESER_TYPE_VAR16 | 1u << ZUB_DESER_TYPE_VAR32 |
-                                  1u << ZUB_DESER_TYPE_STRING;
 
 // One level of the release: a table state whose fifth word keeps the
 // structure's first four bytes (the release has no limit to keep). The
@@ -142,13 +138,24 @@ int32_t release(Levels<ReleaseLevel> w)
             }
             continue;
         }
+        // Counted kinds first, the commonest holders of blocks; integers,
+        // fixed arrays, modifiers and invalid kinds hold nothing.
         const unsigned kind = entry_head(e).kind();
-        if (((1u << kind) & kHoldsBlocks) == 0) {
-            // Integers, fixed arrays, modifiers and invalid kinds hold nothing.
-            w.cur.entry += 1;
-            continue;
-        }
-        if (kind == ZUB_DESER_TYPE_TABLE && argument_is_table(e)) {
+        if (is_counted_kind(kind)) {
+            if (lacks_count_field(e)) {
+                // Refused by the deserializer: nothing was allocated.
+            } else if (!argument_is_table(e)) {
+                std::free(read_pointer(w.cur, e));
+                write_marker(w.cur.base, w.cur.index);
+            } else if (const uint32_t count = read_count(w.cur, e); count != 0) {
+                w.cur.count = count;
+                if (!enter(w, argument_table(e), read_pointer(w.cur, e))) {
+                    return ZUB_ESTACKFULL;
+                }
+                keep_first_bytes(w.cur);
+                continue;
+            }
+        } else if (kind == ZUB_DESER_TYPE_TABLE && argument_is_table(e)) {
             // The nested structure may begin inside the enclosing one's
             // first four bytes: take its copy through the enclosing level's.
             const ReleaseLevel &parent = w.cur;
@@ -166,20 +173,6 @@ int32_t release(Levels<ReleaseLevel> w)
             }
             continue;
         }
-        if (is_counted_kind(kind) && !lacks_count_field(e)) {
-            if (!argument_is_table(e)) {
-                std::free(read_pointer(w.cur, e));
-                write_marker(w.cur.base, w.cur.index);
-            } else if (const uint32_t count = read_count(w.cur, e); count != 0) {
-                w.cur.count = count;
-                if (!enter(w, argument_table(e), read_pointer(w.cur, e))) {
-                    return ZUB_ESTACKFULL;
-                }
-                keep_first_bytes(w.cur);
-                continue;
-            }
-        }
-        // Freed, empty, or refused by the deserializer (nothing allocated).
         w.cur.entry += 1;
     }
 }
