@@ -129,13 +129,7 @@ int32_t release(Levels<ReleaseLevel> w)
         }
         const zubEndianInfoEntry_t *e = w.cur.entry;
         if (entry_is_end(e)) {
-            const TableEnd end = end_of_table(
-                w,
-                [&w](const ReleaseLevel &parent, uint32_t index) {
-                    return read_pointer(parent, parent.entry) +
-                           static_cast<size_t>(index) * w.cur.table->size;
-                },
-                free_array);
+            const TableEnd end = end_of_table(w, free_array);
             if (end == TableEnd::Walk) {
                 return 0;
             }
@@ -144,8 +138,24 @@ int32_t release(Levels<ReleaseLevel> w)
             }
             continue;
         }
+        // Counted kinds first, the commonest holders of blocks; integers,
+        // fixed arrays, modifiers and invalid kinds hold nothing.
         const unsigned kind = entry_head(e).kind();
-        if (kind == ZUB_DESER_TYPE_TABLE && argument_is_table(e)) {
+        if (is_counted_kind(kind)) {
+            if (lacks_count_field(e)) {
+                // Refused by the deserializer: nothing was allocated.
+            } else if (!argument_is_table(e)) {
+                std::free(read_pointer(w.cur, e));
+                write_marker(w.cur.base, w.cur.index);
+            } else if (const uint32_t count = read_count(w.cur, e); count != 0) {
+                w.cur.count = count;
+                if (!enter(w, argument_table(e), read_pointer(w.cur, e))) {
+                    return ZUB_ESTACKFULL;
+                }
+                keep_first_bytes(w.cur);
+                continue;
+            }
+        } else if (kind == ZUB_DESER_TYPE_TABLE && argument_is_table(e)) {
             // The nested structure may begin inside the enclosing one's
             // first four bytes: take its copy through the enclosing level's.
             const ReleaseLevel &parent = w.cur;
@@ -163,20 +173,6 @@ int32_t release(Levels<ReleaseLevel> w)
             }
             continue;
         }
-        if (is_counted_kind(kind) && !lacks_count_field(e)) {
-            if (!argument_is_table(e)) {
-                std::free(read_pointer(w.cur, e));
-                write_marker(w.cur.base, w.cur.index);
-            } else if (const uint32_t count = read_count(w.cur, e); count != 0) {
-                w.cur.count = count;
-                if (!enter(w, argument_table(e), read_pointer(w.cur, e))) {
-                    return ZUB_ESTACKFULL;
-                }
-                keep_first_bytes(w.cur);
-                continue;
-            }
-        }
-        // Integers, fixed arrays, modifiers and invalid kinds hold nothing.
         w.cur.entry += 1;
     }
 }

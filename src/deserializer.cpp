@@ -332,7 +332,8 @@ ZUB_WALK_INLINE bool take_atoms(Walk &w, const zubEndianInfoEntry_t *e, uint8_t 
 {
     const uint32_t a = atom_size(e);
     const size_t avail = available(w);
-    if (avail < width || !valid_atom(a)) {
+    // One-byte atoms (every string) first: one compare, no product.
+    if (avail < width || (a != 1 && !valid_atom(a))) {
         return false;
     }
     uint32_t count;
@@ -341,7 +342,7 @@ ZUB_WALK_INLINE bool take_atoms(Walk &w, const zubEndianInfoEntry_t *e, uint8_t 
     case 2: count = load_be16(w.in); break;
     default: count = load_be32(w.in); break;
     }
-    const uint64_t bytes = static_cast<uint64_t>(count) * a;
+    const uint64_t bytes = a == 1 ? count : static_cast<uint64_t>(count) * a;
     if (count > w.lv.cur.multiplicity || bytes > kAtomArrayLimit || avail - width < bytes) {
         return false;
     }
@@ -412,26 +413,9 @@ ZUB_WALK_INLINE bool take_entry(Walk &w)
         w.state = ZUB_DIS_READING_INTEGRAL;
         return false;
     }
-    if (kind == ZUB_DESER_TYPE_MODIFIER) {
-        if (entry_high12(e) == 0) {
-            w.lv.cur.multiplicity = entry_argument32(e);
-        }
-        w.done = 0;
-        w.srcval = reinterpret_cast<uintptr_t>(member);
-        w.lv.cur.entry += 1;
-        return true;
-    }
     w.done = 0;
     w.srcval = reinterpret_cast<uintptr_t>(member);
-    if (kind == ZUB_DESER_TYPE_TABLE && argument_is_table(e)) {
-        w.lv.cur.count = 0;
-        if (!enter(w.lv, argument_table(e), member)) {
-            fail(w, ZUB_ESTACKFULL);
-            return false;
-        }
-        w.lv.cur.multiplicity = kNoLimit;
-        return true;
-    }
+    // Counted members next, the commonest after integers.
     if (is_counted_kind(kind) && !lacks_count_field(e)) {
         const uint32_t width = count_width(kind);
         if (!argument_is_table(e) && take_atoms(w, e, member, width)) {
@@ -443,6 +427,22 @@ ZUB_WALK_INLINE bool take_entry(Walk &w)
         w.nextState = argument_is_table(e) ? ZUB_DIS_ENTER_ELEMENTS : ZUB_DIS_START_ARRAY;
         w.state = ZUB_DIS_READING_INTEGRAL;
         return false;
+    }
+    if (kind == ZUB_DESER_TYPE_MODIFIER) {
+        if (entry_high12(e) == 0) {
+            w.lv.cur.multiplicity = entry_argument32(e);
+        }
+        w.lv.cur.entry += 1;
+        return true;
+    }
+    if (kind == ZUB_DESER_TYPE_TABLE && argument_is_table(e)) {
+        w.lv.cur.count = 0;
+        if (!enter(w.lv, argument_table(e), member)) {
+            fail(w, ZUB_ESTACKFULL);
+            return false;
+        }
+        w.lv.cur.multiplicity = kNoLimit;
+        return true;
     }
     if (kind == ZUB_DESER_TYPE_FIXED && !argument_is_table(e)) {
         // An element table cannot stand inline; only atoms can.

@@ -417,8 +417,10 @@ ZUB_WALK_INLINE bool put_counted(Walk &w, Run &r, const zubEndianInfoEntry_t *e,
     }
     if (n != 0 && !argument_is_table(e)) {
         const uint32_t atom = atom_size(e);
-        const uint64_t bytes = static_cast<uint64_t>(n) * atom;
-        if (!valid_atom(atom) || bytes > ZUB_DESER_MAX_MEMBER_BYTES || bytes > r.space - width) {
+        // One-byte atoms (every string) first: one compare, no product.
+        const uint64_t bytes = atom == 1 ? n : static_cast<uint64_t>(n) * atom;
+        if ((atom != 1 && !valid_atom(atom)) || bytes > ZUB_DESER_MAX_MEMBER_BYTES ||
+            bytes > r.space - width) {
             return false;
         }
         put_count<width>(r.out, member);
@@ -550,15 +552,7 @@ ZUB_WALK_INLINE void handle_entries(Walk &w)
         const zubEndianInfoEntry_t *e = r.entry;
         if (entry_is_end(e)) {
             store_level(w, r);
-            // The next element lies one stride on: the parent's data
-            // pointer, which the host structure holds unchanged while it is
-            // walked, gives the same address.
-            const TableEnd end = end_of_table(
-                w.lv,
-                [&w](const zubDeserTableState_t &, uint32_t) {
-                    return base_bytes(w) + w.lv.cur.table->size;
-                },
-                [](const zubDeserTableState_t &) {});
+            const TableEnd end = end_of_table(w.lv);
             if (end == TableEnd::Walk) {
                 store_run(w, r);
                 w.state = ZUB_SIS_DONE;

@@ -219,21 +219,13 @@ enum class TableEnd {
     Parent,  // the enclosing level is back, at the entry after the one it entered
 };
 
-// The address of element `index` of the array that the saved level
-// `parent` walks: its data pointer, read again from its structure, plus
-// index strides.
-template <typename Level> ZUB_WALK_INLINE uint8_t *
-element_address(const Level &parent, uint32_t index, const zubEndianTable_t *table)
-{
-    return load_data_pointer(parent.base, parent.entry) + static_cast<size_t>(index) * table->size;
-}
-
-// The end of the current table. `element(parent, index)` gives the address
-// of element `index` of the array that the saved level `parent` walks;
-// `arrayDone(parent)` is called after the last element, before the
-// enclosing level comes back.
-template <typename Level, typename Element, typename ArrayDone>
-ZUB_WALK_INLINE TableEnd end_of_table(Levels<Level> &w, Element &&element, ArrayDone &&arrayDone)
+// The end of the current table. `arrayDone(parent)` is called after the
+// last element of an array of structures, before the enclosing level comes
+// back. The next element lies one stride after the current one: the
+// array's block is not the structure that points to it, so its data
+// pointer, read again, would give the same address.
+template <typename Level, typename ArrayDone>
+ZUB_WALK_INLINE TableEnd end_of_table(Levels<Level> &w, ArrayDone &&arrayDone)
 {
     if (w.depth <= 1) {
         return TableEnd::Walk;
@@ -243,7 +235,7 @@ ZUB_WALK_INLINE TableEnd end_of_table(Levels<Level> &w, Element &&element, Array
         if (parent.count != 0) {
             if (--parent.count != 0) {
                 w.cur.index += 1;
-                w.cur.base = element(parent, w.cur.index);
+                w.cur.base = static_cast<uint8_t *>(w.cur.base) + w.cur.table->size;
                 w.cur.entry = w.cur.table->entries;
                 return TableEnd::Element;
             }
@@ -259,19 +251,7 @@ ZUB_WALK_INLINE TableEnd end_of_table(Levels<Level> &w, Element &&element, Array
 // The end of a table for walkers that do nothing when an array ends.
 template <typename Level> ZUB_WALK_INLINE TableEnd end_of_table(Levels<Level> &w)
 {
-    const auto nothing = [](const Level &) {};
-    if constexpr (kHasCount<Level>) {
-        return end_of_table(
-            w,
-            [&w](const Level &parent, uint32_t index) {
-                return element_address(parent, index, w.cur.table);
-            },
-            nothing);
-    } else {
-        // No arrays of structures: the enclosing level always comes back.
-        return end_of_table(
-            w, [](const Level &, uint32_t) { return nullptr; }, nothing);
-    }
+    return end_of_table(w, [](const Level &) {});
 }
 
 } // namespace zub::detail
