@@ -37,6 +37,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "block_tracker.h"
@@ -422,9 +423,9 @@ struct Reading {
             FUZZ_CHECK(calls < 100000);
             const size_t length = std::min(chunks.next(), size - at);
             // Each chunk is a block of its own size: a read past it shows.
-            std::vector<uint8_t> chunk(data + at, data + at + length);
-            chunk.reserve(1);
-            s.buffer = chunk.data();
+            const std::unique_ptr<uint8_t[]> chunk(new uint8_t[std::max<size_t>(length, 1)]);
+            std::copy(data + at, data + at + length, chunk.get());
+            s.buffer = chunk.get();
             s.bufferLength = static_cast<uint32_t>(length);
             s.bufferPosition = 0;
             int32_t result;
