@@ -23,7 +23,8 @@ bool replay(const std::filesystem::path &file)
         std::fprintf(stderr, "cannot read %s\n", file.c_str());
         return false;
     }
-    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                                     std::istreambuf_iterator<char>()};
     // A copy of exactly the input's size, as libFuzzer hands it over.
     std::vector<uint8_t> input(bytes);
     LLVMFuzzerTestOneInput(input.data(), input.size());

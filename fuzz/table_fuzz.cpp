@@ -78,19 +78,25 @@ struct Table {
 struct Tables {
     Table t[kMaxTables];
     size_t n = 0;
-    bool invalid = false;      // an invalid entry or atom size somewhere
-    bool limits = false;       // a modifier that limits a count
+    bool invalid = false; // an invalid entry or atom size somewhere
+    bool limits = false;  // a modifier that limits a count
     bool containsItself = false;
 };
 
-size_t alignUp(size_t value, size_t alignment) { return (value + alignment - 1) / alignment * alignment; }
+size_t alignUp(size_t value, size_t alignment)
+{
+    return (value + alignment - 1) / alignment * alignment;
+}
 
 // Entry kinds as drawn: valid kinds more often than the invalid ones.
-constexpr uint8_t kKinds[] = {1, 2, 3, 4, 6, 7, 8, 9, 10, 11, 1,  2,  3,  4,  6,         7,
-                              9, 10, 3, 6, 9, 15, 15, 0, 5, 12, 13, 14, 4, 11, kEarlyEnd, 7};
+constexpr uint8_t kKinds[] = {1, 2,  3, 4, 6, 7,  8,  9, 10, 11, 1,  2,  3, 4,  6,         7,
+                              9, 10, 3, 6, 9, 15, 15, 0, 5,  12, 13, 14, 4, 11, kEarlyEnd, 7};
 constexpr uint8_t kAtoms[] = {1, 2, 4, 8};
 
-bool validAtom(uintptr_t size) { return size == 1 || size == 2 || size == 4 || size == 8; }
+bool validAtom(uintptr_t size)
+{
+    return size == 1 || size == 2 || size == 4 || size == 8;
+}
 
 // Lays members out one after another in a structure under construction.
 struct Layout {
@@ -120,8 +126,8 @@ zubEndianInfoEntry_t entryOf(size_t offset, unsigned kind, unsigned high12, uint
 }
 
 // One entry of table i; false when it does not fit the structure.
-bool generateEntry(zubfuzz::Input &in, Tables &ts, size_t i, Layout &layout, zubEndianInfoEntry_t &entry,
-                   bool pointerFirst, bool noisyHighBits)
+bool generateEntry(zubfuzz::Input &in, Tables &ts, size_t i, Layout &layout,
+                   zubEndianInfoEntry_t &entry, bool pointerFirst, bool noisyHighBits)
 {
     const uint8_t kind = kKinds[in.small(sizeof kKinds)];
     switch (kind) {
@@ -188,7 +194,8 @@ bool generateEntry(zubfuzz::Input &in, Tables &ts, size_t i, Layout &layout, zub
         }
         const uintptr_t atom = pick % 8 < 4 ? kAtoms[pick % 4] : (pick >> 3) % 16;
         ts.invalid |= !validAtom(atom);
-        const size_t at = layout.place(fixed * std::max<size_t>(atom, 1), std::clamp<size_t>(atom, 1, 8));
+        const size_t at =
+            layout.place(fixed * std::max<size_t>(atom, 1), std::clamp<size_t>(atom, 1, 8));
         entry = entryOf(at, 11, fixed, atom);
         return at != kMaxSize;
     }
@@ -202,11 +209,10 @@ bool generateEntry(zubfuzz::Input &in, Tables &ts, size_t i, Layout &layout, zub
         entry = entryOf(0, 15, high, limit);
         return true;
     }
-    case kEarlyEnd:
-        entry = ZUB_ENTRY_END;
-        return true;
+    case kEarlyEnd: entry = ZUB_ENTRY_END; return true;
     default: // 0 (the byte-order conversion's end), 5, 12, 13, 14
-        entry = entryOf(in.small(static_cast<uint32_t>(layout.cursor + 1)), kind, in.u16(), in.small(16));
+        entry = entryOf(in.small(static_cast<uint32_t>(layout.cursor + 1)), kind, in.u16(),
+                        in.small(16));
         ts.invalid = true;
         return true;
     }
@@ -249,15 +255,16 @@ void describe(const Tables &ts, uint16_t capacity, int32_t maxDepth)
             for (size_t j = 0; j < ts.n; ++j) {
                 named = argument == reinterpret_cast<uintptr_t>(&ts.t[j].table) ? j : named;
             }
-            std::fprintf(stderr, "  offset %u kind %u high %u pointer at %d argument ", e->memberOffset,
-                         ZUB_ENDIAN_KIND(e), ZUB_ENDIAN_FIXED_COUNT(e),
+            std::fprintf(stderr, "  offset %u kind %u high %u pointer at %d argument ",
+                         e->memberOffset, ZUB_ENDIAN_KIND(e), ZUB_ENDIAN_FIXED_COUNT(e),
                          static_cast<int>(e->memberOffset + ZUB_ENDIAN_POINTER_OFFSET(e)) - 1024);
             if (named < kMaxTables) {
                 std::fprintf(stderr, "table %zu\n", named);
             } else {
                 std::fprintf(stderr, "%#llx\n", static_cast<unsigned long long>(argument));
             }
-            if (ZUB_ENDIAN_KIND(e) == 0 && (ZUB_ENDIAN_IS_END(e) || e == ts.t[i].entries + kMaxEntries)) {
+            if (ZUB_ENDIAN_KIND(e) == 0 &&
+                (ZUB_ENDIAN_IS_END(e) || e == ts.t[i].entries + kMaxEntries)) {
                 break;
             }
         }
@@ -308,7 +315,10 @@ struct Rng {
     }
 };
 
-unsigned countWidth(unsigned kind) { return kind == 6 ? 1 : kind == 9 ? 4 : 2; }
+unsigned countWidth(unsigned kind)
+{
+    return kind == 6 ? 1 : kind == 9 ? 4 : 2;
+}
 
 uint8_t *pointerField(uint8_t *base, const zubEndianInfoEntry_t *e)
 {
@@ -316,7 +326,8 @@ uint8_t *pointerField(uint8_t *base, const zubEndianInfoEntry_t *e)
 }
 
 // A value for the serializer, its blocks from malloc (noted in `blocks`).
-void fill(const zubEndianTable_t *table, uint8_t *base, unsigned depth, Rng &rng, std::vector<void *> &blocks)
+void fill(const zubEndianTable_t *table, uint8_t *base, unsigned depth, Rng &rng,
+          std::vector<void *> &blocks)
 {
     for (const zubEndianInfoEntry_t *e = table->entries; !ZUB_ENDIAN_IS_END(e); ++e) {
         const unsigned kind = ZUB_ENDIAN_KIND(e);
@@ -329,13 +340,15 @@ void fill(const zubEndianTable_t *table, uint8_t *base, unsigned depth, Rng &rng
         } else if (kind == 3 && toTable && e->argument.table != table) {
             fill(e->argument.table, member, depth + 1, rng, blocks);
         } else if (kind == 11 && !toTable) {
-            for (size_t b = 0; b < ZUB_ENDIAN_FIXED_COUNT(e) * std::max<size_t>(e->argument.value, 1); ++b) {
+            for (size_t b = 0;
+                 b < ZUB_ENDIAN_FIXED_COUNT(e) * std::max<size_t>(e->argument.value, 1); ++b) {
                 member[b] = static_cast<uint8_t>(rng.next());
             }
         } else if (kind == 6 || kind == 7 || kind == 9 || kind == 10) {
             uint32_t count = depth < 3 ? rng.next() % 4 : 0;
             count = depth < 2 && rng.next() % 16 == 0 ? rng.next() % 16 : count;
-            const size_t element = toTable ? e->argument.table->size : std::max<size_t>(e->argument.value, 1);
+            const size_t element =
+                toTable ? e->argument.table->size : std::max<size_t>(e->argument.value, 1);
             void *data = nullptr;
             if (kind == 9 && rng.next() % 16 == 0) {
                 count = 0xFFFFFFFFu; // the mark of a null data pointer
@@ -356,9 +369,10 @@ void fill(const zubEndianTable_t *table, uint8_t *base, unsigned depth, Rng &rng
             const uint8_t count8 = static_cast<uint8_t>(count);
             const uint16_t count16 = static_cast<uint16_t>(count);
             const unsigned width = countWidth(kind);
-            std::memcpy(member, width == 1 ? static_cast<const void *>(&count8)
-                                : width == 2 ? static_cast<const void *>(&count16)
-                                             : static_cast<const void *>(&count),
+            std::memcpy(member,
+                        width == 1   ? static_cast<const void *>(&count8)
+                        : width == 2 ? static_cast<const void *>(&count16)
+                                     : static_cast<const void *>(&count),
                         width);
             std::memcpy(pointerField(base, e), &data, sizeof data);
         }
@@ -379,7 +393,8 @@ void checkOutcome(const zubDeserState_t &s, int32_t result, uint32_t length)
     FUZZ_CHECK(s.state >= ZUB_SIS_DONE || s.bufferPosition == length);
 }
 
-zubDeserState_t prepared(const zubEndianTable_t *table, void *base, std::vector<zubDeserTableState_t> &stack)
+zubDeserState_t prepared(const zubEndianTable_t *table, void *base,
+                         std::vector<zubDeserTableState_t> &stack)
 {
     zubDeserState_t s;
     std::memset(&s, 0, sizeof s);
@@ -447,7 +462,8 @@ struct Reading {
     zubfuzz::BlockLog &log;
 
     Reading(const zubEndianTable_t *top, uint16_t capacity, zubfuzz::BlockLog &blocks)
-        : table(top), stack(capacity), host(top->size), s(prepared(top, host.data(), stack)), log(blocks)
+        : table(top), stack(capacity), host(top->size), s(prepared(top, host.data(), stack)),
+          log(blocks)
     {
         log.clear();
     }
@@ -487,7 +503,8 @@ struct Reading {
             log.freeLeftovers();
             return;
         }
-        const bool complete = s.state == ZUB_DIS_DONE && (maxDepth < 0 || static_cast<size_t>(maxDepth) >= stack.size());
+        const bool complete = s.state == ZUB_DIS_DONE &&
+                              (maxDepth < 0 || static_cast<size_t>(maxDepth) >= stack.size());
         int32_t result;
         {
             zubfuzz::Recording recording(log);
@@ -544,7 +561,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<void *> sourceBlocks;
     fill(top, source.data(), 0, rng, sourceBlocks);
     const Serialized pieces = serialize(top, source.data(), capacity, chunks);
-    const Serialized whole = serialize(top, source.data(), capacity, Chunks(pieces.stream.size() + 64));
+    const Serialized whole =
+        serialize(top, source.data(), capacity, Chunks(pieces.stream.size() + 64));
     FUZZ_CHECK(source.intact() && pieces == whole);
     convertTwice(top, source, ts);
     for (void *block : sourceBlocks) {
@@ -558,7 +576,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const size_t used = back.feed(pieces.stream.data(), pieces.stream.size(), chunks);
         if (!ts.invalid && !ts.limits) {
             FUZZ_CHECK(back.s.state == ZUB_DIS_DONE && used == pieces.stream.size());
-            FUZZ_CHECK(serialize(top, back.host.data(), capacity, Chunks(pieces.stream.size() + 64)) == whole);
+            FUZZ_CHECK(serialize(top, back.host.data(), capacity,
+                                 Chunks(pieces.stream.size() + 64)) == whole);
         }
         convertTwice(top, back.host, ts);
         back.release(capacity, ts);
