@@ -148,6 +148,14 @@ inline bool noteFree(void *pointer)
 
 } // namespace zubfuzz
 
+// A stream decides how much the default allocator is asked for (a 32-bit
+// count times an element size): a request above 32 MiB fails with a null
+// pointer, as a full heap would, instead of ending the run or spending it
+// on one huge block. The same limit holds with and without the sanitizer.
+namespace zubfuzz {
+constexpr size_t kLargestBlock = size_t{32} << 20;
+}
+
 #ifdef ZUBFUZZ_ASAN
 
 namespace zubfuzz::detail {
@@ -164,11 +172,9 @@ inline void freeHook(const volatile void *pointer)
 inline const int hooksInstalled = __sanitizer_install_malloc_and_free_hooks(&mallocHook, &freeHook);
 } // namespace zubfuzz::detail
 
-// A stream decides how much the default allocator is asked for (a 32-bit
-// count times an element size): a request above 32 MiB fails with a null
-// pointer, as it would on the platform, instead of ending the run.
 extern "C" const char *__asan_default_options()
 {
+    static_assert(zubfuzz::kLargestBlock == size_t{32} << 20, "max_allocation_size_mb below");
     return "allocator_may_return_null=1:max_allocation_size_mb=32";
 }
 
@@ -182,19 +188,20 @@ extern "C" void __libc_free(void *);
 
 extern "C" void *malloc(size_t size)
 {
-    void *block = __libc_malloc(size);
+    void *block = size > zubfuzz::kLargestBlock ? nullptr : __libc_malloc(size);
     zubfuzz::noteAllocation(block, size);
     return block;
 }
 extern "C" void *calloc(size_t count, size_t size)
 {
-    void *block = __libc_calloc(count, size);
+    const bool fits = size == 0 || count <= zubfuzz::kLargestBlock / size;
+    void *block = fits ? __libc_calloc(count, size) : nullptr;
     zubfuzz::noteAllocation(block, count * size);
     return block;
 }
 extern "C" void *realloc(void *old, size_t size)
 {
-    if (old != nullptr && !zubfuzz::noteFree(old)) {
+    if (size > zubfuzz::kLargestBlock || (old != nullptr && !zubfuzz::noteFree(old))) {
         return nullptr;
     }
     void *block = __libc_realloc(old, size);
