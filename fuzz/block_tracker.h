@@ -151,7 +151,8 @@ inline bool noteFree(void *pointer)
 // A stream decides how much the default allocator is asked for (a 32-bit
 // count times an element size): a request above 32 MiB fails with a null
 // pointer, as a full heap would, instead of ending the run or spending it
-// on one huge block. The same limit holds with and without the sanitizer.
+// on one huge block. The same limit holds with and without the sanitizer;
+// libFuzzer itself takes a 20 MiB block at its start.
 namespace zubfuzz {
 constexpr size_t kLargestBlock = size_t{32} << 20;
 }
