@@ -66,6 +66,7 @@ constexpr size_t kMaxTables = 4;
 constexpr size_t kMaxEntries = 10;
 constexpr size_t kMaxSize = 4096; // keeps offsets and nestings small
 constexpr uint16_t kMaxStack = 12;
+constexpr size_t kSourceBudget = 1u << 14; // bytes of blocks in a generated value
 constexpr size_t kGuard = 16;
 constexpr uint8_t kGuardByte = 0xA5;
 constexpr uint8_t kEarlyEnd = 0xFF; // a terminator before the last entry
@@ -325,9 +326,10 @@ uint8_t *pointerField(uint8_t *base, const zubEndianInfoEntry_t *e)
     return base + e->memberOffset + ZUB_ENDIAN_POINTER_OFFSET(e) - 1024;
 }
 
-// A value for the serializer, its blocks from malloc (noted in `blocks`).
+// A value for the serializer, its blocks from malloc (noted in `blocks`),
+// at most `budget` bytes of them, so its stream stays short.
 void fill(const zubEndianTable_t *table, uint8_t *base, unsigned depth, Rng &rng,
-          std::vector<void *> &blocks)
+          std::vector<void *> &blocks, size_t &budget)
 {
     for (const zubEndianInfoEntry_t *e = table->entries; !ZUB_ENDIAN_IS_END(e); ++e) {
         const unsigned kind = ZUB_ENDIAN_KIND(e);
@@ -338,7 +340,7 @@ void fill(const zubEndianTable_t *table, uint8_t *base, unsigned depth, Rng &rng
                 member[b] = static_cast<uint8_t>(rng.next());
             }
         } else if (kind == 3 && toTable && e->argument.table != table) {
-            fill(e->argument.table, member, depth + 1, rng, blocks);
+            fill(e->argument.table, member, depth + 1, rng, blocks, budget);
         } else if (kind == 11 && !toTable) {
             for (size_t b = 0;
                  b < ZUB_ENDIAN_FIXED_COUNT(e) * std::max<size_t>(e->argument.value, 1); ++b) {
@@ -349,6 +351,8 @@ void fill(const zubEndianTable_t *table, uint8_t *base, unsigned depth, Rng &rng
             count = depth < 2 && rng.next() % 16 == 0 ? rng.next() % 16 : count;
             const size_t element =
                 toTable ? e->argument.table->size : std::max<size_t>(e->argument.value, 1);
+            count = count * element > budget ? 0 : count;
+            budget -= count * element;
             void *data = nullptr;
             if (kind == 9 && rng.next() % 16 == 0) {
                 count = 0xFFFFFFFFu; // the mark of a null data pointer
@@ -357,7 +361,8 @@ void fill(const zubEndianTable_t *table, uint8_t *base, unsigned depth, Rng &rng
                 blocks.push_back(block);
                 for (uint32_t k = 0; k < count; ++k) {
                     if (toTable) {
-                        fill(e->argument.table, block + k * element, depth + 1, rng, blocks);
+                        fill(e->argument.table, block + k * element, depth + 1, rng, blocks,
+                             budget);
                     } else {
                         for (size_t b = 0; b < element; ++b) {
                             block[k * element + b] = static_cast<uint8_t>(rng.next());
@@ -428,8 +433,10 @@ Serialized serialize(const zubEndianTable_t *table, uint8_t *base, uint16_t capa
     Serialized out;
     zubfuzz::BlockLog &log = serializerLog;
     log.clear();
-    for (unsigned calls = 0; s.state < ZUB_SIS_DONE; ++calls) {
-        FUZZ_CHECK(calls < 100000);
+    for (size_t calls = 0; s.state < ZUB_SIS_DONE; ++calls) {
+        // Every third buffer at least is not empty and, the walk being
+        // unfinished, was used whole: no hang goes unnoticed.
+        FUZZ_CHECK(calls <= 3 * out.stream.size() + 3);
         const size_t length = chunks.next();
         Guarded buffer(length);
         s.buffer = buffer.data();
@@ -473,8 +480,8 @@ struct Reading {
     size_t feed(const uint8_t *data, size_t size, Chunks &chunks)
     {
         size_t at = 0;
-        for (unsigned calls = 0; s.state < ZUB_DIS_DONE && (at < size || calls == 0); ++calls) {
-            FUZZ_CHECK(calls < 100000);
+        for (size_t calls = 0; s.state < ZUB_DIS_DONE && (at < size || calls == 0); ++calls) {
+            FUZZ_CHECK(calls <= 3 * at + 3);
             const size_t length = std::min(chunks.next(), size - at);
             // Each chunk is a block of its own size: a read past it shows.
             const std::unique_ptr<uint8_t[]> chunk(new uint8_t[std::max<size_t>(length, 1)]);
@@ -559,7 +566,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // 1. A generated value, serialized in pieces and in one buffer.
     Guarded source(top->size);
     std::vector<void *> sourceBlocks;
-    fill(top, source.data(), 0, rng, sourceBlocks);
+    size_t budget = kSourceBudget;
+    fill(top, source.data(), 0, rng, sourceBlocks, budget);
     const Serialized pieces = serialize(top, source.data(), capacity, chunks);
     const Serialized whole =
         serialize(top, source.data(), capacity, Chunks(pieces.stream.size() + 64));
