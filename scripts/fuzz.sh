@@ -42,9 +42,10 @@ gather() {
   done
 }
 
-# Runs target $1 for $2 seconds over corpus directory $3.
+# Runs target $1 for $2 seconds over corpus directory $3; an input that
+# takes longer than $4 seconds (default 10) is reported as a hang.
 run() {
-  local target=$1 seconds=$2 corpus=$3
+  local target=$1 seconds=$2 corpus=$3 limit=${4:-10}
   # Diagnostics stay on (the targets capture them); a target's own stderr
   # output such as backtraces is kept out of the log with -close_fd_mask
   # when ZUB_FUZZ_QUIET is set. The sanitizers' and the fuzzer's reports
@@ -52,7 +53,7 @@ run() {
   local extra=()
   [ -n "${ZUB_FUZZ_QUIET:-}" ] && extra+=(-close_fd_mask=2)
   "build/fuzz/fuzz/${target}_fuzz" "${extra[@]}" -rss_limit_mb=2048 -max_total_time="$seconds" \
-    -max_len=4096 -timeout=10 -print_final_stats=1 -artifact_prefix="build/fuzz/artifacts/${target}-" \
+    -max_len=4096 -timeout="$limit" -print_final_stats=1 -artifact_prefix="build/fuzz/artifacts/${target}-" \
     "$corpus"
 }
 
@@ -88,7 +89,9 @@ for target in "${targets[@]}"; do
   log="$logs/$target.log"
   echo "--- $target: ${minutes} min, log in $log ---"
   status=ok
-  ZUB_FUZZ_QUIET=1 run "$target" $((minutes * 60)) "$work/run" >"$log" 2>&1 || status=FAILED
+  # A minute per input before a hang is reported: on a machine shared with
+  # other builds a run can stall for more than ten seconds.
+  ZUB_FUZZ_QUIET=1 run "$target" $((minutes * 60)) "$work/run" 60 >"$log" 2>&1 || status=FAILED
   [ "$status" = ok ] || failed+=("$target")
   # Minimize: the seeds go into the merge first, so only inputs that add
   # coverage beyond them are kept, then the seeds are taken out again.
