@@ -1,20 +1,26 @@
 // Fuzz target: arbitrary bytes, fed in arbitrary chunks, against a set of
-// tables (the predefined ones and nested ones of our own), with a bounded
+// tables (the predefined ones and nested ones of our own), with either the
+// default allocator (zero-filled arrays of structures) or a bounded
 // allocator; whatever the walk made is then released.
 //
 // Input: byte 0 picks the table, bytes 1-3 are the chunk lengths used in
-// turn (0: an empty chunk), the rest is the stream. Leaks, reads or writes
+// turn (their low 6 bits; 0: an empty chunk), the top bit of byte 1 picks
+// the default allocator, the rest is the stream. Leaks, reads or writes
 // outside the host structure and its blocks, and undefined behaviour are
 // caught by the sanitizers. The same stream is also read as one chunk:
 // both walks must end with the same record, structure and blocks, whether
-// they complete, fail or run out of bytes.
+// they complete, fail or run out of bytes. The blocks a walk made are seen
+// through BlockLog: a complete walk's release must free every one of them,
+// no release may free anything else or anything twice, and what the
+// release of a failed or abandoned walk does not reach is freed here.
+#include <execinfo.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#include <sanitizer/allocator_interface.h>
-
 #include "../tests/deser_test_util.h"
+#include "block_tracker.h"
 #include "zub/bounded_allocator.h"
 #include "zub/serialization.h"
 
@@ -120,41 +126,31 @@ constexpr size_t kTables = sizeof tables / sizeof tables[0];
 constexpr uint16_t kStack = 12;
 constexpr size_t kBudget = 1u << 16;
 
-// The bounded allocator, with every block and its size noted for the
-// comparison of the two walks.
-struct Recorder {
-    zubAllocator_t record{this, &alloc, &zubBoundedAllocatorRelease};
-    zubBoundedAllocator_t bounded;
-    deser::TrackingAllocator seen;
-
-    Recorder() { zubBoundedAllocatorInit(&bounded, kBudget); }
-    static void *alloc(void *context, size_t size, uintptr_t zero)
-    {
-        auto *self = static_cast<Recorder *>(context);
-        void *block = zubBoundedAllocatorAlloc(&self->bounded, size, zero);
-        if (block != nullptr) {
-            self->seen.blocks.emplace_back(block, size);
-        }
-        return block;
-    }
-};
+// The blocks of the chunked walk and of the one-chunk walk.
+zubfuzz::BlockLog chunkedLog;
+zubfuzz::BlockLog wholeLog;
 
 struct Reading {
-    Recorder allocator;
+    zubBoundedAllocator_t bounded;
     zubDeserTableState_t stack[kStack];
     zubDeserState_t s;
     const zubEndianTable_t *table;
     uint8_t *host;
     size_t hostSize;
+    zubfuzz::BlockLog &log;
 
-    explicit Reading(const zubEndianTable_t *top) : table(top), hostSize(top->size)
+    Reading(const zubEndianTable_t *top, bool defaultAllocator, zubfuzz::BlockLog &blocks)
+        : table(top), hostSize(top->size), log(blocks)
     {
-        // The structure lies in a block of exactly its size: a write past it shows.
+        log.clear();
+        // The structure lies in a block of exactly its size: a write past it
+        // shows. Zero-filled, as a caller that may release after a failure
+        // prepares it.
         host = static_cast<uint8_t *>(calloc(1, hostSize));
         std::memset(&s, 0, sizeof s);
         s.stack = stack;
         s.stackCapacity = kStack;
-        s.allocator = &allocator.record;
+        s.allocator = defaultAllocator ? nullptr : zubBoundedAllocatorInit(&bounded, kBudget);
         s.current.table = table;
         s.current.base = host;
         s.state = ZUB_DIS_START_TABLE;
@@ -171,43 +167,67 @@ struct Reading {
         s.buffer = chunk;
         s.bufferLength = static_cast<uint32_t>(length);
         s.bufferPosition = 0;
-        const int32_t result = _zubDeserializeTableFrom(&s);
+        int32_t result;
+        {
+            zubfuzz::Recording recording(log);
+            result = _zubDeserializeTableFrom(&s);
+        }
         if (result > 0 || s.bufferPosition > s.bufferLength || (result < 0 && result != s.errorCode) ||
-            (result == 0 && s.errorCode < 0)) {
+            (result == 0 && s.errorCode < 0) || log.foreign() != 0) {
             __builtin_trap();
         }
         free(chunk);
     }
 
-    // The record (pointers as block and offset) and the structure with its blocks.
+    // The record (pointers as block and offset) and, unless the blocks are
+    // too large to write out on every run (the default allocator takes any
+    // count a stream asks for), the structure with its blocks, numbered in
+    // the order the walk allocated them.
     std::string text() const
     {
-        return deser::recordText(s, host, hostSize, allocator.seen) + deser::dump(table, host, allocator.seen);
+        deser::TrackingAllocator seen;
+        size_t bytes = 0;
+        for (size_t i = 0; i < log.count(); ++i) {
+            if (log.block(i).live) {
+                seen.blocks.emplace_back(log.block(i).pointer, log.block(i).size);
+                bytes += log.block(i).size;
+            }
+        }
+        const std::string record = deser::recordText(s, host, hostSize, seen);
+        return bytes > kBudget ? record : record + deser::dump(table, host, seen);
     }
 
     // A walk whose push failed may have left an array one level deeper
     // than its stack: the release gets one level more. A complete walk
-    // must be released completely (the leak check sees to that). After a
-    // failed walk the release may stop at an element whose count came
-    // without its block, so the blocks it did not reach are freed here.
+    // must be released completely. After a failed walk the release may
+    // stop at an element whose count came without its block, so the
+    // blocks it did not reach are freed here.
     ~Reading()
     {
-        const int32_t released = _zubDeserMemoryDealloc(table, host, kStack);
-        if (s.state == ZUB_DIS_DONE && released != 0) {
+        int32_t released;
+        {
+            zubfuzz::Recording recording(log);
+            released = _zubDeserMemoryDealloc(table, host, kStack);
+        }
+        if (log.foreign() != 0 ||
+            (s.state == ZUB_DIS_DONE && (released != 0 || (log.live() != 0 && !log.overflowed())))) {
             __builtin_trap();
         }
-        if (s.state != ZUB_DIS_DONE) {
-            for (const auto &block : allocator.seen.blocks) {
-                if (__sanitizer_get_ownership(block.first)) {
-                    free(block.first);
-                }
-            }
-        }
+        log.freeLeftovers();
         free(host);
     }
 };
 
 } // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    // The first backtrace (oversize members write one) loads the unwinder,
+    // whose blocks live on: load it now, outside every recorded call.
+    void *frame[1];
+    (void)backtrace(frame, 1);
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -215,11 +235,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     }
     const zubEndianTable_t *table = tables[data[0] % kTables];
+    const bool defaultAllocator = (data[1] & 0x80) != 0;
     const uint8_t chunks[3] = {data[1], data[2], data[3]};
     data += 4;
     size -= 4;
 
-    Reading chunked(table);
+    Reading chunked(table, defaultAllocator, chunkedLog);
     size_t at = 0;
     for (unsigned turn = 0; chunked.s.state < ZUB_DIS_DONE && turn < 4 * size + 8; ++turn) {
         size_t length = chunks[turn % 3] % 64;
@@ -238,7 +259,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // The same bytes in one chunk (the part the chunked walk consumed, so
     // both stop at the same byte).
-    Reading whole(table);
+    Reading whole(table, defaultAllocator, wholeLog);
     whole.feed(data, at);
     if (whole.s.totalBytes != chunked.s.totalBytes || whole.text() != chunked.text()) {
         __builtin_trap();

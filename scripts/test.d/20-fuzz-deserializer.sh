@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Fuzzes the deserializer for about 30 seconds from its seed corpus, under
-# AddressSanitizer, UndefinedBehaviorSanitizer and the leak checker.
+# Fuzzes the deserializer for about 30 seconds from its seed and campaign
+# corpora, under AddressSanitizer, UndefinedBehaviorSanitizer and the leak
+# checker.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -11,6 +12,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/corpus"
 cp fuzz/corpus/deserializer_fuzz/* "$work/corpus/"
+if [ -d fuzz/campaign/deserializer ]; then
+  cp -r fuzz/campaign/deserializer/. "$work/corpus/"
+fi
 cd "$work"
 # Diagnostics off; the target's stderr is closed (oversize members write
 # backtraces there), the fuzzer's own reports still come through.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Every fuzz target but the deserializer's (stage 20 runs that one) for
-# about 20 seconds each (ZUB_FUZZ_SECONDS), from its seed corpus.
+# about 20 seconds each (ZUB_FUZZ_SECONDS), from its seed and campaign
+# corpora (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${ZUB_FUZZ_SECONDS:-20}
