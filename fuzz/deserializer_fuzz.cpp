@@ -125,7 +125,7 @@ constexpr size_t kBudget = 1u << 16;
 struct Recorder {
     zubAllocator_t record{this, &alloc, &zubBoundedAllocatorRelease};
     zubBoundedAllocator_t bounded;
-    deser::TrackingAllocator seen;
+    deser::Blocks seen;
 
     Recorder() { zubBoundedAllocatorInit(&bounded, kBudget); }
     static void *alloc(void *context, size_t size, uintptr_t zero)
@@ -133,7 +133,7 @@ struct Recorder {
         auto *self = static_cast<Recorder *>(context);
         void *block = zubBoundedAllocatorAlloc(&self->bounded, size, zero);
         if (block != nullptr) {
-            self->seen.blocks.emplace_back(block, size);
+            self->seen.emplace_back(block, size);
         }
         return block;
     }
@@ -197,7 +197,7 @@ struct Reading {
             __builtin_trap();
         }
         if (s.state != ZUB_DIS_DONE) {
-            for (const auto &block : allocator.seen.blocks) {
+            for (const auto &block : allocator.seen) {
                 if (__sanitizer_get_ownership(block.first)) {
                     free(block.first);
                 }
