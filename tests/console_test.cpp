@@ -40,17 +40,6 @@ int record_handler(vklState_t *console, uintptr_t context, char **argv, int32_t 
     return 0;
 }
 
-std::atomic<bool> g_gateOpen{false};
-std::atomic<bool> g_gateEntered{false};
-int gate_handler(vklState_t *, uintptr_t, char **, int32_t)
-{
-    g_gateEntered = true;
-    while (!g_gateOpen) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return 0;
-}
-
 // Descriptor 0 is replaced by the read end of a pipe the test writes to.
 class Console : public testing::Test {
 protected:
@@ -250,48 +239,6 @@ TEST_F(Console, MessagesHandlerArgumentsAndTheEarliestRegistration)
     EXPECT_EQ(capture.site(0), (std::vector<uint32_t>{0x00011388u, 0, 0}));
     EXPECT_EQ(capture.site(5), (std::vector<uint32_t>{0x00010BB8u, 0, 0}));
     EXPECT_EQ(capture.site(8), (std::vector<uint32_t>{0x00010001u, 0, 0}));
-}
-
-TEST_F(Console, StopAndDestroyReachEveryKindOfThread)
-{
-    // Dispatching a handler: the stop waits for the handler to give up the mutex.
-    vklState_t *console = create();
-    vklAddSimpleCommand(console, "gate", gate_handler, 0, 0);
-    ASSERT_EQ(vklStateStart(console), 0);
-    g_gateOpen = false;
-    g_gateEntered = false;
-    feed("gate\n");
-    ASSERT_TRUE(eventually([] { return g_gateEntered.load(); }));
-    std::atomic<int32_t> result{1};
-    std::thread stopper([&] { result = _vklTerminateConsoleThread(console); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(result.load(), 1);
-    g_gateOpen = true;
-    stopper.join();
-    EXPECT_EQ(result.load(), 0);
-    vklStateDestroy(console);
-
-    // Running, without a terminate function: destroy stops it itself.
-    console = create();
-    ASSERT_EQ(vklStateStart(console), 0);
-    EXPECT_EQ(vklStateDestroy(console), 0);
-
-    // Ended from a handler: the stop sees the terminating bit, destroy joins.
-    console = create();
-    vklAddSimpleCommand(console, "quit", quitHandler, 0, 0);
-    ASSERT_EQ(vklStateStart(console), 0);
-    feed("quit\nrec never\n");
-    ASSERT_TRUE(flagComes(console, VKL_FLAG_TERMINATING));
-    EXPECT_EQ(_vklTerminateConsoleThread(console), ZUB_EBUSY);
-    EXPECT_EQ(vklStateDestroy(console), 0);
-
-    // Ended at end of input, destroyed without a stop.
-    console = create();
-    ASSERT_EQ(vklStateStart(console), 0);
-    endInput();
-    ASSERT_TRUE(flagComes(console, VKL_FLAG_INPUT_ENDED));
-    EXPECT_EQ(vklStateDestroy(console), 0);
-    EXPECT_TRUE(recorder.lines.empty());
 }
 
 TEST_F(Console, PipeBytesAndBrokenInputNeitherSpinNorStopWrongly)
