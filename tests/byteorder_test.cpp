@@ -140,4 +140,10 @@ TEST(ByteOrder, ATableThatContainsItselfStopsAtTheDefaultDepth)
               "01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10 11 12 13 14 00 15 16 17");
     EXPECT_EQ(capture.messages(),
               std::vector<std::string>{"Endian table nested deeper than 19 levels.\n"});
+    EXPECT_EQ(capture.site(0), (std::vector<uint32_t>{0x00020BB8u, 3, 0}));
+    // A null pointer or table leaves the data alone.
+    zubProtocolToHost(data, nullptr, &table);
+    zubProtocolToHost(nullptr, data, &table);
+    zubHostToProtocol(data, data, nullptr);
+    EXPECT_EQ(data[20], 0);
 }

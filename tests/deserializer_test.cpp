@@ -294,6 +294,7 @@ TEST(Deserializer, InvalidEntriesStatesAndAtomSizes)
         const std::string message =
             "Invalid endian table entry " + std::to_string(second.packed & 15u);
         EXPECT_EQ(capture.messages(), std::vector<std::string>{message + ".\n"});
+        EXPECT_EQ(capture.site(0), (std::vector<uint32_t>{0x00020BB8u, 3, 0}));
     }
     EXPECT_EQ(host[0], 0x42);
 
