@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "deser_test_util.h"
-#include "serial_random.h"
 #include "test_support.h"
 #include "zub/bounded_allocator.h"
 #include "zub/serialization.h"
@@ -99,34 +98,6 @@ TEST(Deserializer, ReadsTheDocumentedExampleStreams)
     EXPECT_EQ(counting.sizes(), (std::vector<size_t>{sizeof(zubDeserString_t), 3}));
     EXPECT_EQ(strings.data[0].count, 3u);
     EXPECT_EQ(std::memcmp(strings.data[0].data, "abc", 3), 0); // the allocator frees both
-}
-
-TEST(Deserializer, RandomStreamsCutAnywhereRebuildTheValue)
-{
-    // The random type generator's stream, cut once at every byte and fed a
-    // byte at a time, rebuilds a structure equal to the value it came from.
-    const uint32_t first = zubtest::testSeed(1);
-    for (uint32_t seed = first; seed < first + 40; ++seed) {
-        zubtest::RandomSchema schema(seed);
-        zubtest::RandomValue value(schema, seed);
-        const std::vector<uint8_t> stream = value.expectedStream();
-        const auto capacity = static_cast<uint16_t>(schema.nesting() + 1);
-        for (size_t cut = 0; cut <= stream.size() + 1; ++cut) {
-            std::vector<uint8_t> copy(schema.types()[0].size, 0);
-            Walk w(schema.table(), copy.data(), nullptr, capacity);
-            if (cut > stream.size()) {
-                w.feedChunks(stream, 0, stream.size(), 1);
-                w.feed(nullptr, 0);
-            } else {
-                w.feed(stream.data(), cut);
-                w.feed(stream.data() + cut, stream.size() - cut);
-            }
-            ASSERT_TRUE(w.s.state == ZUB_DIS_DONE && w.s.totalBytes == stream.size())
-                << "seed " << seed << " cut " << cut << " state " << w.s.state;
-            ASSERT_EQ(value.compare(copy.data()), "") << "seed " << seed << " cut " << cut;
-            release(schema.table(), copy.data());
-        }
-    }
 }
 
 TEST(Deserializer, ArraysReadSoFarHoldTheFreshFillAndTheRestArrives)
