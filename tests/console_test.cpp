@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -164,6 +165,14 @@ TEST_F(Console, FailedStartsLeaveNothingBehind)
     EXPECT_EQ(allocator.liveBlocks(), 1u);
     EXPECT_EQ(openDescriptors(), descriptorsRunning);
     EXPECT_EQ(consoleFlags(console), 0u);
+    // No descriptor left for the stop pipe: the input block goes back.
+    rlimit saved, none = {0, 0};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    none.rlim_max = saved.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &none);
+    EXPECT_EQ(vklStateStart(console), ZUB_EFAULT);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(allocator.liveBlocks(), 1u);
     // A block size beyond 32 bits is never requested as its wrapped remainder.
     console->inputSize = console->lineSize = INT32_MAX;
     allocator.failAbove = 0x7FFFFFFF;
