@@ -65,9 +65,11 @@ TEST(ByteOrder, InPlaceSwapsIntegersAndNestedMembersOnly)
     EXPECT_EQ(std::memcmp(&h, &original, sizeof h), 0);
 
     // Only kind 0 ends the table here: an integer entry whose argument is
-    // the other walkers' end mark is converted, and so is what follows.
+    // the other walkers' end mark is converted, and so is what follows; a
+    // nested entry without a table is passed over.
     uint16_t pair[2] = {0x0102, 0x0304};
     const zubEndianInfoEntry_t marked[] = {ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_U16, UINTPTR_MAX),
+                                           ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_TABLE, 0),
                                            ZUB_ENTRY_RAW(2, ZUB_DESER_TYPE_U16, 0), ZUB_ENTRY_END};
     const zubEndianTable_t markedTable = {sizeof pair, marked};
     zubProtocolToHost(pair, pair, &markedTable);
