@@ -185,11 +185,11 @@ struct Reading {
     // the order the walk allocated them.
     std::string text() const
     {
-        deser::TrackingAllocator seen;
+        deser::Blocks seen;
         size_t bytes = 0;
         for (size_t i = 0; i < log.count(); ++i) {
             if (log.block(i).live) {
-                seen.blocks.emplace_back(log.block(i).pointer, log.block(i).size);
+                seen.emplace_back(log.block(i).pointer, log.block(i).size);
                 bytes += log.block(i).size;
             }
         }

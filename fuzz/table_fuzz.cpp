@@ -518,7 +518,7 @@ struct Reading {
 };
 
 // In place to the other byte order and back: guards intact, bytes restored.
-void convertTwice(const zubEndianTable_t *table, Guarded &host, const Tables &ts)
+void convertTwice(const zubEndianTable_t *table, Guarded &host)
 {
     const std::vector<uint8_t> before(host.data(), host.data() + host.size);
     zubProtocolToHost(host.data(), host.data(), table);
@@ -562,7 +562,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const Serialized whole =
         serialize(top, source.data(), capacity, Chunks(pieces.stream.size() + 64));
     FUZZ_CHECK(source.intact() && pieces == whole);
-    convertTwice(top, source, ts);
+    convertTwice(top, source);
     for (void *block : sourceBlocks) {
         std::free(block);
     }
@@ -577,7 +577,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             FUZZ_CHECK(serialize(top, back.host.data(), capacity,
                                  Chunks(pieces.stream.size() + 64)) == whole);
         }
-        convertTwice(top, back.host, ts);
+        convertTwice(top, back.host);
         back.release(capacity, ts);
     }
 
@@ -586,7 +586,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size_t length = 0;
     const uint8_t *stream = in.bytes(in.left(), &length);
     hostile.feed(stream, length, chunks);
-    convertTwice(top, hostile.host, ts);
+    convertTwice(top, hostile.host);
     hostile.release(maxDepth, ts);
     return 0;
 }

@@ -43,13 +43,14 @@ FAMILIES = {
     "ohash": (["src/ohash.cpp", "src/internal/ohash_probe.h", "src/zubohash.cpp"],
               ["ohash_test", "zubohash_test"]),
     "lists": (["src/dllist.cpp", "src/strlist.cpp"], ["dllist_test", "strlist_test"]),
-    "console": (["src/zubsimplecommandline.cpp"], ["console_test"]),
+    "console": (["src/zubsimplecommandline.cpp"], ["console_test", "console_stress_test"]),
     "time": (["src/zubtime.cpp"], ["time_test"]),
     "object": (["src/object.cpp"], ["object_test"]),
     "platform": (["platform/debug/zub_debug.c", "platform/osal/zub_osal.c"], ["platform_test"]),
     "serialization": (["src/serializer.cpp", "src/deserializer.cpp", "src/dealloc.cpp",
-                       "src/byteorder.cpp", "src/internal/serial_walk.h", "src/internal/deser_walk.h"],
-                      ["serializer_test", "deserializer_test", "dealloc_test", "byteorder_test"]),
+                       "src/byteorder.cpp", "src/serialization_tables.cpp", "src/internal/table_walk.h"],
+                      ["serializer_test", "deserializer_test", "dealloc_test", "byteorder_test",
+                       "streaming_test"]),
 }
 
 SWAP = {"<": "<=", "<=": "<", ">": ">=", ">=": ">", "==": "!=", "!=": "==",

@@ -65,9 +65,11 @@ TEST(ByteOrder, InPlaceSwapsIntegersAndNestedMembersOnly)
     EXPECT_EQ(std::memcmp(&h, &original, sizeof h), 0);
 
     // Only kind 0 ends the table here: an integer entry whose argument is
-    // the other walkers' end mark is converted, and so is what follows.
+    // the other walkers' end mark is converted, and so is what follows; a
+    // nested entry without a table is passed over.
     uint16_t pair[2] = {0x0102, 0x0304};
     const zubEndianInfoEntry_t marked[] = {ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_U16, UINTPTR_MAX),
+                                           ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_TABLE, 0),
                                            ZUB_ENTRY_RAW(2, ZUB_DESER_TYPE_U16, 0), ZUB_ENTRY_END};
     const zubEndianTable_t markedTable = {sizeof pair, marked};
     zubProtocolToHost(pair, pair, &markedTable);
@@ -140,4 +142,10 @@ TEST(ByteOrder, ATableThatContainsItselfStopsAtTheDefaultDepth)
               "01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10 11 12 13 14 00 15 16 17");
     EXPECT_EQ(capture.messages(),
               std::vector<std::string>{"Endian table nested deeper than 19 levels.\n"});
+    EXPECT_EQ(capture.site(0), (std::vector<uint32_t>{0x00020BB8u, 3, 0}));
+    // A null pointer or table leaves the data alone.
+    zubProtocolToHost(data, nullptr, &table);
+    zubProtocolToHost(nullptr, data, &table);
+    zubHostToProtocol(data, data, nullptr);
+    EXPECT_EQ(data[20], 0);
 }

@@ -5,7 +5,6 @@
 // descriptors and the console's live blocks counted after every cycle.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,10 +12,11 @@
 #include <string>
 #include <thread>
 
+#include "console_support.h"
 #include "test_support.h"
 #include "zub/console.h"
 
-using zubtest::CountingAllocator;
+using namespace zubtest; // NOLINT(google-build-using-namespace)
 
 namespace {
 
@@ -26,16 +26,6 @@ constexpr int kCycles = 200; // qemu: thread creation is slow there
 constexpr int kCycles = 2000;
 #endif
 
-size_t open_descriptors()
-{
-    size_t count = 0;
-    DIR *dir = opendir("/proc/self/fd");
-    for (; readdir(dir) != nullptr; count++) {
-    }
-    closedir(dir);
-    return count;
-}
-
 std::atomic<int> g_lines{0};
 std::atomic<bool> g_inHandler{false};
 std::atomic<bool> g_stopping{false};
@@ -43,12 +33,6 @@ std::atomic<bool> g_stopping{false};
 int count_handler(vklState_t *, uintptr_t, char **, int32_t)
 {
     g_lines.fetch_add(1);
-    return 0;
-}
-
-int quit_handler(vklState_t *console, uintptr_t, char **, int32_t)
-{
-    console->flags |= VKL_FLAG_TERMINATING; // the mutex is held already
     return 0;
 }
 
@@ -63,26 +47,6 @@ int slow_handler(vklState_t *, uintptr_t, char **, int32_t)
     return 0;
 }
 
-template <typename Predicate> bool eventually(Predicate predicate)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(50));
-    }
-    return true;
-}
-
-uint32_t flags_of(vklState_t *console)
-{
-    pthread_mutex_lock(&console->mutex);
-    const uint32_t flags = console->flags;
-    pthread_mutex_unlock(&console->mutex);
-    return flags;
-}
-
 enum class Ending { StopByte, EndOfInput, FromHandler, MidHandler, DestroyRunning, Count };
 
 } // namespace
@@ -91,7 +55,7 @@ TEST(ConsoleStress, CyclesThroughEveryEndingWithoutLeaks)
 {
     CountingAllocator allocator;
     const int savedInput = dup(0);
-    const size_t descriptors = open_descriptors();
+    const size_t descriptors = openDescriptors();
     for (int cycle = 0; cycle < kCycles; ++cycle) {
         const auto ending = static_cast<Ending>(cycle % static_cast<int>(Ending::Count));
         SCOPED_TRACE(testing::Message()
@@ -111,7 +75,7 @@ TEST(ConsoleStress, CyclesThroughEveryEndingWithoutLeaks)
         vklState_t *console = vklStateCreate(&config);
         ASSERT_NE(console, nullptr);
         ASSERT_EQ(vklAddSimpleCommand(console, "n", count_handler, 0, 0), 0);
-        ASSERT_EQ(vklAddSimpleCommand(console, "quit", quit_handler, 0, 0), 0);
+        ASSERT_EQ(vklAddSimpleCommand(console, "quit", quitHandler, 0, 0), 0);
         ASSERT_EQ(vklAddSimpleCommand(console, "slow", slow_handler, 0, 0), 0);
         ASSERT_EQ(vklStateStart(console), 0);
 
@@ -134,13 +98,11 @@ TEST(ConsoleStress, CyclesThroughEveryEndingWithoutLeaks)
         case Ending::EndOfInput:
             close(fds[1]);
             fds[1] = -1;
-            ASSERT_TRUE(
-                eventually([&] { return (flags_of(console) & VKL_FLAG_INPUT_ENDED) != 0; }));
+            ASSERT_TRUE(flagComes(console, VKL_FLAG_INPUT_ENDED));
             EXPECT_EQ(g_lines, lines);
             break;
         case Ending::FromHandler:
-            ASSERT_TRUE(
-                eventually([&] { return (flags_of(console) & VKL_FLAG_TERMINATING) != 0; }));
+            ASSERT_TRUE(flagComes(console, VKL_FLAG_TERMINATING));
             EXPECT_EQ(_vklTerminateConsoleThread(console), ZUB_EBUSY);
             break;
         case Ending::MidHandler:
@@ -158,7 +120,7 @@ TEST(ConsoleStress, CyclesThroughEveryEndingWithoutLeaks)
         }
         close(fds[1]);
         ASSERT_EQ(dup2(savedInput, 0), 0);
-        ASSERT_EQ(open_descriptors(), descriptors) << "a descriptor leaked";
+        ASSERT_EQ(openDescriptors(), descriptors) << "a descriptor leaked";
         ASSERT_EQ(allocator.liveBlocks(), 0u) << "a block leaked";
     }
     close(savedInput);
@@ -173,7 +135,7 @@ std::atomic<vklState_t *> g_console{nullptr};
 void *returns_soon(void *)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1);
-    while ((flags_of(g_console) & VKL_FLAG_TERMINATING) == 0 &&
+    while ((consoleFlags(g_console) & VKL_FLAG_TERMINATING) == 0 &&
            std::chrono::steady_clock::now() < deadline) {
         std::this_thread::yield();
     }
@@ -202,7 +164,7 @@ TEST(ConsoleStress, TwoControllersAndACommandAdderJoinAndReleaseEachStartOnce)
 {
     CountingAllocator allocator;
     const int savedInput = dup(0);
-    const size_t descriptors = open_descriptors();
+    const size_t descriptors = openDescriptors();
     constexpr int kRaceCount = sizeof kRaces / sizeof kRaces[0];
     for (int cycle = 0; cycle < kCycles; ++cycle) {
         const Race &race = kRaces[cycle % kRaceCount];
@@ -248,7 +210,8 @@ TEST(ConsoleStress, TwoControllersAndACommandAdderJoinAndReleaseEachStartOnce)
             case Op::Destroy: break;
             }
             EXPECT_TRUE(eventually([&] {
-                return added && (firstReturned || (flags_of(console) & VKL_FLAG_TERMINATING) != 0);
+                return added &&
+                       (firstReturned || (consoleFlags(console) & VKL_FLAG_TERMINATING) != 0);
             }));
             return vklStateDestroy(console);
         };
@@ -275,7 +238,7 @@ TEST(ConsoleStress, TwoControllersAndACommandAdderJoinAndReleaseEachStartOnce)
         }
         close(fds[1]);
         ASSERT_EQ(dup2(savedInput, 0), 0);
-        ASSERT_EQ(open_descriptors(), descriptors) << "a descriptor leaked";
+        ASSERT_EQ(openDescriptors(), descriptors) << "a descriptor leaked";
         ASSERT_EQ(allocator.liveBlocks(), 0u) << "a block leaked";
     }
     close(savedInput);

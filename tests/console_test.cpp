@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,25 +12,15 @@
 #include <thread>
 #include <vector>
 
+#include "console_support.h"
 #include "test_support.h"
 #include "zub/console.h"
 #include "zub_osal_test.h"
 
-using zubtest::CountingAllocator;
-using zubtest::DebugCapture;
+using namespace zubtest; // NOLINT(google-build-using-namespace)
 using Lines = std::vector<std::vector<std::string>>;
 
 namespace {
-
-size_t open_descriptors()
-{
-    size_t count = 0;
-    DIR *dir = opendir("/proc/self/fd");
-    for (; readdir(dir) != nullptr; count++) {
-    }
-    closedir(dir);
-    return count;
-}
 
 // What the handlers saw: written on the console thread under the console
 // mutex, read after the test took that mutex or joined the thread.
@@ -51,50 +41,12 @@ int record_handler(vklState_t *console, uintptr_t context, char **argv, int32_t 
     return 0;
 }
 
-int quit_handler(vklState_t *console, uintptr_t, char **, int32_t)
-{
-    console->flags |= VKL_FLAG_TERMINATING; // the mutex is held already
-    return 0;
-}
-
-std::atomic<bool> g_gateOpen{false};
-std::atomic<bool> g_gateEntered{false};
-int gate_handler(vklState_t *, uintptr_t, char **, int32_t)
-{
-    g_gateEntered = true;
-    while (!g_gateOpen) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return 0;
-}
-
-uint32_t flags_of(vklState_t *console)
-{
-    pthread_mutex_lock(&console->mutex);
-    const uint32_t flags = console->flags;
-    pthread_mutex_unlock(&console->mutex);
-    return flags;
-}
-
-template <typename Predicate> bool eventually(Predicate predicate)
-{
-    for (int i = 0; i < 20000 && !predicate(); i++) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return predicate();
-}
-
-bool flag_comes(vklState_t *console, uint32_t flag)
-{
-    return eventually([&] { return (flags_of(console) & flag) != 0; });
-}
-
 // Descriptor 0 is replaced by the read end of a pipe the test writes to.
 class Console : public testing::Test {
 protected:
     void SetUp() override
     {
-        descriptorsBefore = open_descriptors();
+        descriptorsBefore = openDescriptors();
         savedInput = dup(0);
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
@@ -102,14 +54,14 @@ protected:
         close(fds[0]);
         writer = fds[1];
         g_recorder = &recorder;
-        descriptorsRunning = open_descriptors();
+        descriptorsRunning = openDescriptors();
     }
     void TearDown() override
     {
         endInput();
         dup2(savedInput, 0);
         close(savedInput);
-        EXPECT_EQ(open_descriptors(), descriptorsBefore) << "a descriptor leaked";
+        EXPECT_EQ(openDescriptors(), descriptorsBefore) << "a descriptor leaked";
         EXPECT_EQ(allocator.liveBlocks(), 0u) << "a block leaked";
     }
     void endInput()
@@ -147,7 +99,7 @@ protected:
     void finish(vklState_t *console)
     {
         endInput();
-        ASSERT_TRUE(flag_comes(console, VKL_FLAG_INPUT_ENDED));
+        ASSERT_TRUE(flagComes(console, VKL_FLAG_INPUT_ENDED));
         EXPECT_EQ(_vklTerminateConsoleThread(console), 0);
         EXPECT_EQ(console->buffer, nullptr);
         EXPECT_EQ(vklStateDestroy(console), 0);
@@ -189,7 +141,7 @@ TEST_F(Console, LifeCycleDefaultsAndResultCodes)
     EXPECT_EQ(vklStateStart(console), ZUB_EBUSY);
     EXPECT_EQ(allocator.allocations(), 2u);
     EXPECT_EQ(_vklTerminateConsoleThread(console), 0); // stopped while it waits in poll
-    EXPECT_EQ(flags_of(console), VKL_FLAG_STARTED | VKL_FLAG_TERMINATING);
+    EXPECT_EQ(consoleFlags(console), VKL_FLAG_STARTED | VKL_FLAG_TERMINATING);
     EXPECT_EQ(_vklTerminateConsoleThread(console), ZUB_EBUSY);
     EXPECT_EQ(vklStateStart(console), ZUB_EBUSY);
     EXPECT_EQ(vklStateTerminate(console), ZUB_EINVAL); // no terminate function
@@ -211,8 +163,16 @@ TEST_F(Console, FailedStartsLeaveNothingBehind)
     EXPECT_EQ(vklStateStart(console), ZUB_ENOMEM);
     EXPECT_EQ(console->buffer, nullptr);
     EXPECT_EQ(allocator.liveBlocks(), 1u);
-    EXPECT_EQ(open_descriptors(), descriptorsRunning);
-    EXPECT_EQ(flags_of(console), 0u);
+    EXPECT_EQ(openDescriptors(), descriptorsRunning);
+    EXPECT_EQ(consoleFlags(console), 0u);
+    // No descriptor left for the stop pipe: the input block goes back.
+    rlimit saved, none = {0, 0};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    none.rlim_max = saved.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &none);
+    EXPECT_EQ(vklStateStart(console), ZUB_EFAULT);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(allocator.liveBlocks(), 1u);
     // A block size beyond 32 bits is never requested as its wrapped remainder.
     console->inputSize = console->lineSize = INT32_MAX;
     allocator.failAbove = 0x7FFFFFFF;
@@ -259,7 +219,7 @@ TEST_F(Console, MessagesHandlerArgumentsAndTheEarliestRegistration)
     EXPECT_EQ(vklAddSimpleCommand(console, nullptr, record_handler, 0, 0), ZUB_EINVAL);
     EXPECT_EQ(vklAddSimpleCommand(console, "x", nullptr, 0, 0), ZUB_EINVAL);
     EXPECT_EQ(vklAddSimpleCommand(nullptr, "x", record_handler, 0, 0), ZUB_EINVAL);
-    EXPECT_EQ(vklAddSimpleCommand(console, "rec", quit_handler, 7, 0),
+    EXPECT_EQ(vklAddSimpleCommand(console, "rec", quitHandler, 7, 0),
               0); // found second: never called
     ASSERT_EQ(vklStateStart(console), 0);
     feed("rec one 'two words'\n");
@@ -290,48 +250,6 @@ TEST_F(Console, MessagesHandlerArgumentsAndTheEarliestRegistration)
     EXPECT_EQ(capture.site(8), (std::vector<uint32_t>{0x00010001u, 0, 0}));
 }
 
-TEST_F(Console, StopAndDestroyReachEveryKindOfThread)
-{
-    // Dispatching a handler: the stop waits for the handler to give up the mutex.
-    vklState_t *console = create();
-    vklAddSimpleCommand(console, "gate", gate_handler, 0, 0);
-    ASSERT_EQ(vklStateStart(console), 0);
-    g_gateOpen = false;
-    g_gateEntered = false;
-    feed("gate\n");
-    ASSERT_TRUE(eventually([] { return g_gateEntered.load(); }));
-    std::atomic<int32_t> result{1};
-    std::thread stopper([&] { result = _vklTerminateConsoleThread(console); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(result.load(), 1);
-    g_gateOpen = true;
-    stopper.join();
-    EXPECT_EQ(result.load(), 0);
-    vklStateDestroy(console);
-
-    // Running, without a terminate function: destroy stops it itself.
-    console = create();
-    ASSERT_EQ(vklStateStart(console), 0);
-    EXPECT_EQ(vklStateDestroy(console), 0);
-
-    // Ended from a handler: the stop sees the terminating bit, destroy joins.
-    console = create();
-    vklAddSimpleCommand(console, "quit", quit_handler, 0, 0);
-    ASSERT_EQ(vklStateStart(console), 0);
-    feed("quit\nrec never\n");
-    ASSERT_TRUE(flag_comes(console, VKL_FLAG_TERMINATING));
-    EXPECT_EQ(_vklTerminateConsoleThread(console), ZUB_EBUSY);
-    EXPECT_EQ(vklStateDestroy(console), 0);
-
-    // Ended at end of input, destroyed without a stop.
-    console = create();
-    ASSERT_EQ(vklStateStart(console), 0);
-    endInput();
-    ASSERT_TRUE(flag_comes(console, VKL_FLAG_INPUT_ENDED));
-    EXPECT_EQ(vklStateDestroy(console), 0);
-    EXPECT_TRUE(recorder.lines.empty());
-}
-
 TEST_F(Console, PipeBytesAndBrokenInputNeitherSpinNorStopWrongly)
 {
     vklState_t *console = create();
@@ -343,13 +261,13 @@ TEST_F(Console, PipeBytesAndBrokenInputNeitherSpinNorStopWrongly)
     EXPECT_EQ(recorder.lines, (Lines{{"rec", "still"}}));
     close(0); // invalid at the next poll
     ASSERT_EQ(write(console->pipeFds[1], &other, 1), 1);
-    ASSERT_TRUE(flag_comes(console, VKL_FLAG_INPUT_ENDED));
+    ASSERT_TRUE(flagComes(console, VKL_FLAG_INPUT_ENDED));
     vklStateDestroy(console);
 
     ASSERT_EQ(open("/", O_RDONLY | O_DIRECTORY), 0); // reads fail with EISDIR
     console = create();
     ASSERT_EQ(vklStateStart(console), 0);
-    ASSERT_TRUE(flag_comes(console, VKL_FLAG_INPUT_ENDED));
+    ASSERT_TRUE(flagComes(console, VKL_FLAG_INPUT_ENDED));
     EXPECT_EQ(console->inputCount, 0);
     vklStateDestroy(console);
 }
@@ -383,10 +301,10 @@ TEST_F(Console, AConfiguredThreadFunctionThatReturnsCanBeStartedAgain)
     vklState_t *console = vklStateCreate(&config);
     ASSERT_EQ(vklStateStart(console), 0);
     EXPECT_EQ(allocator.liveBlocks(), 1u); // no input block and no pipe
-    EXPECT_EQ(open_descriptors(), descriptorsRunning);
+    EXPECT_EQ(openDescriptors(), descriptorsRunning);
     EXPECT_EQ(vklStateStart(console), ZUB_EBUSY);
     EXPECT_EQ(vklStateTerminate(console), 0);
-    ASSERT_TRUE(eventually([&] { return flags_of(console) == 0; }));
+    ASSERT_TRUE(eventually([&] { return consoleFlags(console) == 0; }));
     g_release = false;
     ASSERT_EQ(vklStateStart(console), 0);
     ASSERT_TRUE(eventually([] { return g_runs == 2; }));

@@ -64,48 +64,20 @@ struct Walk {
     }
 };
 
-// Plain malloc blocks (the release frees them), each noted with its size.
-struct TrackingAllocator {
-    zubAllocator_t record{this, &alloc, &release};
-    std::vector<std::pair<void *, size_t>> blocks;
-    uint8_t fill = 0;
-
-    static void *alloc(void *context, size_t size, uintptr_t)
-    {
-        auto *self = static_cast<TrackingAllocator *>(context);
-        void *block = std::malloc(size ? size : 1);
-        std::memset(block, self->fill, size);
-        self->blocks.emplace_back(block, size);
-        return block;
-    }
-    static void release(void *, void *block) { std::free(block); }
-    int indexOf(const void *block) const
-    {
-        for (size_t i = 0; i < blocks.size(); ++i) {
-            if (blocks[i].first == block)
-                return static_cast<int>(i);
-        }
-        return -1;
-    }
-};
-
-inline std::string hexOf(const uint8_t *p, size_t n)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < n; ++i) {
-        out += digits[p[i] >> 4];
-        out += digits[p[i] & 15];
-    }
-    return out;
-}
+// Blocks handed out during a walk, in order, with their sizes.
+using Blocks = std::vector<std::pair<void *, size_t>>;
 
 // The structure's bytes with each data pointer that holds a noted block
 // replaced by its number, then each such block's contents (element by
 // element for arrays of structures); nested structures dumped on their own.
-inline std::string dump(const zubEndianTable_t *table, const uint8_t *base,
-                        const TrackingAllocator &blocks)
+inline std::string dump(const zubEndianTable_t *table, const uint8_t *base, const Blocks &blocks)
 {
+    auto hexOf = [](const uint8_t *p, size_t n) { // digits only: the fuzz target has no zubtest
+        std::string out;
+        for (size_t i = 0; i < n; ++i)
+            out += "0123456789abcdef"[p[i] >> 4], out += "0123456789abcdef"[p[i] & 15];
+        return out;
+    };
     std::vector<uint8_t> raw(base, base + table->size);
     std::string nested;
     for (const zubEndianInfoEntry_t *e = table->entries; !ZUB_ENDIAN_IS_END(e); ++e) {
@@ -125,13 +97,15 @@ inline std::string dump(const zubEndianTable_t *table, const uint8_t *base,
             e->memberOffset + static_cast<ptrdiff_t>(ZUB_ENDIAN_POINTER_OFFSET(e)) - 1024;
         void *pointer;
         std::memcpy(&pointer, base + at, sizeof pointer);
-        const int n = blocks.indexOf(pointer);
-        if (n < 0)
+        const auto found = std::find_if(blocks.begin(), blocks.end(),
+                                        [pointer](const auto &b) { return b.first == pointer; });
+        if (found == blocks.end())
             continue;
+        const auto n = found - blocks.begin();
         std::memset(raw.data() + at, 0, sizeof pointer);
         raw[static_cast<size_t>(at)] = static_cast<uint8_t>(n);
         const auto *block = static_cast<const uint8_t *>(pointer);
-        const size_t size = blocks.blocks[static_cast<size_t>(n)].second;
+        const size_t size = found->second;
         nested.append(" #").append(std::to_string(n)).append("[");
         const zubEndianTable_t *element =
             ZUB_ENDIAN_ARGUMENT_IS_TABLE(e) ? e->argument.table : nullptr;
@@ -146,8 +120,7 @@ inline std::string dump(const zubEndianTable_t *table, const uint8_t *base,
 // A pointer as region:offset: region 0 is the top-level structure, n the
 // block n - 1; one below a region's start (the cursor below an integer's
 // first byte) is offset -1.
-inline std::string where(const void *pointer, const void *top, size_t topSize,
-                         const TrackingAllocator &blocks)
+inline std::string where(const void *pointer, const void *top, size_t topSize, const Blocks &blocks)
 {
     const auto p = reinterpret_cast<uintptr_t>(pointer);
     auto in = [p](const void *start, size_t size, size_t region) {
@@ -157,15 +130,15 @@ inline std::string where(const void *pointer, const void *top, size_t topSize,
                    : "";
     };
     std::string found = pointer == nullptr ? "null" : in(top, topSize, 0);
-    for (size_t i = 0; found.empty() && i < blocks.blocks.size(); ++i) {
-        found = in(blocks.blocks[i].first, blocks.blocks[i].second, i + 1);
+    for (size_t i = 0; found.empty() && i < blocks.size(); ++i) {
+        found = in(blocks[i].first, blocks[i].second, i + 1);
     }
     return found.empty() ? "?" : found;
 }
 
 // Every field of the record but the chunk, and the stack records in use.
 inline std::string recordText(const zubDeserState_t &s, const void *top, size_t topSize,
-                              const TrackingAllocator &blocks)
+                              const Blocks &blocks)
 {
     auto level = [&](const zubDeserTableState_t &t) {
         return std::string(" [") + std::to_string(reinterpret_cast<uintptr_t>(t.table)) + " " +

@@ -309,26 +309,6 @@ TEST(Serializer, OddMembersKeepTheStreamLength)
     }
 }
 
-TEST(Serializer, NineteenNestedLevelsFitTheDefaultStackAndTwentyDoNot)
-{
-    // Level i holds a u8 and the level below; the last holds a u8 only.
-    std::vector<zubEndianTable_t> tables(21);
-    std::vector<std::vector<zubEndianInfoEntry_t>> entries(21);
-    for (int i = 20; i >= 0; --i) {
-        entries[i].push_back(ZUB_ENTRY_RAW(0, 1, 0));
-        if (i < 20)
-            entries[i].push_back({1, ZUB_DESER_TYPE_TABLE, {.table = &tables[i + 1]}});
-        entries[i].push_back(ZUB_ENTRY_END);
-        tables[i] = {static_cast<uint32_t>(21 - i), entries[i].data()};
-    }
-    uint8_t data[21], out[32];
-    for (int i = 0; i < 21; ++i)
-        data[i] = static_cast<uint8_t>(i);
-    EXPECT_EQ(zubSimpleSerializeInto(out, sizeof out, &tables[1], data), 20); // 19 levels below
-    EXPECT_EQ(out[19], 19);
-    EXPECT_EQ(zubSimpleSerializeInto(out, sizeof out, &tables[0], data), -1000); // 20 levels below
-}
-
 TEST(Serializer, RandomStructuresGiveTheirStreamThroughEveryBufferSize)
 {
     // The random type generator's stream is built from the structure alone;

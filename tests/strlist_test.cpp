@@ -54,6 +54,7 @@ TEST(StrList, HashAndSortedInsertionInFrontOfEqualStrings)
     EXPECT_EQ(strnode_Insert(&list, &bare), -1); // no string
     EXPECT_EQ(strnode_Create(&list, ""), nullptr);
     EXPECT_EQ(strnode_Create(nullptr, "x"), nullptr);
+    EXPECT_EQ(strnode_Create(&list, nullptr), nullptr);
     EXPECT_EQ(strnode_Find(&list, nullptr), nullptr);
     EXPECT_EQ(strnode_Remove(nullptr), -1);
     EXPECT_EQ(strnode_Delete(nullptr), -1);
