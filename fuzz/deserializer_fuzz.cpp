@@ -26,45 +26,8 @@
 
 namespace {
 
-struct Elem {
-    uint32_t v;
-    uint16_t fixed[3];
-    uint16_t len;
-    char *text;
-};
-struct Pair {
-    uint8_t b;
-    uint64_t q;
-};
-struct Msg {
-    uint16_t id;
-    Pair pair;
-    uint8_t n64;
-    uint64_t *q64;
-    uint16_t n32;
-    uint32_t *w32;
-    uint32_t nElem;
-    Elem *elems;
-    uint16_t nText;
-    char *text;
-    uint32_t tail;
-};
-const zubEndianInfoEntry_t elemEntries[] = {ZUB_ENTRY_U32(Elem, v), ZUB_ENTRY_FIXED_ARRAY(Elem, fixed),
-                                            ZUB_ENTRY_STRING(Elem, len, text), ZUB_ENTRY_END};
-const zubEndianTable_t elemTable = ZUB_ENDIAN_TABLE(Elem, elemEntries);
-const zubEndianInfoEntry_t pairEntries[] = {ZUB_ENTRY_U8(Pair, b), ZUB_ENTRY_U64(Pair, q), ZUB_ENTRY_END};
-const zubEndianTable_t pairTable = ZUB_ENDIAN_TABLE(Pair, pairEntries);
-const zubEndianInfoEntry_t msgEntries[] = {
-    ZUB_ENTRY_U16(Msg, id),
-    ZUB_ENTRY_TABLE(Msg, pair, pairTable),
-    ZUB_ENTRY_VAR8(Msg, n64, q64, 8),
-    ZUB_ENTRY_VAR16(Msg, n32, w32, 4),
-    ZUB_ENTRY_MULTIPLICITY(5),
-    ZUB_ENTRY_VAR32_TABLE(Msg, nElem, elems, elemTable),
-    ZUB_ENTRY_STRING(Msg, nText, text),
-    ZUB_ENTRY_U32(Msg, tail),
-    ZUB_ENTRY_END};
-const zubEndianTable_t msgTable = ZUB_ENDIAN_TABLE(Msg, msgEntries);
+using deser::Msg;
+using deser::msgTable;
 
 // A tree of itself: deep enough streams fill any stack.
 struct Tree {
@@ -77,8 +40,11 @@ struct Tree {
 };
 extern const zubEndianTable_t treeTable;
 const zubEndianInfoEntry_t treeEntries[] = {
-    ZUB_ENTRY_U8(Tree, tag), ZUB_ENTRY_MULTIPLICITY(4), ZUB_ENTRY_VAR8_TABLE(Tree, n, kids, treeTable),
-    ZUB_ENTRY_STRING(Tree, len, name), ZUB_ENTRY_TABLE(Tree, names, __zub_EndianTable_zubDeserBlobString_t),
+    ZUB_ENTRY_U8(Tree, tag),
+    ZUB_ENTRY_MULTIPLICITY(4),
+    ZUB_ENTRY_VAR8_TABLE(Tree, n, kids, treeTable),
+    ZUB_ENTRY_STRING(Tree, len, name),
+    ZUB_ENTRY_TABLE(Tree, names, __zub_EndianTable_zubDeserBlobString_t),
     ZUB_ENTRY_END};
 const zubEndianTable_t treeTable = ZUB_ENDIAN_TABLE(Tree, treeEntries);
 
@@ -91,10 +57,12 @@ struct Odd {
     uint8_t *e;
 };
 const zubEndianInfoEntry_t oddEntries[] = {
-    ZUB_ENTRY_RAW(offsetof(Odd, n), ZUB_ENDIAN_PACK(6, 1024 + offsetof(Odd, d) - offsetof(Odd, n)), 3),
+    ZUB_ENTRY_RAW(offsetof(Odd, n), ZUB_ENDIAN_PACK(6, 1024 + offsetof(Odd, d) - offsetof(Odd, n)),
+                  3),
     ZUB_ENTRY_RAW(offsetof(Odd, fixed), ZUB_ENDIAN_PACK(11, 2), 3),
     ZUB_ENTRY_RAW(offsetof(Odd, fixed), ZUB_ENDIAN_PACK(11, 0), 8),
-    ZUB_ENTRY_RAW(offsetof(Odd, m), ZUB_ENDIAN_PACK(7, 1024 + offsetof(Odd, e) - offsetof(Odd, m)), 0),
+    ZUB_ENTRY_RAW(offsetof(Odd, m), ZUB_ENDIAN_PACK(7, 1024 + offsetof(Odd, e) - offsetof(Odd, m)),
+                  0),
     ZUB_ENTRY_RAW(0, 13, 0),
     ZUB_ENTRY_END};
 const zubEndianTable_t oddTable = ZUB_ENDIAN_TABLE(Odd, oddEntries);
@@ -111,17 +79,25 @@ const zubEndianInfoEntry_t coveredEntries[] = {
     ZUB_ENTRY_VAR32_TABLE(Covered, nList, list, __zub_EndianTable_zubDeserString_t), ZUB_ENTRY_END};
 const zubEndianTable_t coveredTable = ZUB_ENDIAN_TABLE(Covered, coveredEntries);
 
-const zubEndianTable_t *const tables[] = {
-    &__zub_EndianTable_zubDeserBlobInt8_t,   &__zub_EndianTable_zubDeserBlobInt16_t,
-    &__zub_EndianTable_zubDeserBlobInt32_t,  &__zub_EndianTable_zubDeserBlobInt64_t,
-    &__zub_EndianTable_zubDeserBlobUint8_t,  &__zub_EndianTable_zubDeserBlobUint16_t,
-    &__zub_EndianTable_zubDeserBlobUint32_t, &__zub_EndianTable_zubDeserBlobUint64_t,
-    &__zub_EndianTable_zubDeserVectorU8_t,   &__zub_EndianTable_zubDeserVectorU16_t,
-    &__zub_EndianTable_zubDeserVectorU32_t,  &__zub_EndianTable_zubDeserString_t,
-    &__zub_EndianTable_zubDeserBlobString_t, &__zub_EndianTable_zubDeserStringArray_t,
-    &__zub_EndianTable_zubOsalTime_t,        &msgTable,
-    &treeTable,                              &oddTable,
-    &coveredTable};
+const zubEndianTable_t *const tables[] = {&__zub_EndianTable_zubDeserBlobInt8_t,
+                                          &__zub_EndianTable_zubDeserBlobInt16_t,
+                                          &__zub_EndianTable_zubDeserBlobInt32_t,
+                                          &__zub_EndianTable_zubDeserBlobInt64_t,
+                                          &__zub_EndianTable_zubDeserBlobUint8_t,
+                                          &__zub_EndianTable_zubDeserBlobUint16_t,
+                                          &__zub_EndianTable_zubDeserBlobUint32_t,
+                                          &__zub_EndianTable_zubDeserBlobUint64_t,
+                                          &__zub_EndianTable_zubDeserVectorU8_t,
+                                          &__zub_EndianTable_zubDeserVectorU16_t,
+                                          &__zub_EndianTable_zubDeserVectorU32_t,
+                                          &__zub_EndianTable_zubDeserString_t,
+                                          &__zub_EndianTable_zubDeserBlobString_t,
+                                          &__zub_EndianTable_zubDeserStringArray_t,
+                                          &__zub_EndianTable_zubOsalTime_t,
+                                          &msgTable,
+                                          &treeTable,
+                                          &oddTable,
+                                          &coveredTable};
 constexpr size_t kTables = sizeof tables / sizeof tables[0];
 constexpr uint16_t kStack = 12;
 constexpr size_t kBudget = 1u << 16;
@@ -172,8 +148,9 @@ struct Reading {
             zubfuzz::Recording recording(log);
             result = _zubDeserializeTableFrom(&s);
         }
-        if (result > 0 || s.bufferPosition > s.bufferLength || (result < 0 && result != s.errorCode) ||
-            (result == 0 && s.errorCode < 0) || log.foreign() != 0) {
+        if (result > 0 || s.bufferPosition > s.bufferLength ||
+            (result < 0 && result != s.errorCode) || (result == 0 && s.errorCode < 0) ||
+            log.foreign() != 0) {
             __builtin_trap();
         }
         free(chunk);
@@ -209,8 +186,8 @@ struct Reading {
             zubfuzz::Recording recording(log);
             released = _zubDeserMemoryDealloc(table, host, kStack);
         }
-        if (log.foreign() != 0 ||
-            (s.state == ZUB_DIS_DONE && (released != 0 || (log.live() != 0 && !log.overflowed())))) {
+        if (log.foreign() != 0 || (s.state == ZUB_DIS_DONE &&
+                                   (released != 0 || (log.live() != 0 && !log.overflowed())))) {
             __builtin_trap();
         }
         log.freeLeftovers();

@@ -15,6 +15,51 @@
 
 namespace deser {
 
+// The message of the deserializer's tests and fuzz target: every kind of
+// member once, a nested structure, counted arrays of each count width, an
+// array of structures with strings and a multiplicity limit.
+struct Elem {
+    uint32_t v;
+    uint16_t fixed[3];
+    uint16_t len;
+    char *text;
+};
+struct Pair {
+    uint8_t b;
+    uint64_t q;
+};
+struct Msg {
+    uint16_t id;
+    Pair pair;
+    uint8_t n64;
+    uint64_t *q64;
+    uint16_t n32;
+    uint32_t *w32;
+    uint32_t nElem;
+    Elem *elems;
+    uint16_t nText;
+    char *text;
+    uint32_t tail;
+};
+inline const zubEndianInfoEntry_t elemEntries[] = {
+    ZUB_ENTRY_U32(Elem, v), ZUB_ENTRY_FIXED_ARRAY(Elem, fixed), ZUB_ENTRY_STRING(Elem, len, text),
+    ZUB_ENTRY_END};
+inline const zubEndianTable_t elemTable = ZUB_ENDIAN_TABLE(Elem, elemEntries);
+inline const zubEndianInfoEntry_t pairEntries[] = {ZUB_ENTRY_U8(Pair, b), ZUB_ENTRY_U64(Pair, q),
+                                                   ZUB_ENTRY_END};
+inline const zubEndianTable_t pairTable = ZUB_ENDIAN_TABLE(Pair, pairEntries);
+inline const zubEndianInfoEntry_t msgEntries[] = {
+    ZUB_ENTRY_U16(Msg, id),
+    ZUB_ENTRY_TABLE(Msg, pair, pairTable),
+    ZUB_ENTRY_VAR8(Msg, n64, q64, 8),
+    ZUB_ENTRY_VAR16(Msg, n32, w32, 4),
+    ZUB_ENTRY_MULTIPLICITY(5),
+    ZUB_ENTRY_VAR32_TABLE(Msg, nElem, elems, elemTable),
+    ZUB_ENTRY_STRING(Msg, nText, text),
+    ZUB_ENTRY_U32(Msg, tail),
+    ZUB_ENTRY_END};
+inline const zubEndianTable_t msgTable = ZUB_ENDIAN_TABLE(Msg, msgEntries);
+
 struct Stream {
     std::vector<uint8_t> bytes;
     Stream &be(uint64_t value, int width)
