@@ -129,7 +129,11 @@ int32_t release(Levels<ReleaseLevel> w)
         }
         const zubEndianInfoEntry_t *e = w.cur.entry;
         if (entry_is_end(e)) {
-            const TableEnd end = end_of_table(w, free_array);
+            // A lambda, not a reference to the function: on ARM in Thumb
+            // state a function's address is odd, and binding a reference to
+            // it reads as misaligned to the undefined-behaviour checks.
+            const TableEnd end =
+                end_of_table(w, [](const ReleaseLevel &parent) { free_array(parent); });
             if (end == TableEnd::Walk) {
                 return 0;
             }
