@@ -266,13 +266,45 @@ def run_family(name, count, log):
     return tally, survivors
 
 
+def compare(before, after):
+    """The mutants one log has killed and the other has not (matched by
+    their description, as often as each stands); true when the later log
+    kills every mutant the earlier one killed."""
+    def outcomes(path):
+        seen = {}
+        for line in Path(path).read_text().splitlines():
+            fields = line.split("\t")
+            if len(fields) >= 3:
+                seen.setdefault(fields[2], []).append(fields[1])
+        return seen
+    old, new = outcomes(before), outcomes(after)
+    lost, gained = [], []
+    for what in sorted(set(old) | set(new)):
+        a, b = old.get(what, []), new.get(what, [])
+        killed_before, killed_after = a.count("killed"), b.count("killed")
+        if len(a) != len(b):
+            print(f"not in both logs: {what}")
+        lost += [what] * max(0, killed_before - killed_after)
+        gained += [what] * max(0, killed_after - killed_before)
+    for what in lost:
+        print(f"killed before only: {what}")
+    for what in gained:
+        print(f"killed after only: {what}")
+    print(f"{len(lost)} lost, {len(gained)} gained")
+    return not lost
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("family", nargs="?", help="family name, comma-separated names, or 'all'")
     parser.add_argument("count", nargs="?", type=int, default=20, help="mutants per source (default 20)")
     parser.add_argument("--list", action="store_true", help="print the sampled mutants, run nothing")
     parser.add_argument("--restore", action="store_true", help="write back sources a killed run left mutated")
+    parser.add_argument("--compare", nargs=2, metavar=("BEFORE", "AFTER"),
+                        help="two mutants.log files: list the mutants killed in only one of them")
     args = parser.parse_args()
+    if args.compare:
+        sys.exit(0 if compare(*args.compare) else 1)
     if args.restore:
         restore_all()
         return
