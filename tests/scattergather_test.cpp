@@ -75,7 +75,9 @@ TEST(ScatterGatherCopy, WorkedExamples)
         EXPECT_TRUE(count == 0 && state == (State{0, 0, 0, 0, 0}));
     }
     EXPECT_EQ(zubCopyScatterGather(nullptr, nullptr, nullptr, 1, 0, nullptr), 0u);
+    count = 2; // a null destination list is empty whatever its count says
     EXPECT_EQ(zubCopyScatterGather(nullptr, &count, source, 1, 0, nullptr), 0u);
+    EXPECT_EQ(count, 0);
     EXPECT_EQ(zubReadScatterGatherPart(two, 1, source, 3, 50), 10u);
     EXPECT_EQ(two[0].lengthAndKind, 10u);
 }

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <random>
 #include <vector>
@@ -80,9 +80,11 @@ TEST(SortedIdList, PutTakesASlotAndGrowsLinearlyToMaxEntries)
     EXPECT_EQ(f.value(99), 1000u);
 
     zubSortedIdList_t list;
+    std::memset(&list, 0xEE, sizeof list);
     zubSortedIdListParams_t params{nullptr, nullptr, 0, 10, 3};
+    EXPECT_EQ(zubSortedIdListInitialize(&list, nullptr), ZUB_EINVAL);
     EXPECT_EQ(zubSortedIdListInitialize(&list, &params), ZUB_EINVAL);
-    EXPECT_EQ(list.growStep, 3); // set all the same
+    EXPECT_TRUE(list.growStep == 3 && list.modCount == 0); // set all the same
     params = {nullptr, nullptr, 4, 0, 3};
     EXPECT_EQ(zubSortedIdListInitialize(&list, &params), ZUB_EINVAL);
     EXPECT_EQ(zubSortedIdListPutUnique(nullptr, &slot, 5), ZUB_EINVAL);
@@ -141,13 +143,18 @@ TEST(SortedIdList, RemovalAndReleaseFillValues)
     EXPECT_EQ(zubSortedIdListRemove(&f.list, 10), 0);
     EXPECT_EQ((std::vector<uint32_t>{f.value(0), f.value(1), f.value(2)}),
               (std::vector<uint32_t>{2000, 3000, 3000})); // the slot that fell out keeps its bytes
-    uint16_t k16 = 0;
-    void *value = nullptr;
-    EXPECT_EQ(zubSortedIdListGetLastEntry(&f.list, &k16, &value), 0);
-    EXPECT_TRUE(k16 == 30 && value == static_cast<uint8_t *>(f.list.values) + 4);
-    EXPECT_EQ(zubSortedIdListGetFirstKey(&f.list, &k16), 0);
-    EXPECT_EQ(k16, 20);
-    EXPECT_EQ(zubSortedIdListGetFirstKey(&f.list, nullptr), ZUB_EINVAL);
+    // The end getters on what is left, {20, 30}.
+    uint16_t ends[4] = {};
+    void *value = nullptr, *first = nullptr;
+    EXPECT_EQ((std::vector<int32_t>{zubSortedIdListGetFirstKey(&f.list, &ends[0]),
+                                    zubSortedIdListGetLastKey(&f.list, &ends[1]),
+                                    zubSortedIdListGetFirstEntry(&f.list, &ends[2], &first),
+                                    zubSortedIdListGetLastEntry(&f.list, &ends[3], &value),
+                                    zubSortedIdListGetFirstKey(&f.list, nullptr),
+                                    zubSortedIdListGetLastKey(&f.list, nullptr)}),
+              (std::vector<int32_t>{0, 0, 0, 0, ZUB_EINVAL, ZUB_EINVAL}));
+    EXPECT_EQ((std::vector<uint16_t>(ends, ends + 4)), (std::vector<uint16_t>{20, 30, 20, 30}));
+    EXPECT_TRUE(first == f.list.values && value == static_cast<uint8_t *>(f.list.values) + 4);
     uint32_t k32 = 0;
     EXPECT_EQ(zubSortedIdListGetKey(&f.list, nullptr, &k32), ZUB_EINVAL);
 
