@@ -79,7 +79,7 @@ std::vector<uint8_t> contents(const List &list)
     return out;
 }
 
-using zubtest::flatten;
+using zubfuzz::flatten;
 
 // The destination after a copy of `total` bytes from `offset` on.
 std::vector<uint8_t> expected_after_copy(const List &source, const List &destination, uint32_t offset,

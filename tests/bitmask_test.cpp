@@ -29,12 +29,6 @@ struct Mask {
         EXPECT_EQ(zubBitmaskInitialize(&bm, n, memory()), 0);
     }
     uint32_t *memory() { return bytes != 0 ? mem.data() + 1 : nullptr; }
-    uint32_t *level(uint32_t k) const
-    {
-        void *p;
-        std::memcpy(&p, reinterpret_cast<const char *>(bm.levelTables) + k * sizeof p, sizeof p);
-        return static_cast<uint32_t *>(p);
-    }
     uint32_t bytes;
     std::vector<uint32_t> mem;
     zubBitmask_t bm{};
@@ -147,19 +141,14 @@ TEST(Bitmask, CountAboveTheLimitIsRefusedWithItsMessageAndNoWrites)
     EXPECT_TRUE(quiet.messages().empty());
 }
 
-TEST(Bitmask, SingleBitResultsAreMasksAndRefusalsChangeNothing)
+// Results of single-bit operations are checked by the model test; here the
+// refusals, which must change nothing.
+TEST(Bitmask, OutOfRangeAndNullRefusalsChangeNothing)
 {
     Mask m(100);
-    EXPECT_EQ((std::vector<int32_t>{zubBitmaskSetBit(&m.bm, 40), zubBitmaskSetBit(&m.bm, 40),
-                                    zubBitmaskGetBit(&m.bm, 40), zubBitmaskSetBit(&m.bm, 95),
-                                    zubBitmaskGetBit(&m.bm, 95), zubBitmaskResetBit(&m.bm, 40)}),
-              (std::vector<int32_t>{0, 256, 256, 0, static_cast<int32_t>(0x80000000u), 256}));
-    EXPECT_TRUE(m.level(0)[1] == 0 && m.bm.topBits == 1u << 2);
-
+    zubBitmaskSetBit(&m.bm, 40);
     const std::vector<uint32_t> before = m.mem;
     const uint32_t top = m.bm.topBits;
-    EXPECT_EQ(zubBitmaskResetBit(&m.bm, 40), 0);
-    EXPECT_EQ(zubBitmaskResetBit(&m.bm, 94), 0);
     EXPECT_EQ(
         (std::vector<int32_t>{zubBitmaskSetBit(&m.bm, 100), zubBitmaskResetBit(&m.bm, 100),
                               zubBitmaskGetBit(&m.bm, 100), zubBitmaskSetBit(nullptr, 0),
@@ -172,19 +161,8 @@ TEST(Bitmask, SingleBitResultsAreMasksAndRefusalsChangeNothing)
     EXPECT_EQ(m.bm.topBits, top);
 }
 
-TEST(Bitmask, SearchesFindNeighboursAcrossLevelsAndInsideOneWord)
+TEST(Bitmask, SearchesCrossEveryLevelAndStopAtTheLastWord)
 {
-    Mask big(2000);
-    zubBitmaskSetBit(&big.bm, 5);
-    zubBitmaskSetBit(&big.bm, 1500);
-    EXPECT_EQ((std::vector<int32_t>{
-                  zubBitmaskFindFirstOne(&big.bm), zubBitmaskFindNextOne(&big.bm, 6),
-                  zubBitmaskFindPrevOne(&big.bm, 1499), zubBitmaskFindPrevOne(&big.bm, 4),
-                  zubBitmaskFindNextOne(&big.bm, 1501)}),
-              (std::vector<int32_t>{5, 1500, 5, -1, -1}));
-    zubBitmaskResetBit(&big.bm, 5);
-    EXPECT_EQ(zubBitmaskFindFirstOne(&big.bm), 1500);
-
     // Five levels: gaps spanning every level are crossed both ways.
     Mask huge(40000000);
     for (uint32_t i : {7u, 33554432u, 39999999u}) {
@@ -201,16 +179,6 @@ TEST(Bitmask, SearchesFindNeighboursAcrossLevelsAndInsideOneWord)
     Mask full(1u << 20);
     zubBitmaskSetBit(&full.bm, 0);
     EXPECT_EQ(zubBitmaskFindNextOne(&full.bm, (1u << 20) - 1000), -1);
-
-    Mask word(32);
-    zubBitmaskSetBit(&word.bm, 31);
-    EXPECT_EQ((std::vector<int32_t>{zubBitmaskFindNextOne(&word.bm, 0),
-                                    zubBitmaskFindPrevOne(&word.bm, 31),
-                                    zubBitmaskFindPrevOne(&word.bm, 30)}),
-              (std::vector<int32_t>{31, 31, -1}));
-    zubBitmaskResetBit(&word.bm, 31);
-    zubBitmaskSetBit(&word.bm, 3);
-    EXPECT_EQ(zubBitmaskFindPrevOne(&word.bm, 20), 3);
 }
 
 TEST(Bitmask, MatchesPlainModelUnderRandomOperations)

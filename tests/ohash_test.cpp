@@ -192,7 +192,6 @@ TEST(OHash, TextLookupMatchesOnlyTheWholeKey)
     Fixture f;
     void *abc = f.add("abc");
     void *ab = f.add("ab");
-    void *high = f.add("\xe4\xf6");
     const char *text = "abcd";
     // With equal hashes forced only the comparison tells keys apart; a key
     // shorter than the interval must not be read past its NUL (ASan).
@@ -207,15 +206,13 @@ TEST(OHash, TextLookupMatchesOnlyTheWholeKey)
         nullptr);
     const char *end = text + 2;
     EXPECT_EQ(ohash_find(&f.table, ohash_qlookupi(&f.table, text, &end)), ab);
-    EXPECT_EQ(f.find("\xe4\xf6"), high);
-    EXPECT_EQ(f.find("\xe4"), nullptr);
 
     // Entries carry their key at the offset, NUL-terminated.
     EXPECT_EQ(f.entries.sizes()[0], kKeyOffset + 4u);
     EXPECT_EQ(std::memcmp(static_cast<char *>(abc) + kKeyOffset, "abc", 4), 0);
     f.setup.keyOffset = -1;
     EXPECT_EQ(ohash_create_entry(&f.setup, "x", nullptr), nullptr);
-    EXPECT_EQ(f.entries.sizes().size(), 3u);
+    EXPECT_EQ(f.entries.sizes().size(), 2u);
 }
 
 // "k" followed by the number. Built by appending: GCC 12 at -O3 takes

