@@ -1,11 +1,9 @@
-// Helpers of the deserializer tests and fuzz target: the message schema, a
-// prepared walk and a big-endian stream builder.
+// Helpers of the serialization tests and the deserializer fuzz target: the
+// message schema and a prepared walk.
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "zub/serialization.h"
@@ -56,21 +54,6 @@ inline const zubEndianInfoEntry_t msgEntries[] = {
     ZUB_ENTRY_U32(Msg, tail),
     ZUB_ENTRY_END};
 inline const zubEndianTable_t msgTable = ZUB_ENDIAN_TABLE(Msg, msgEntries);
-
-struct Stream {
-    std::vector<uint8_t> bytes;
-    Stream &be(uint64_t value, int width)
-    {
-        for (int i = width - 1; i >= 0; --i)
-            bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
-        return *this;
-    }
-    Stream &text(const std::string &t)
-    {
-        bytes.insert(bytes.end(), t.begin(), t.end());
-        return *this;
-    }
-};
 
 // A traversal record prepared for one walk, with its own stack: fed chunk
 // by chunk to the deserializer, or serialized from a structure that the
