@@ -74,6 +74,8 @@ TEST(Deserializer, ArraysReadSoFarHoldTheFreshFillAndTheRestArrives)
     EXPECT_EQ(std::memcmp(m.elems[0].text, "hi", 2), 0);
     EXPECT_EQ(m.elems[1].text, nullptr); // a count of 0: no block
     EXPECT_EQ(m.tail, 0x99887766u);
+    // Done: srcval one below the last integer, where the byte steps leave it.
+    EXPECT_EQ(w.s.srcval, reinterpret_cast<uint8_t *>(&m.tail) - 1);
     // The structure serializes back to the same stream.
     std::vector<uint8_t> again(stream.size());
     EXPECT_EQ(
