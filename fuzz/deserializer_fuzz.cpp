@@ -21,6 +21,7 @@
 
 #include "../tests/deser_test_util.h"
 #include "block_tracker.h"
+#include "walk_text.h"
 #include "zub/bounded_allocator.h"
 #include "zub/serialization.h"
 
@@ -162,7 +163,7 @@ struct Reading {
     // the order the walk allocated them.
     std::string text() const
     {
-        deser::Blocks seen;
+        zubfuzz::Blocks seen;
         size_t bytes = 0;
         for (size_t i = 0; i < log.count(); ++i) {
             if (log.block(i).live) {
@@ -170,8 +171,8 @@ struct Reading {
                 bytes += log.block(i).size;
             }
         }
-        const std::string record = deser::recordText(s, host, hostSize, seen);
-        return bytes > kBudget ? record : record + deser::dump(table, host, seen);
+        const std::string record = zubfuzz::recordText(s, host, hostSize, seen);
+        return bytes > kBudget ? record : record + zubfuzz::dump(table, host, seen);
     }
 
     // A walk whose push failed may have left an array one level deeper

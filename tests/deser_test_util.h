@@ -1,14 +1,9 @@
-// Helpers of the deserializer tests and fuzz target: a prepared walk, a
-// big-endian stream builder, and a text form of a walk's record and
-// structure in which block addresses are replaced by their allocation
-// order, so that two walks can be compared byte for byte.
+// Helpers of the serialization tests and the deserializer fuzz target: the
+// message schema and a prepared walk.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "zub/serialization.h"
@@ -60,27 +55,14 @@ inline const zubEndianInfoEntry_t msgEntries[] = {
     ZUB_ENTRY_END};
 inline const zubEndianTable_t msgTable = ZUB_ENDIAN_TABLE(Msg, msgEntries);
 
-struct Stream {
-    std::vector<uint8_t> bytes;
-    Stream &be(uint64_t value, int width)
-    {
-        for (int i = width - 1; i >= 0; --i)
-            bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
-        return *this;
-    }
-    Stream &text(const std::string &t)
-    {
-        bytes.insert(bytes.end(), t.begin(), t.end());
-        return *this;
-    }
-};
-
-// A traversal record prepared for one walk, with its own stack.
+// A traversal record prepared for one walk, with its own stack: fed chunk
+// by chunk to the deserializer, or serialized from a structure that the
+// serializer only reads.
 struct Walk {
     zubDeserState_t s;
     std::vector<zubDeserTableState_t> stack;
 
-    Walk(const zubEndianTable_t *table, void *base, const zubAllocator_t *allocator = nullptr,
+    Walk(const zubEndianTable_t *table, const void *base, const zubAllocator_t *allocator = nullptr,
          uint16_t capacity = ZUB_DESER_DEFAULT_STACK)
         : stack(capacity)
     {
@@ -89,7 +71,7 @@ struct Walk {
         s.stackCapacity = capacity;
         s.allocator = allocator;
         s.current.table = table;
-        s.current.base = base;
+        s.current.base = const_cast<void *>(base);
         _zubDeserStatePushTable(&s);
     }
     int32_t feed(const uint8_t *data, size_t length)
@@ -100,105 +82,14 @@ struct Walk {
         return _zubDeserializeTableFrom(&s);
     }
     int32_t feed(const std::vector<uint8_t> &data) { return feed(data.data(), data.size()); }
-    // Feeds [from, to) in chunks of `chunk` bytes until the walk is over.
-    void feedChunks(const std::vector<uint8_t> &data, size_t from, size_t to, size_t chunk)
+    // The next part of the stream, into buffer[0, length).
+    int32_t put(uint8_t *buffer, uint32_t length)
     {
-        for (size_t at = from; at < to && s.state < ZUB_DIS_DONE; at += chunk) {
-            feed(data.data() + at, std::min(chunk, to - at));
-        }
+        s.buffer = buffer;
+        s.bufferLength = length;
+        s.bufferPosition = 0;
+        return _zubSerializeTableInto(&s);
     }
 };
-
-// Blocks handed out during a walk, in order, with their sizes.
-using Blocks = std::vector<std::pair<void *, size_t>>;
-
-// The structure's bytes with each data pointer that holds a noted block
-// replaced by its number, then each such block's contents (element by
-// element for arrays of structures); nested structures dumped on their own.
-inline std::string dump(const zubEndianTable_t *table, const uint8_t *base, const Blocks &blocks)
-{
-    auto hexOf = [](const uint8_t *p, size_t n) { // digits only: the fuzz target has no zubtest
-        std::string out;
-        for (size_t i = 0; i < n; ++i)
-            out += "0123456789abcdef"[p[i] >> 4], out += "0123456789abcdef"[p[i] & 15];
-        return out;
-    };
-    std::vector<uint8_t> raw(base, base + table->size);
-    std::string nested;
-    for (const zubEndianInfoEntry_t *e = table->entries; !ZUB_ENDIAN_IS_END(e); ++e) {
-        const unsigned kind = ZUB_ENDIAN_KIND(e);
-        if (kind == ZUB_DESER_TYPE_TABLE) {
-            nested.append("{")
-                .append(dump(e->argument.table, base + e->memberOffset, blocks))
-                .append("}");
-            const size_t from = std::min<size_t>(raw.size(), e->memberOffset);
-            std::fill(raw.begin() + from,
-                      raw.begin() + std::min(raw.size(), from + e->argument.table->size), 0);
-            continue;
-        }
-        if (kind != 6 && kind != 7 && kind != 9 && kind != 10)
-            continue;
-        const ptrdiff_t at =
-            e->memberOffset + static_cast<ptrdiff_t>(ZUB_ENDIAN_POINTER_OFFSET(e)) - 1024;
-        void *pointer;
-        std::memcpy(&pointer, base + at, sizeof pointer);
-        const auto found = std::find_if(blocks.begin(), blocks.end(),
-                                        [pointer](const auto &b) { return b.first == pointer; });
-        if (found == blocks.end())
-            continue;
-        const auto n = found - blocks.begin();
-        std::memset(raw.data() + at, 0, sizeof pointer);
-        raw[static_cast<size_t>(at)] = static_cast<uint8_t>(n);
-        const auto *block = static_cast<const uint8_t *>(pointer);
-        const size_t size = found->second;
-        nested.append(" #").append(std::to_string(n)).append("[");
-        const zubEndianTable_t *element =
-            ZUB_ENDIAN_ARGUMENT_IS_TABLE(e) ? e->argument.table : nullptr;
-        for (size_t i = 0; element && element->size && i < size / element->size; ++i) {
-            nested.append("(").append(dump(element, block + i * element->size, blocks)).append(")");
-        }
-        nested += element ? "]" : hexOf(block, size) + "]";
-    }
-    return hexOf(raw.data(), raw.size()) + nested;
-}
-
-// A pointer as region:offset: region 0 is the top-level structure, n the
-// block n - 1; one below a region's start (the cursor below an integer's
-// first byte) is offset -1.
-inline std::string where(const void *pointer, const void *top, size_t topSize, const Blocks &blocks)
-{
-    const auto p = reinterpret_cast<uintptr_t>(pointer);
-    auto in = [p](const void *start, size_t size, size_t region) {
-        const auto s = reinterpret_cast<uintptr_t>(start);
-        return p + 1 >= s && p <= s + size
-                   ? std::to_string(region) + ":" + std::to_string(long(p - s))
-                   : "";
-    };
-    std::string found = pointer == nullptr ? "null" : in(top, topSize, 0);
-    for (size_t i = 0; found.empty() && i < blocks.size(); ++i) {
-        found = in(blocks[i].first, blocks[i].second, i + 1);
-    }
-    return found.empty() ? "?" : found;
-}
-
-// Every field of the record but the chunk, and the stack records in use.
-inline std::string recordText(const zubDeserState_t &s, const void *top, size_t topSize,
-                              const Blocks &blocks)
-{
-    auto level = [&](const zubDeserTableState_t &t) {
-        return std::string(" [") + std::to_string(reinterpret_cast<uintptr_t>(t.table)) + " " +
-               std::to_string(reinterpret_cast<uintptr_t>(t.entry)) + " " +
-               std::to_string(t.count) + " " + std::to_string(t.index) + " " +
-               std::to_string(t.multiplicity) + " " + where(t.base, top, topSize, blocks) + "]";
-    };
-    std::string out = std::to_string(s.state) + " " + std::to_string(s.nextState) + " " +
-                      std::to_string(s.bytesOfMemberDone) + "/" +
-                      std::to_string(s.totalBytesOfMember) + " " + std::to_string(s.stackDepth) +
-                      " " + std::to_string(s.errorCode) + " " + std::to_string(s.totalBytes) + " " +
-                      where(s.srcval, top, topSize, blocks) + level(s.current);
-    for (uint16_t i = 0; i < s.stackDepth; ++i)
-        out += level(s.stack[i]);
-    return out;
-}
 
 } // namespace deser
