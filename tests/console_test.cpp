@@ -272,32 +272,23 @@ TEST_F(Console, PipeBytesAndBrokenInputNeitherSpinNorStopWrongly)
     vklStateDestroy(console);
 }
 
-namespace {
-std::atomic<int> g_runs{0};
-std::atomic<bool> g_release{false};
-void *configured_thread(void *)
-{
-    g_runs++;
-    while (!g_release) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return nullptr;
-}
-int configured_stop(void *)
-{
-    g_release = true;
-    return 0;
-}
-} // namespace
-
 TEST_F(Console, AConfiguredThreadFunctionThatReturnsCanBeStartedAgain)
 {
-    g_runs = 0;
-    g_release = false;
+    static std::atomic<int> runs{0};
+    static std::atomic<bool> release{false};
     vklStateConfig_t config = {};
     config.allocator = allocator.record();
-    config.threadFunction = configured_thread;
-    config.terminateFunction = configured_stop;
+    config.threadFunction = [](void *) -> void * {
+        runs++;
+        while (!release) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return nullptr;
+    };
+    config.terminateFunction = [](void *) {
+        release = true;
+        return 0;
+    };
     vklState_t *console = vklStateCreate(&config);
     ASSERT_EQ(vklStateStart(console), 0);
     EXPECT_EQ(allocator.liveBlocks(), 1u); // no input block and no pipe
@@ -305,26 +296,11 @@ TEST_F(Console, AConfiguredThreadFunctionThatReturnsCanBeStartedAgain)
     EXPECT_EQ(vklStateStart(console), ZUB_EBUSY);
     EXPECT_EQ(vklStateTerminate(console), 0);
     ASSERT_TRUE(eventually([&] { return consoleFlags(console) == 0; }));
-    g_release = false;
+    release = false;
     ASSERT_EQ(vklStateStart(console), 0);
-    ASSERT_TRUE(eventually([] { return g_runs == 2; }));
+    ASSERT_TRUE(eventually([] { return runs == 2; }));
     EXPECT_EQ(vklStateDestroy(console), 0); // terminates and joins it
 }
-
-namespace {
-bool g_destroyedFilled = false;
-void *plain_alloc(void *, size_t bytes, uintptr_t)
-{
-    return std::malloc(bytes);
-}
-void checking_release(void *, void *block)
-{
-    const auto *bytes = static_cast<const unsigned char *>(block);
-    g_destroyedFilled =
-        std::all_of(bytes, bytes + sizeof(vklState_t), [](unsigned char b) { return b == 0xFF; });
-    std::free(block);
-}
-} // namespace
 
 TEST_F(Console, ReleaseFillsWith55AndDestroyWithFF)
 {
@@ -336,8 +312,16 @@ TEST_F(Console, ReleaseFillsWith55AndDestroyWithFF)
     const auto *bytes = reinterpret_cast<const unsigned char *>(&own);
     EXPECT_TRUE(std::all_of(bytes, bytes + sizeof own, [](unsigned char b) { return b == 0x55; }));
 
-    zubAllocator_t checking = {nullptr, plain_alloc, checking_release};
+    static bool destroyedFilled = false;
+    zubAllocator_t checking = {
+        nullptr, [](void *, size_t size, uintptr_t) { return std::malloc(size); },
+        [](void *, void *block) {
+            const auto *bytes = static_cast<const unsigned char *>(block);
+            destroyedFilled = std::all_of(bytes, bytes + sizeof(vklState_t),
+                                          [](unsigned char b) { return b == 0xFF; });
+            std::free(block);
+        }};
     config.allocator = &checking;
     EXPECT_EQ(vklStateDestroy(vklStateCreate(&config)), 0);
-    EXPECT_TRUE(g_destroyedFilled);
+    EXPECT_TRUE(destroyedFilled);
 }

@@ -50,7 +50,9 @@ TEST(StrList, HashAndSortedInsertionInFrontOfEqualStrings)
     EXPECT_EQ(b2->node.next, &b1->node);
 
     strnode_t bare;
+    std::memset(&bare, 0xA5, sizeof bare); // a used node: Init clears every field
     strnode_Init(&bare);
+    EXPECT_EQ(bare.length, 0);
     EXPECT_EQ(strnode_Insert(&list, &bare), -1); // no string
     EXPECT_EQ(strnode_Create(&list, ""), nullptr);
     EXPECT_EQ(strnode_Create(nullptr, "x"), nullptr);
@@ -62,7 +64,8 @@ TEST(StrList, HashAndSortedInsertionInFrontOfEqualStrings)
     EXPECT_EQ(list.list.count, 5u);
     strnode_DeleteAll(&list);
 
-    EXPECT_EQ(strnode_InitString(&bare, "hello"), 0); // a copy with its length
+    std::memset(&bare, 0xA5, sizeof bare);
+    EXPECT_EQ(strnode_InitString(&bare, "hello"), 0); // a copy with its length, fields cleared
     EXPECT_TRUE(std::string(bare.string) == "hello" && bare.length == 5 &&
                 bare.node.list == nullptr);
     std::free(bare.string);
@@ -146,12 +149,7 @@ TEST(StrList, RandomOperationsMatchTheModelInBothKindsOfList)
             std::mt19937 random(seed);
             strlist_t list;
             strlist_InitHash(&list, buckets);
-            struct Entry {
-                std::string text;
-                int serial;
-                strnode_t *node;
-            };
-            std::vector<Entry> model;
+            std::vector<std::pair<std::string, strnode_t *>> model; // in list order
             auto randomText = [&random] {
                 std::string text(random() % 7, 'a');
                 for (char &c : text) {
@@ -160,36 +158,34 @@ TEST(StrList, RandomOperationsMatchTheModelInBothKindsOfList)
                 return text;
             };
             for (int step = 0; step < 250; step++) {
+                SCOPED_TRACE(testing::Message() << "seed " << seed << " step " << step);
                 const std::string text = randomText();
                 if (random() % 3 != 0 || model.empty()) {
                     strnode_t *node = strnode_New(&list);
                     node->string = strdup(text.c_str());
                     ASSERT_EQ(strnode_Insert(&list, node), 0);
                     auto at = std::find_if(model.begin(), model.end(),
-                                           [&](const Entry &e) { return e.text >= text; });
-                    model.insert(at, Entry{text, step, node});
+                                           [&](const auto &e) { return e.first >= text; });
+                    model.emplace(at, text, node);
                 } else {
                     const size_t victim = random() % model.size();
-                    strnode_Delete(model[victim].node);
+                    strnode_Delete(model[victim].second);
                     model.erase(model.begin() + static_cast<long>(victim));
                 }
                 std::vector<std::string> expected;
                 strnode_t *want = nullptr;
-                int wantSerial = 0;
                 const std::string wanted = randomText();
-                // Hashed and backward lookups find the earliest inserted, the forward walk the newest.
+                // Hashed and backward lookups find the earliest inserted (the last of its
+                // equals), the forward walk the newest (the first).
                 const bool newest = buckets == 0 && wanted.size() < 4;
-                for (auto &e : model) {
-                    expected.push_back(e.text);
-                    if (e.text == wanted && (want == nullptr || (newest ? e.serial > wantSerial
-                                                                        : e.serial < wantSerial))) {
-                        want = e.node;
-                        wantSerial = e.serial;
+                for (const auto &[entry, node] : model) {
+                    expected.push_back(entry);
+                    if (entry == wanted && (want == nullptr || !newest)) {
+                        want = node;
                     }
                 }
-                ASSERT_EQ(in_order(&list), expected) << "seed " << seed << " step " << step;
-                ASSERT_EQ(strnode_Find(&list, wanted.c_str()), want)
-                    << "seed " << seed << " step " << step;
+                ASSERT_EQ(in_order(&list), expected);
+                ASSERT_EQ(strnode_Find(&list, wanted.c_str()), want);
             }
             strnode_DeleteAll(&list);
             strlist_DestroyData(&list);

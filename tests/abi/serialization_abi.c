@@ -3,52 +3,45 @@
 
 #include "zub/serialization.h"
 
-_Static_assert(sizeof(zubEndianInfoEntry_t) == ZUB_ABI_EXPECT(8, 16), "zubEndianInfoEntry_t size");
-_Static_assert(offsetof(zubEndianInfoEntry_t, memberOffset) == 0, "entry.memberOffset");
-_Static_assert(offsetof(zubEndianInfoEntry_t, packed) == 2, "entry packed unit");
-_Static_assert(offsetof(zubEndianInfoEntry_t, argument) == ZUB_ABI_EXPECT(4, 8), "entry.argument");
+ZUB_ABI_SIZE(zubEndianInfoEntry_t, 8, 16);
+ZUB_ABI_OFFSET(zubEndianInfoEntry_t, memberOffset, 0, 0);
+ZUB_ABI_OFFSET(zubEndianInfoEntry_t, packed, 2, 2);
+ZUB_ABI_OFFSET(zubEndianInfoEntry_t, argument, 4, 8);
 _Static_assert(sizeof(zubEndianArgument_t) == sizeof(uintptr_t), "argument word");
 
-_Static_assert(sizeof(zubEndianTable_t) == ZUB_ABI_EXPECT(8, 16), "zubEndianTable_t size");
-_Static_assert(offsetof(zubEndianTable_t, entries) == ZUB_ABI_EXPECT(4, 8), "table.entries");
+ZUB_ABI_SIZE(zubEndianTable_t, 8, 16);
+ZUB_ABI_OFFSET(zubEndianTable_t, entries, 4, 8);
 
-_Static_assert(sizeof(zubDeserTableState_t) == ZUB_ABI_EXPECT(24, 40), "zubDeserTableState_t size");
-_Static_assert(offsetof(zubDeserTableState_t, entry) == ZUB_ABI_EXPECT(4, 8), "tableState.entry");
-_Static_assert(offsetof(zubDeserTableState_t, count) == ZUB_ABI_EXPECT(8, 16), "tableState.count");
-_Static_assert(offsetof(zubDeserTableState_t, index) == ZUB_ABI_EXPECT(12, 20), "tableState.index");
-_Static_assert(offsetof(zubDeserTableState_t, multiplicity) == ZUB_ABI_EXPECT(16, 24),
-               "tableState.multiplicity");
-_Static_assert(offsetof(zubDeserTableState_t, base) == ZUB_ABI_EXPECT(20, 32), "tableState.base");
+ZUB_ABI_SIZE(zubDeserTableState_t, 24, 40);
+ZUB_ABI_OFFSET(zubDeserTableState_t, entry, 4, 8);
+ZUB_ABI_OFFSET(zubDeserTableState_t, count, 8, 16);
+ZUB_ABI_OFFSET(zubDeserTableState_t, index, 12, 20);
+ZUB_ABI_OFFSET(zubDeserTableState_t, multiplicity, 16, 24);
+ZUB_ABI_OFFSET(zubDeserTableState_t, base, 20, 32);
 
-_Static_assert(sizeof(zubDeserState_t) == ZUB_ABI_EXPECT(76, 120), "zubDeserState_t size");
-_Static_assert(offsetof(zubDeserState_t, bufferLength) == ZUB_ABI_EXPECT(4, 8),
-               "state.bufferLength");
-_Static_assert(offsetof(zubDeserState_t, bufferPosition) == ZUB_ABI_EXPECT(8, 12),
-               "state.bufferPosition");
-_Static_assert(offsetof(zubDeserState_t, stack) == ZUB_ABI_EXPECT(12, 16), "state.stack");
-_Static_assert(offsetof(zubDeserState_t, stackCapacity) == ZUB_ABI_EXPECT(16, 24),
-               "state.stackCapacity");
-_Static_assert(offsetof(zubDeserState_t, allocator) == ZUB_ABI_EXPECT(20, 32), "state.allocator");
-_Static_assert(offsetof(zubDeserState_t, totalBytes) == ZUB_ABI_EXPECT(24, 40), "state.totalBytes");
-_Static_assert(offsetof(zubDeserState_t, current) == ZUB_ABI_EXPECT(28, 48), "state.current");
-_Static_assert(offsetof(zubDeserState_t, state) == ZUB_ABI_EXPECT(52, 88), "state.state");
-_Static_assert(offsetof(zubDeserState_t, nextState) == ZUB_ABI_EXPECT(56, 92), "state.nextState");
-_Static_assert(offsetof(zubDeserState_t, bytesOfMemberDone) == ZUB_ABI_EXPECT(60, 96),
-               "state.bytesOfMemberDone");
-_Static_assert(offsetof(zubDeserState_t, totalBytesOfMember) == ZUB_ABI_EXPECT(64, 100),
-               "state.totalBytesOfMember");
-_Static_assert(offsetof(zubDeserState_t, stackDepth) == ZUB_ABI_EXPECT(68, 104),
-               "state.stackDepth");
-_Static_assert(offsetof(zubDeserState_t, errorCode) == ZUB_ABI_EXPECT(70, 106), "state.errorCode");
-_Static_assert(offsetof(zubDeserState_t, srcval) == ZUB_ABI_EXPECT(72, 112), "state.srcval");
+ZUB_ABI_SIZE(zubDeserState_t, 76, 120);
+ZUB_ABI_OFFSET(zubDeserState_t, bufferLength, 4, 8);
+ZUB_ABI_OFFSET(zubDeserState_t, bufferPosition, 8, 12);
+ZUB_ABI_OFFSET(zubDeserState_t, stack, 12, 16);
+ZUB_ABI_OFFSET(zubDeserState_t, stackCapacity, 16, 24);
+ZUB_ABI_OFFSET(zubDeserState_t, allocator, 20, 32);
+ZUB_ABI_OFFSET(zubDeserState_t, totalBytes, 24, 40);
+ZUB_ABI_OFFSET(zubDeserState_t, current, 28, 48);
+ZUB_ABI_OFFSET(zubDeserState_t, state, 52, 88);
+ZUB_ABI_OFFSET(zubDeserState_t, nextState, 56, 92);
+ZUB_ABI_OFFSET(zubDeserState_t, bytesOfMemberDone, 60, 96);
+ZUB_ABI_OFFSET(zubDeserState_t, totalBytesOfMember, 64, 100);
+ZUB_ABI_OFFSET(zubDeserState_t, stackDepth, 68, 104);
+ZUB_ABI_OFFSET(zubDeserState_t, errorCode, 70, 106);
+ZUB_ABI_OFFSET(zubDeserState_t, srcval, 72, 112);
 
 /* Predefined host types: count, then the pointer right after it. */
-_Static_assert(sizeof(zubDeserBlobUint16_t) == ZUB_ABI_EXPECT(8, 16), "blob size");
-_Static_assert(offsetof(zubDeserBlobUint16_t, data) == ZUB_ABI_EXPECT(4, 8), "blob.data");
-_Static_assert(sizeof(zubDeserString_t) == ZUB_ABI_EXPECT(8, 16), "string size");
-_Static_assert(offsetof(zubDeserStringArray_t, data) == ZUB_ABI_EXPECT(4, 8), "string array.data");
-_Static_assert(sizeof(zubOsalTime_t) == 16, "zubOsalTime_t size");
-_Static_assert(offsetof(zubOsalTime_t, nanoseconds) == 8, "zubOsalTime_t second member");
+ZUB_ABI_SIZE(zubDeserBlobUint16_t, 8, 16);
+ZUB_ABI_OFFSET(zubDeserBlobUint16_t, data, 4, 8);
+ZUB_ABI_SIZE(zubDeserString_t, 8, 16);
+ZUB_ABI_OFFSET(zubDeserStringArray_t, data, 4, 8);
+ZUB_ABI_SIZE(zubOsalTime_t, 16, 16);
+ZUB_ABI_OFFSET(zubOsalTime_t, nanoseconds, 8, 8);
 
 /* The worked example's packed unit: VAR8 whose data pointer lies 2 bytes
  * after the count. */

@@ -3,37 +3,22 @@
 
 #include "zub/sortedidlist.h"
 
-_Static_assert(sizeof(zubSortedIdListParams_t) == ZUB_ABI_EXPECT(16, 24),
-               "zubSortedIdListParams_t size");
-_Static_assert(offsetof(zubSortedIdListParams_t, keyAllocator) == ZUB_ABI_EXPECT(4, 8),
-               "zubSortedIdListParams_t.keyAllocator");
-_Static_assert(offsetof(zubSortedIdListParams_t, valueSize) == ZUB_ABI_EXPECT(8, 16),
-               "zubSortedIdListParams_t.valueSize");
-_Static_assert(offsetof(zubSortedIdListParams_t, maxEntries) == ZUB_ABI_EXPECT(12, 20),
-               "zubSortedIdListParams_t.maxEntries");
-_Static_assert(offsetof(zubSortedIdListParams_t, growStep) == ZUB_ABI_EXPECT(14, 22),
-               "zubSortedIdListParams_t.growStep");
+ZUB_ABI_SIZE(zubSortedIdListParams_t, 16, 24);
+ZUB_ABI_OFFSET(zubSortedIdListParams_t, keyAllocator, 4, 8);
+ZUB_ABI_OFFSET(zubSortedIdListParams_t, valueSize, 8, 16);
+ZUB_ABI_OFFSET(zubSortedIdListParams_t, maxEntries, 12, 20);
+ZUB_ABI_OFFSET(zubSortedIdListParams_t, growStep, 14, 22);
 
-_Static_assert(sizeof(zubSortedIdList_t) == ZUB_ABI_EXPECT(32, 48), "zubSortedIdList_t size");
-_Static_assert(offsetof(zubSortedIdList_t, keyAllocator) == ZUB_ABI_EXPECT(4, 8),
-               "zubSortedIdList_t.keyAllocator");
-_Static_assert(offsetof(zubSortedIdList_t, valueSize) == ZUB_ABI_EXPECT(8, 16),
-               "zubSortedIdList_t.valueSize");
-_Static_assert(offsetof(zubSortedIdList_t, maxEntries) == ZUB_ABI_EXPECT(12, 20),
-               "zubSortedIdList_t.maxEntries");
-_Static_assert(offsetof(zubSortedIdList_t, growStep) == ZUB_ABI_EXPECT(14, 22),
-               "zubSortedIdList_t.growStep");
-_Static_assert(offsetof(zubSortedIdList_t, keys) == ZUB_ABI_EXPECT(16, 24),
-               "zubSortedIdList_t.keys");
-_Static_assert(offsetof(zubSortedIdList_t, values) == ZUB_ABI_EXPECT(20, 32),
-               "zubSortedIdList_t.values");
-_Static_assert(offsetof(zubSortedIdList_t, alloced) == ZUB_ABI_EXPECT(24, 40),
-               "zubSortedIdList_t.alloced");
-_Static_assert(offsetof(zubSortedIdList_t, count) == ZUB_ABI_EXPECT(26, 42),
-               "zubSortedIdList_t.count");
-_Static_assert(offsetof(zubSortedIdList_t, modCount) == ZUB_ABI_EXPECT(28, 44),
-               "zubSortedIdList_t.modCount");
+ZUB_ABI_SIZE(zubSortedIdList_t, 32, 48);
+ZUB_ABI_OFFSET(zubSortedIdList_t, keyAllocator, 4, 8);
+ZUB_ABI_OFFSET(zubSortedIdList_t, valueSize, 8, 16);
+ZUB_ABI_OFFSET(zubSortedIdList_t, maxEntries, 12, 20);
+ZUB_ABI_OFFSET(zubSortedIdList_t, growStep, 14, 22);
+ZUB_ABI_OFFSET(zubSortedIdList_t, keys, 16, 24);
+ZUB_ABI_OFFSET(zubSortedIdList_t, values, 20, 32);
+ZUB_ABI_OFFSET(zubSortedIdList_t, alloced, 24, 40);
+ZUB_ABI_OFFSET(zubSortedIdList_t, count, 26, 42);
+ZUB_ABI_OFFSET(zubSortedIdList_t, modCount, 28, 44);
 
-_Static_assert(sizeof(zubSortedIdListIterator_t) == 8, "zubSortedIdListIterator_t size");
-_Static_assert(offsetof(zubSortedIdListIterator_t, modCount) == 4,
-               "zubSortedIdListIterator_t.modCount");
+ZUB_ABI_SIZE(zubSortedIdListIterator_t, 8, 8);
+ZUB_ABI_OFFSET(zubSortedIdListIterator_t, modCount, 4, 4);

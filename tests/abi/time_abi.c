@@ -5,12 +5,12 @@
 #include "zub/zubtime.h"
 
 _Static_assert(sizeof(((struct tm *)0)->tm_sec) == 4, "struct tm fields are 32-bit");
-_Static_assert(offsetof(struct tm, tm_sec) == 0, "struct tm.tm_sec");
-_Static_assert(offsetof(struct tm, tm_min) == 4, "struct tm.tm_min");
-_Static_assert(offsetof(struct tm, tm_hour) == 8, "struct tm.tm_hour");
-_Static_assert(offsetof(struct tm, tm_mday) == 12, "struct tm.tm_mday");
-_Static_assert(offsetof(struct tm, tm_mon) == 16, "struct tm.tm_mon");
-_Static_assert(offsetof(struct tm, tm_year) == 20, "struct tm.tm_year");
-_Static_assert(offsetof(struct tm, tm_wday) == 24, "struct tm.tm_wday");
-_Static_assert(offsetof(struct tm, tm_yday) == 28, "struct tm.tm_yday");
-_Static_assert(offsetof(struct tm, tm_isdst) == 32, "struct tm.tm_isdst");
+ZUB_ABI_OFFSET(struct tm, tm_sec, 0, 0);
+ZUB_ABI_OFFSET(struct tm, tm_min, 4, 4);
+ZUB_ABI_OFFSET(struct tm, tm_hour, 8, 8);
+ZUB_ABI_OFFSET(struct tm, tm_mday, 12, 12);
+ZUB_ABI_OFFSET(struct tm, tm_mon, 16, 16);
+ZUB_ABI_OFFSET(struct tm, tm_year, 20, 20);
+ZUB_ABI_OFFSET(struct tm, tm_wday, 24, 24);
+ZUB_ABI_OFFSET(struct tm, tm_yday, 28, 28);
+ZUB_ABI_OFFSET(struct tm, tm_isdst, 32, 32);

@@ -3,20 +3,16 @@
 
 #include "zub/vector.h"
 
-_Static_assert(sizeof(zubVectorParams_t) == ZUB_ABI_EXPECT(16, 32), "zubVectorParams_t size");
-_Static_assert(offsetof(zubVectorParams_t, elementSize) == ZUB_ABI_EXPECT(4, 8),
-               "zubVectorParams_t.elementSize");
-_Static_assert(offsetof(zubVectorParams_t, extra0) == ZUB_ABI_EXPECT(8, 16),
-               "zubVectorParams_t.extra0");
-_Static_assert(offsetof(zubVectorParams_t, extra1) == ZUB_ABI_EXPECT(12, 24),
-               "zubVectorParams_t.extra1");
+ZUB_ABI_SIZE(zubVectorParams_t, 16, 32);
+ZUB_ABI_OFFSET(zubVectorParams_t, elementSize, 4, 8);
+ZUB_ABI_OFFSET(zubVectorParams_t, extra0, 8, 16);
+ZUB_ABI_OFFSET(zubVectorParams_t, extra1, 12, 24);
 
-_Static_assert(sizeof(zubVector_t) == ZUB_ABI_EXPECT(32, 56), "zubVector_t size");
-_Static_assert(offsetof(zubVector_t, elementSize) == ZUB_ABI_EXPECT(4, 8),
-               "zubVector_t.elementSize");
-_Static_assert(offsetof(zubVector_t, extra0) == ZUB_ABI_EXPECT(8, 16), "zubVector_t.extra0");
-_Static_assert(offsetof(zubVector_t, extra1) == ZUB_ABI_EXPECT(12, 24), "zubVector_t.extra1");
-_Static_assert(offsetof(zubVector_t, data) == ZUB_ABI_EXPECT(16, 32), "zubVector_t.data");
-_Static_assert(offsetof(zubVector_t, alloced) == ZUB_ABI_EXPECT(20, 40), "zubVector_t.alloced");
-_Static_assert(offsetof(zubVector_t, head) == ZUB_ABI_EXPECT(24, 44), "zubVector_t.head");
-_Static_assert(offsetof(zubVector_t, count) == ZUB_ABI_EXPECT(28, 48), "zubVector_t.count");
+ZUB_ABI_SIZE(zubVector_t, 32, 56);
+ZUB_ABI_OFFSET(zubVector_t, elementSize, 4, 8);
+ZUB_ABI_OFFSET(zubVector_t, extra0, 8, 16);
+ZUB_ABI_OFFSET(zubVector_t, extra1, 12, 24);
+ZUB_ABI_OFFSET(zubVector_t, data, 16, 32);
+ZUB_ABI_OFFSET(zubVector_t, alloced, 20, 40);
+ZUB_ABI_OFFSET(zubVector_t, head, 24, 44);
+ZUB_ABI_OFFSET(zubVector_t, count, 28, 48);

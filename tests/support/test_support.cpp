@@ -28,7 +28,6 @@ void *CountingAllocator::allocThunk(void *context, size_t size, uintptr_t zero)
     }
     self->lastSize_ = size;
     self->sizes_.push_back(size);
-    self->handedOut_.push_back(nullptr);
     if (self->failAfter == 0 || size > self->failAbove) {
         return nullptr;
     }
@@ -39,7 +38,6 @@ void *CountingAllocator::allocThunk(void *context, size_t size, uintptr_t zero)
     if (block == nullptr) {
         return nullptr;
     }
-    self->handedOut_.back() = block;
     std::memset(block, self->fill, size);
     self->live_[block] = size;
     self->allocations_++;
@@ -73,17 +71,6 @@ size_t CountingAllocator::blockSize(const void *block) const
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = live_.find(block);
     return it == live_.end() ? 0 : it->second;
-}
-
-int CountingAllocator::indexOf(const void *block) const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (size_t i = handedOut_.size(); i-- > 0;) {
-        if (handedOut_[i] == block) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
 }
 
 DebugCapture::DebugCapture(bool enableAll)

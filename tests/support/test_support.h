@@ -33,8 +33,6 @@ public:
     std::vector<size_t> sizes() const { return sizes_; }
     // Size of a live block, 0 when unknown.
     size_t blockSize(const void *block) const;
-    // Index in sizes() of the request that handed out `block` last, -1 when none did.
-    int indexOf(const void *block) const;
 
     long failAfter = -1;
     size_t failAbove = SIZE_MAX;
@@ -50,7 +48,6 @@ private:
     size_t allocations_ = 0;
     size_t lastSize_ = 0;
     std::vector<size_t> sizes_;
-    std::vector<const void *> handedOut_; // beside sizes_, null for refused requests
 };
 
 // Captures the diagnostics stand-in's messages for the life of the object,
