@@ -1,18 +1,13 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian machine lacks for building and testing:
-# compilers, CMake, Ninja, GoogleTest and Benchmark, the armhf cross
-# compiler and qemu-user. Run as root (it uses apt-get); otherwise it prints
-# what to install.
+# Installs what a fresh Debian machine lacks for building and testing: the
+# packages listed in scripts/deps.txt. Run as root (it uses apt-get);
+# otherwise it prints what to install.
 set -euo pipefail
 
-packages=(build-essential cmake ninja-build pkg-config googletest libgtest-dev
-          libbenchmark-dev crossbuild-essential-armhf qemu-user binutils-arm-linux-gnueabihf)
-for list in "$(dirname "$0")"/deps.d/*.txt; do
-  [ -f "$list" ] || continue
-  while read -r package; do
-    [ -n "$package" ] && [ "${package:0:1}" != "#" ] && packages+=("$package")
-  done < "$list"
-done
+packages=()
+while read -r package; do
+  [ -n "$package" ] && [ "${package:0:1}" != "#" ] && packages+=("$package")
+done <"$(dirname "$0")/deps.txt"
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
