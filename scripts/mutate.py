@@ -1,15 +1,25 @@
 #!/usr/bin/env python3
-"""Mutation score of a family's tests (run through scripts/mutate.sh).
+"""Mutation score of the families' tests.
+
+    scripts/mutate.py FAMILY[,FAMILY...]|all [COUNT]   run COUNT mutants per
+                                                      source (default 20)
+    scripts/mutate.py --list FAMILY [COUNT]            show them, run nothing
+    scripts/mutate.py --compare BEFORE AFTER           two mutants.log files
 
 Each mutant is one small edit of one source of the family: a relational,
 arithmetic, bitwise or logical operator swapped, an integer constant moved
-by one, a condition negated or an expression statement dropped. The script
-writes the mutant, rebuilds incrementally in build/mutate, runs the
-family's host test programs with a timeout and writes the original back.
-A mutant is killed when a test program fails or times out, survives when
-all pass, and does not compile when the build fails. build/mutate/mutants.log
-keeps every mutant with the cases that failed on it, which shows the cases
-that kill what no other case kills.
+by one, a condition negated or an expression statement dropped. The mutants
+are written into a copy of this checkout, never into the checkout itself:
+build/mutate/tree is a local clone at HEAD with the uncommitted changes and
+new files copied in, built in build/mutate/build (no sanitizers, -O1, so
+that a mutant rebuilds and runs in seconds). For each mutant the script
+rebuilds incrementally, runs the family's host test programs with a timeout
+and writes the original back. A mutant is killed when a test program fails
+or times out, survives when all pass, and does not compile when the build
+fails. build/mutate/mutants.log keeps every mutant with the cases that
+failed on it, which shows the cases that kill what no other case kills.
+The table, the survivors and the share of test lines go into
+docs/testing.md.
 
 Sites are found on the text with comments, strings and preprocessor lines
 blanked out; binary operators are only taken where they stand between
@@ -19,18 +29,19 @@ made of the fixed seed and the file's path, round-robin over the kinds, so
 two runs on the same sources try the same mutants whatever the tests are.
 """
 import argparse
+import datetime
 import os
 import random
 import re
-import signal
 import subprocess
 import sys
 import time
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parent.parent
-BUILD = ROOT / "build" / "mutate"
-BACKUP = BUILD / "backup"
+CHECKOUT = Path(__file__).resolve().parent.parent
+WORK = CHECKOUT / "build" / "mutate"
+ROOT = WORK / "tree"
+BUILD = WORK / "build"
 SEED = 18
 
 # family: (sources, host test programs)
@@ -67,8 +78,23 @@ NOT_DROPPED = re.compile(r"^\s*(using|return|break|continue|goto|case|default|fo
 
 
 def masked_lines(text):
-    """The lines with comments, string and character literals blanked."""
-    out, i, n = [], 0, len(text)
+    """The lines with comments, string and character literals,
+    preprocessor lines and compile-time checks blanked."""
+    out = blank_comments(text, strings=True).split("\n")
+    # Preprocessor lines (with their continuations) and compile-time checks
+    # are no sites.
+    cont = False
+    for k, line in enumerate(out):
+        if cont or line.lstrip().startswith("#") or "static_assert" in line:
+            cont = line.rstrip().endswith("\\")
+            out[k] = ""
+    return out
+
+
+def blank_comments(text, strings):
+    """text with comments (and, when strings is set, the insides of string
+    and character literals) replaced by blanks, line breaks kept."""
+    i, n = 0, len(text)
     chars = list(text)
     while i < n:
         c = text[i]
@@ -86,19 +112,24 @@ def masked_lines(text):
             j = i + 1
             while j < n and text[j] != c:
                 j += 2 if text[j] == "\\" else 1
-            chars[i + 1:j] = " " * (j - i - 1)
+            if strings:
+                chars[i + 1:j] = " " * (j - i - 1)
             i = j + 1
         else:
             i += 1
-    out = "".join(chars).split("\n")
-    # Preprocessor lines (with their continuations) and compile-time checks
-    # are no sites.
-    cont = False
-    for k, line in enumerate(out):
-        if cont or line.lstrip().startswith("#") or "static_assert" in line:
-            cont = line.rstrip().endswith("\\")
-            out[k] = ""
-    return out
+    return "".join(chars)
+
+
+def counted_lines(*tops):
+    """Non-blank lines outside comments of the C and C++ files under the
+    given folders of the checkout."""
+    total = 0
+    for top in tops:
+        for path in sorted((CHECKOUT / top).rglob("*")):
+            if path.suffix in (".c", ".cpp", ".h") and path.is_file():
+                text = blank_comments(path.read_text(errors="replace"), strings=False)
+                total += sum(1 for line in text.split("\n") if line.strip())
+    return total
 
 
 def matching_paren(line, start):
@@ -185,24 +216,37 @@ def describe(path, site, original):
     return f"{path}:{k + 1}: {what}: {code}"
 
 
-def backup_name(path):
-    return BACKUP / path.replace("/", "__")
-
-
-def restore_all():
-    """Writes back every source a killed run left mutated."""
-    if not BACKUP.is_dir():
-        return
-    for saved in BACKUP.iterdir():
-        target = ROOT / saved.name.replace("__", "/")
-        if target.read_bytes() != saved.read_bytes():
-            target.write_bytes(saved.read_bytes())
-            print(f"restored {target.relative_to(ROOT)}", file=sys.stderr)
-        saved.unlink()
+def prepare_tree():
+    """Makes build/mutate/tree this checkout's HEAD plus its uncommitted
+    changes and new files, and configures its build once."""
+    WORK.mkdir(parents=True, exist_ok=True)
+    git = ["git", "-C", str(ROOT)]
+    if not (ROOT / ".git").exists():
+        subprocess.run(["git", "clone", "-q", "--shared", "--no-checkout", str(CHECKOUT), str(ROOT)], check=True)
+    head = subprocess.run(["git", "-C", str(CHECKOUT), "rev-parse", "HEAD"], check=True,
+                          capture_output=True, text=True).stdout.strip()
+    subprocess.run(git + ["fetch", "-q", str(CHECKOUT), head], check=True)
+    subprocess.run(git + ["checkout", "-q", "--force", "--detach", head], check=True)
+    subprocess.run(git + ["clean", "-q", "-fdx"], check=True)
+    diff = subprocess.run(["git", "-C", str(CHECKOUT), "diff", "--binary", "HEAD"], check=True,
+                          capture_output=True).stdout
+    if diff:
+        subprocess.run(git + ["apply", "--whitespace=nowarn"], input=diff, check=True)
+    untracked = subprocess.run(["git", "-C", str(CHECKOUT), "ls-files", "-z", "--others", "--exclude-standard"],
+                               check=True, capture_output=True, text=True).stdout.split("\0")
+    for name in filter(None, untracked):
+        (ROOT / name).parent.mkdir(parents=True, exist_ok=True)
+        (ROOT / name).write_bytes((CHECKOUT / name).read_bytes())
+    if not (BUILD / "build.ninja").exists():
+        subprocess.run(["cmake", "-S", str(ROOT), "-B", str(BUILD), "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Debug",
+                        "-DCMAKE_C_FLAGS_DEBUG=-O1", "-DCMAKE_CXX_FLAGS_DEBUG=-O1", "-DZUB_BUILD_TESTS=ON",
+                        "-DZUB_BUILD_EXAMPLES=OFF", "-DCMAKE_LINK_DEPENDS_NO_SHARED=ON"],
+                       check=True, stdout=subprocess.DEVNULL)
+    return head
 
 
 def build(targets):
-    result = subprocess.run(["cmake", "--build", str(BUILD), "--target", *targets],
+    result = subprocess.run(["nice", "-n", "10", "cmake", "--build", str(BUILD), "-j2", "--target", *targets],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return result.returncode == 0
 
@@ -213,7 +257,7 @@ def run_tests(programs, timeout):
     failed = []
     for program in programs:
         try:
-            result = subprocess.run([str(BUILD / "tests" / program)],
+            result = subprocess.run(["nice", "-n", "10", str(BUILD / "tests" / program)],
                                     stdin=subprocess.DEVNULL, capture_output=True, text=True,
                                     errors="replace", timeout=timeout[program],
                                     env=dict(os.environ, ZUB_DEBUG="none"))
@@ -243,7 +287,6 @@ def run_family(name, count, log):
     survivors = []
     for path in sources:
         original = (ROOT / path).read_text()
-        backup_name(path).write_text(original)
         try:
             for site in sample(path, original, count):
                 (ROOT / path).write_text(apply(original, site))
@@ -261,7 +304,6 @@ def run_family(name, count, log):
                 print(line, file=sys.stderr, flush=True)
         finally:
             (ROOT / path).write_text(original)
-            backup_name(path).unlink()
     build(libs + programs)
     return tally, survivors
 
@@ -299,15 +341,11 @@ def main():
     parser.add_argument("family", nargs="?", help="family name, comma-separated names, or 'all'")
     parser.add_argument("count", nargs="?", type=int, default=20, help="mutants per source (default 20)")
     parser.add_argument("--list", action="store_true", help="print the sampled mutants, run nothing")
-    parser.add_argument("--restore", action="store_true", help="write back sources a killed run left mutated")
     parser.add_argument("--compare", nargs=2, metavar=("BEFORE", "AFTER"),
                         help="two mutants.log files: list the mutants killed in only one of them")
     args = parser.parse_args()
     if args.compare:
         sys.exit(0 if compare(*args.compare) else 1)
-    if args.restore:
-        restore_all()
-        return
     if not args.family:
         parser.error("name a family: " + ", ".join(FAMILIES) + " or all")
     names = list(FAMILIES) if args.family == "all" else args.family.split(",")
@@ -317,33 +355,44 @@ def main():
     if args.list:
         for name in names:
             for path in FAMILIES[name][0]:
-                text = (ROOT / path).read_text()
+                text = (CHECKOUT / path).read_text()
                 for site in sample(path, text, args.count):
                     print(f"{name}\t{describe(path, site, text)}")
         return
-    restore_all()
-    BACKUP.mkdir(parents=True, exist_ok=True)
-    # A terminating signal unwinds through the restoring finally blocks.
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(130))
+    head = prepare_tree()
+    started = time.monotonic()
     rows, all_survivors = [], []
-    with open(BUILD / "mutants.log", "w") as log:
+    with open(WORK / "mutants.log", "w") as log:
         for name in names:
             tally, survivors = run_family(name, args.count, log)
             rows.append((name, tally))
             all_survivors += survivors
+    minutes = (time.monotonic() - started) / 60
     total = {k: sum(t[k] for _, t in rows) for k in ("killed", "survived", "no-compile")}
     rows.append(("total", total))
-    print("| family | mutants | killed | survived | did not compile | kill rate |")
-    print("| --- | ---: | ---: | ---: | ---: | ---: |")
+    report = [f"Last run of `scripts/mutate.py {args.family} {args.count}`: "
+              f"{datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC, commit {head[:7]}"
+              f"{' with uncommitted changes' if subprocess.run(['git', '-C', str(CHECKOUT), 'diff', '--quiet', 'HEAD']).returncode else ''}"
+              f", {args.count} mutants per source, {minutes:.0f} min on {os.cpu_count()} cores "
+              f"(load average {' '.join(open('/proc/loadavg').read().split()[:3])} at the end).", "",
+              "| family | mutants | killed | survived | did not compile | kill rate |",
+              "| --- | ---: | ---: | ---: | ---: | ---: |"]
     for name, t in rows:
         compiled = t["killed"] + t["survived"]
         rate = f"{100.0 * t['killed'] / compiled:.1f} %" if compiled else "-"
-        print(f"| {name} | {compiled + t['no-compile']} | {t['killed']} | {t['survived']} | "
-              f"{t['no-compile']} | {rate} |")
-    if all_survivors:
-        print("\nsurvivors:")
-        for s in all_survivors:
-            print("  " + s)
+        report.append(f"| {name} | {compiled + t['no-compile']} | {t['killed']} | {t['survived']} | "
+                      f"{t['no-compile']} | {rate} |")
+    report += ["", "Survivors:" if all_survivors else "No survivors.", ""]
+    report += [f"- `{s}`" for s in all_survivors]
+    tests = counted_lines("tests", "fuzz")
+    code = counted_lines("src", "include", "platform", "examples", "tools")
+    report += ["", f"Test lines (non-blank, non-comment C and C++ lines of `tests/` and `fuzz/`) against "
+               f"code lines (`src/`, `include/`, `platform/`, `examples/`, `tools/`): {tests} / {code} = "
+               f"{100.0 * tests / code:.1f} %."]
+    print("\n".join(report))
+    subprocess.run([sys.executable, str(CHECKOUT / "scripts" / "report_section.py"),
+                    str(CHECKOUT / "docs" / "testing.md"), "mutation"], input="\n".join(report), text=True,
+                   check=True)
 
 
 if __name__ == "__main__":
