@@ -6,6 +6,7 @@
 #       one Markdown table: operation, our figure, each peer's figure and
 #       the ratio (scripts/bench_table.py). Each program's own output and
 #       its JSON go to DIR (default: a temporary directory, removed).
+#       The table replaces the timing section of docs/performance.md.
 #   scripts/bench.sh --instructions [--keep DIR]
 #       x86-64 instructions per operation counted by valgrind's callgrind
 #       (repeatable run to run) for every operation of tools/instructions.cpp
@@ -14,6 +15,7 @@
 #       The same operations cross-built for armhf at the platform's -O2
 #       (build/arm-count) and counted under qemu-user, one trace line per
 #       executed instruction, beside the callgrind counts.
+#   Each instruction mode replaces its own section of docs/performance.md.
 #
 # Needs the release preset's packages (scripts/deps.sh); --instructions
 # needs valgrind, --arm-instructions the cross compiler and qemu-user (and
@@ -31,7 +33,7 @@ while [ $# -gt 0 ]; do
     --arm-instructions) mode=arm-instructions ;;
     --min-time) min_time=$2; shift ;;
     --keep) keep=$2; shift ;;
-    -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,23p' "$0"; exit 0 ;;
     *) echo "bench.sh: unknown argument $1" >&2; exit 2 ;;
   esac
   shift
@@ -44,6 +46,19 @@ else
   out=$(mktemp -d)
   trap 'rm -rf "$out"' EXIT
 fi
+
+# Prints what it reads and puts it into section $1 of docs/performance.md,
+# whose header says where the figures come from.
+report() {
+  local text
+  text=$(cat)
+  printf '%s\n' "$text"
+  [ -f docs/performance.md ] || printf '%s\n' "# Performance" "" \
+    "Written by \`scripts/bench.sh\` (timings) and \`scripts/bench.sh --instructions\` /" \
+    "\`--arm-instructions\` (instruction counts); each section names its machine, load, date and commit." \
+    >docs/performance.md
+  printf '%s\n' "$text" | python3 scripts/report_section.py docs/performance.md "$1"
+}
 
 cd "$root"
 build=build/release
@@ -122,6 +137,9 @@ if [ "$mode" = arm-instructions ]; then
     qemu-arm -L /usr/arm-linux-gnueabihf "$one_insn" -d nochain,exec -D /dev/stdout \
       "$arm/tools/instructions" "$1" "$2" 2>>"$out/qemu.log" | grep -c Trace
   }
+  {
+  echo "## Instructions per operation, ARM and x86-64"
+  echo
   echo "$(machine)"
   echo
   echo "| Operation | What one operation is | ARM (armhf -O2) | x86-64 (release) |"
@@ -137,10 +155,15 @@ if [ "$mode" = arm-instructions ]; then
   echo "Instructions per operation, (count of a run with 2N - count with N) / N: ARM counted by"
   echo "qemu-user (one trace line per executed instruction), x86-64 by valgrind's callgrind."
   echo "Operations ending in -peer are the practical limit or a peer, for comparison."
+  } >"$out/report.md"
+  report arm-instructions <"$out/report.md"
   exit 0
 fi
 
 if [ "$mode" = instructions ]; then
+  {
+  echo "## Instructions per operation, x86-64"
+  echo
   echo "$(machine)"
   echo
   echo "| Operation | What one operation is | Instructions per operation |"
@@ -150,6 +173,8 @@ if [ "$mode" = instructions ]; then
   done < <(list)
   echo
   echo "x86-64 instructions of the release build (valgrind callgrind), (2N run - N run) / N."
+  } >"$out/report.md"
+  report instructions <"$out/report.md"
   exit 0
 fi
 
@@ -163,7 +188,15 @@ for program in $build/bench/*_bench; do
     status=1
   fi
 done
-echo "$(machine)"
-echo
-python3 "$root/scripts/bench_table.py" "$out"
-exit "$status"
+if [ "$status" -ne 0 ]; then
+  python3 "$root/scripts/bench_table.py" "$out"
+  exit "$status"
+fi
+{
+  echo "## Timings"
+  echo
+  echo "$(machine); \`scripts/bench.sh --min-time $min_time\`. Timings carry whatever else ran on the machine."
+  echo
+  python3 "$root/scripts/bench_table.py" "$out"
+} >"$out/report.md"
+report timing <"$out/report.md"

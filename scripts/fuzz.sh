@@ -12,9 +12,9 @@
 # copied to a temporary directory. A single run leaves the checked-in corpora
 # as they are; the campaign minimizes what it found (-merge=1) and rewrites
 # fuzz/campaign/<target>/ with the inputs that add coverage beyond the seeds,
-# for review and commit. Its logs and a summary (executions and coverage per
-# target) go to build/fuzz/campaign/. A crashing input is left in
-# build/fuzz/artifacts/.
+# for review and commit. Its logs go to build/fuzz/campaign/; its figures
+# (executions, coverage and inputs kept per target) replace the campaign
+# table of docs/testing.md. A crashing input is left in build/fuzz/artifacts/.
 set -euo pipefail
 if [ $# -lt 2 ]; then
   echo "usage: $0 TARGET SECONDS | $0 all MINUTES [TARGET...]" >&2
@@ -80,6 +80,8 @@ mkdir -p "$logs"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=()
+rows=()
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 for target in "${targets[@]}"; do
   target=${target%_fuzz}
   cmake --build --preset fuzz --target "${target}_fuzz"
@@ -109,10 +111,21 @@ for target in "${targets[@]}"; do
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   cov=$(grep -oE 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -n 1)
   kept=$(find "fuzz/campaign/$target" -type f | wc -l)
-  line="$target: $status, ${minutes} min, ${execs:-?} executions, ${cov:-cov: ?}, $kept campaign inputs kept"
-  echo "$line"
-  echo "$(date -u +%FT%TZ) $(git rev-parse --short HEAD) $line" >>"$logs/summary.txt"
+  echo "$target: $status, ${minutes} min, ${execs:-?} executions, ${cov:-cov: ?}, $kept campaign inputs kept"
+  cov=${cov#cov: }
+  rows+=("| $target | $status | ${execs:-?} | ${cov/ ft: / / } | $kept |")
 done
+{
+  echo "Last campaign (\`scripts/fuzz.sh all $minutes\`): $(date -u '+%Y-%m-%d %H:%M UTC'), commit" \
+    "$(git rev-parse --short HEAD), $minutes min per target, one target at a time on $(nproc) cores," \
+    "load average $load_before at the start and $(cut -d' ' -f1-3 /proc/loadavg) at the end."
+  echo "Executions and coverage as libFuzzer counts them (\`cov\` edges / \`ft\` features);"
+  echo "inputs kept: what \`-merge=1\` left in \`fuzz/campaign/<target>/\` beyond the seeds."
+  echo
+  echo "| target | result | executions | coverage (cov / ft) | inputs kept |"
+  echo "| --- | --- | ---: | ---: | ---: |"
+  printf '%s\n' "${rows[@]}"
+} | python3 scripts/report_section.py docs/testing.md fuzz-campaign
 if [ ${#failed[@]} -ne 0 ]; then
   echo "failed: ${failed[*]} (inputs in build/fuzz/artifacts/)" >&2
   exit 1
