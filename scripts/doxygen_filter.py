@@ -2,7 +2,8 @@
 """Doxygen INPUT_FILTER for the public headers: turns their plain C comments
 into documentation on the fly, so the headers keep one comment style.
 
-- The comment at the top of a header becomes the file's description.
+- The comment at the top of a header becomes the file's description; its
+  usage example (from the line that starts with "Example") is kept as code.
 - A comment on lines of its own, directly above a declaration, documents
   that declaration; when several declarations follow it with no blank line
   (a run of macros, fields or functions), it documents each of them that has
@@ -17,6 +18,7 @@ import re
 import sys
 
 PREDEFINED = re.compile(r"^ZUB_PREDEFINED_TABLE_\((\w+)\)(.*)$")
+EXAMPLE = re.compile(r"\s*\*\s*Example\b")
 CONDITIONAL = re.compile(r"\s*#\s*(if|ifdef|ifndef|elif|else|endif)\b")
 
 
@@ -124,9 +126,13 @@ def convert(source):
             continue
         body = lines[i][column + 2:]
         if not seen_code:
+            # The usage example at the end of the file comment is code: its
+            # backslashes stay as written.
             out[i] = before + "/** @file " + escape(body)
+            example = False
             for k in range(i + 1, end + 1):
-                out[k] = escape(lines[k])
+                example = example or EXAMPLE.match(lines[k]) is not None
+                out[k] = lines[k] if example else escape(lines[k])
             seen_code = True
             i = end + 1
             continue

@@ -9,13 +9,14 @@
  * way, so it has at most 32 meaningful bits. Up to 32 bits need no table
  * memory: topBits then holds the bits themselves.
  *
- *   nBits                      levels  table memory (bytes, armhf)
- *   1 .. 32                    0       0
- *   33 .. 1,024                1       4 * (1 + w0)
- *   1,025 .. 32,768            2       4 * (2 + w0 + w1)
- *   32,769 .. 1,048,576        3       4 * (3 + w0 + w1 + w2)
- *   1,048,577 .. 33,554,432    4       4 * (4 + w0 + ... + w3)
- *   33,554,433 .. 520,093,664  5       4 * (5 + w0 + ... + w4)
+ * | nBits                     | levels | table memory (bytes, armhf) |
+ * | ------------------------- | -----: | --------------------------- |
+ * | 1 .. 32                   | 0      | 0                           |
+ * | 33 .. 1,024               | 1      | 4 * (1 + w0)                |
+ * | 1,025 .. 32,768           | 2      | 4 * (2 + w0 + w1)           |
+ * | 32,769 .. 1,048,576       | 3      | 4 * (3 + w0 + w1 + w2)      |
+ * | 1,048,577 .. 33,554,432   | 4      | 4 * (4 + w0 + ... + w3)     |
+ * | 33,554,433 .. 520,093,664 | 5      | 4 * (5 + w0 + ... + w4)     |
  *
  * with wk = ceil(nBits / 32^(k + 1)) words at level k. The table memory is
  * one block: first one native pointer slot per level (slot k holds the
@@ -59,6 +60,25 @@
  * The operations rely on the record being as the layout left it: nBits,
  * nTables, nTableData and levelTables must not be changed by the caller, and
  * _zubBitmaskPropagateTables must be called with the count already in nBits.
+ *
+ * Example:
+ *
+ *     #include <stdio.h>
+ *     #include <stdlib.h>
+ *     #include "zub/bitmask.h"
+ *     int main(void)
+ *     {
+ *         zubBitmask_t mask;
+ *         uint32_t *tables = malloc(zubBitmaskGetRequiredSize(100000));
+ *         if (!tables || zubBitmaskInitialize(&mask, 100000, tables) != 0) return 1; // all clear
+ *         zubBitmaskSetBit(&mask, 70000);
+ *         zubBitmaskSetBit(&mask, 12);
+ *         printf("%d %d %d\n", zubBitmaskFindFirstOne(&mask), // 12
+ *                zubBitmaskFindNextOne(&mask, 13),            // 70000
+ *                zubBitmaskFindPrevOne(&mask, 69999));        // 12
+ *         free(tables);                                       // no release call
+ *         return 0;
+ *     }
  */
 #ifndef ZUB_BITMASK_H
 #define ZUB_BITMASK_H

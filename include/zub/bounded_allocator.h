@@ -27,6 +27,44 @@
  * never both.
  *
  * One record belongs to one walk at a time; it has no lock.
+ *
+ * Example: a stream of strings arriving in chunks, decoded within a budget of 64 KiB
+ * and 256 blocks; a failed or abandoned walk gives back everything it took.
+ *
+ *     #include <stddef.h>
+ *     #include "zub/bounded_allocator.h"
+ *     #include "zub/serialization.h"
+ *     extern int32_t receive(uint8_t *chunk, uint32_t size); // the caller's input
+ *     extern void use(const zubDeserBlobString_t *names);
+ *     void decodeNames(void)
+ *     {
+ *         zubDeserBlobString_t names = {0};            // zero-filled before the walk
+ *         zubDeserTableState_t stack[ZUB_DESER_DEFAULT_STACK];
+ *         zubDeserState_t s = {0};
+ *         zubBoundedAllocator_t budget;
+ *         void *log[256];
+ *         uint8_t chunk[512];
+ *         int32_t n;
+ *         s.stack = stack;
+ *         s.stackCapacity = ZUB_DESER_DEFAULT_STACK;
+ *         s.allocator = zubBoundedAllocatorInit(&budget, 64 * 1024); // at most 64 KiB
+ *         zubBoundedAllocatorSetLog(&budget, log, 256);              // and 256 blocks
+ *         s.current.table = &__zub_EndianTable_zubDeserBlobString_t;
+ *         s.current.base = &names;
+ *         _zubDeserStatePushTable(&s);
+ *         while (s.state < ZUB_DIS_DONE && (n = receive(chunk, sizeof chunk)) > 0) {
+ *             s.buffer = chunk;
+ *             s.bufferLength = (uint32_t)n;
+ *             s.bufferPosition = 0;
+ *             if (_zubDeserializeTableFrom(&s) < 0) break;
+ *         }
+ *         if (s.state == ZUB_DIS_DONE) {
+ *             use(&names);                             // names.data[i].count bytes each, no NUL
+ *             _zubDeserMemoryDealloc(&__zub_EndianTable_zubDeserBlobString_t, &names, -1);
+ *         } else {
+ *             zubBoundedAllocatorFreeAll(&budget);     // failed or cut short: give everything back
+ *         }
+ *     }
  */
 #ifndef ZUB_BOUNDED_ALLOCATOR_H
 #define ZUB_BOUNDED_ALLOCATOR_H

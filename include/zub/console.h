@@ -74,6 +74,52 @@
  *
  * The console thread ends with pthread_exit, which unwinds its stack:
  * handlers must not be noexcept C++ functions.
+ *
+ * Ending the console from a command: the way that works for a record of
+ * either kind (vklStateCreate or vklStateInitialize) is that the handler
+ * tells the console's owner (a pipe, a condition variable) and the owner
+ * calls _vklTerminateConsoleThread, which joins the thread, closes the
+ * pipe and releases the input block; the example below does so.
+ *
+ * Standard input closed before vklStateStart: the stop pipe that Start
+ * makes then takes descriptor 0 (the lowest free one), so the loop reads
+ * no input at all; _vklTerminateConsoleThread still stops it. Open the
+ * real input, or /dev/null, on descriptor 0 before Start.
+ *
+ * Example: a complete program that serves commands until `quit`.
+ *
+ *     #include <stdio.h>
+ *     #include <unistd.h>
+ *     #include "zub/console.h"
+ *     static int quitPipe[2];
+ *     static int hello(vklState_t *console, uintptr_t context, char **argv, int32_t argc)
+ *     {
+ *         (void)console; (void)context;
+ *         printf("hello %s\n", argc > 1 ? argv[1] : "world");
+ *         return 0;
+ *     }
+ *     // Runs on the console thread with the console's mutex held: it only tells
+ *     // the owner, which stops the console from its own thread.
+ *     static int quit(vklState_t *console, uintptr_t context, char **argv, int32_t argc)
+ *     {
+ *         char byte = 'q';
+ *         (void)console; (void)context; (void)argv; (void)argc;
+ *         return write(quitPipe[1], &byte, 1) == 1 ? 0 : -1;
+ *     }
+ *     int main(void)
+ *     {
+ *         vklStateConfig_t config = {0}; // malloc, 107 buckets, 1024/512-byte buffers
+ *         vklState_t *console;
+ *         char byte;
+ *         if (pipe(quitPipe) != 0 || (console = vklStateCreate(&config)) == NULL) return 1;
+ *         vklAddSimpleCommand(console, "hello", hello, 0, 0);
+ *         vklAddSimpleCommand(console, "quit", quit, 0, 0);
+ *         if (vklStateStart(console) != 0) return 1;
+ *         while (read(quitPipe[0], &byte, 1) != 1) {} // type: hello you, then quit
+ *         _vklTerminateConsoleThread(console);         // joins, closes, releases
+ *         vklStateDestroy(console);
+ *         return 0;
+ *     }
  */
 #ifndef ZUB_CONSOLE_H
 #define ZUB_CONSOLE_H

@@ -4,6 +4,25 @@
  * A message is written in two steps: the level check for a debug site, then
  * the output. The library writes nothing unless the check passes, and a
  * failed check has no other effect. Both calls may come from any thread.
+ *
+ * Off the target, platform/ builds a stand-in of this library that writes
+ * the messages to standard error. It reads ZUB_DEBUG once: a
+ * comma-separated list of LEVEL, LEVEL:CLASS, all, none and backtrace.
+ * Unset means 1: level 1 messages only, no backtraces. none silences
+ * everything, backtraces included; backtrace turns backtraces on. The
+ * platform's own library takes the stand-in's place unchanged.
+ *
+ * Example: a message site as the library writes one.
+ *
+ *     #include "zub/debug.h"
+ *     int main(void)
+ *     {
+ *         // A level 1 message of class 3000, written when ZUB_DEBUG enables it.
+ *         static const zubDebugSite_t site = {ZUB_DEBUG_SITE_WORD(1, 3000), 0, 0};
+ *         if (zubDebugCheckLevelGetFrameAndChunk(&site))
+ *             zubDebugOutput0("%s: %d dropped\n", "input", 3);
+ *         return 0;
+ *     }
  */
 #ifndef ZUB_DEBUG_H
 #define ZUB_DEBUG_H

@@ -17,6 +17,35 @@
  * Choices of this implementation:
  *  - dlnode_new allocates at least sizeof(dlnode_t) bytes whatever nodeSize
  *    holds, so a node is always large enough for its own links.
+ *
+ * Example: a list of the caller's own records.
+ *
+ *     #include <stdio.h>
+ *     #include "zub/dllist.h"
+ *     typedef struct { dlnode_t node; int value; } Item; // the node first
+ *     static int32_t print(dlnode_t *node, void *argument)
+ *     {
+ *         (void)argument;
+ *         printf("%d\n", ((Item *)node)->value);
+ *         return 0; // -1 would stop the walk
+ *     }
+ *     int main(void)
+ *     {
+ *         dllist_t list;
+ *         Item *item;
+ *         int i;
+ *         dllist_init(&list);
+ *         list.nodeSize = sizeof(Item); // dlnode_new allocates whole items
+ *         for (i = 0; i < 3; i++) {
+ *             item = (Item *)dlnode_new(&list);
+ *             if (!item) break;
+ *             item->value = i;
+ *             dlnode_add(&list, &item->node);
+ *         }
+ *         dlnode_forEach(&list, print, NULL); // 0 1 2
+ *         dlnode_deleteAll(&list);            // free() of every node
+ *         return 0;
+ *     }
  */
 #ifndef ZUB_DLLIST_H
 #define ZUB_DLLIST_H

@@ -6,6 +6,21 @@
  * allocate through an optional allocator record (null or
  * ZUB_ALLOCATOR_DEFAULT: malloc); the caller releases the copy with the
  * matching release function or free.
+ *
+ * Example:
+ *
+ *     #include <stdio.h>
+ *     #include <stdlib.h>
+ *     #include "zub/object.h"
+ *     int main(void)
+ *     {
+ *         char *copy = zubSlowStrdup(NULL, "hello");    // NULL allocator: malloc
+ *         char *part = zubStrndup(NULL, 3, "hello", 5); // "hel"
+ *         if (copy && part) printf("%s %s\n", copy, part);
+ *         free(copy);
+ *         free(part);
+ *         return 0;
+ *     }
  */
 #ifndef ZUB_OBJECT_H
 #define ZUB_OBJECT_H

@@ -52,6 +52,26 @@
  * - zubOHashInit refuses exponents of 32 and above (-22) and reports a
  *   failed slot-array allocation as -12 (the table is then as ohash_init
  *   leaves it after a failed allocation; ohash_delete on it is harmless).
+ *
+ * Example: the keyed map over 8-byte keys at the start of the entries.
+ *
+ *     #include "zub/ohash.h"
+ *     struct node { uint32_t id[2]; int value; }; // key first: 8 bytes
+ *     int main(void)
+ *     {
+ *         ohash table;
+ *         struct node n = {{7, 42}, 1};
+ *         struct node *hit;
+ *         uint32_t pos;
+ *         void *e;
+ *         if (zubOHashInit(&table, 4) != 0) return 1; // 16 slots, calloc/free
+ *         zubOHashInsert(&table, n.id, sizeof n.id, &n); // -16 when the key is present
+ *         hit = zubOHashFind(&table, n.id, sizeof n.id);
+ *         for (e = zubOHashFirstHV(&table, &pos); e; e = zubOHashNextHV(&table, &pos))
+ *             ;                                          // release your entries here
+ *         ohash_delete(&table);
+ *         return hit == &n ? 0 : 1;
+ *     }
  */
 #ifndef ZUB_OHASH_H
 #define ZUB_OHASH_H

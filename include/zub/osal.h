@@ -2,6 +2,22 @@
  * OS-abstraction interface of the platform library libzub-osal-common.so:
  * backtrace output, thread creation with a source location, and the
  * command-line scanner used by the console.
+ *
+ * Example:
+ *
+ *     #include <stdio.h>
+ *     #include <string.h>
+ *     #include "zub/osal.h"
+ *     int main(void)
+ *     {
+ *         const char *line = "decode 'two words' x";
+ *         char *argv[9];
+ *         char scan[64];
+ *         int32_t i, n = zubCommandLineSimpleScan(argv, NULL, scan, sizeof scan, 8, line,
+ *                                                 (int32_t)strlen(line), 0);
+ *         for (i = 0; i < n; i++) printf("[%s]", argv[i]); // [decode][two words][x]
+ *         return n < 0;
+ *     }
  */
 #ifndef ZUB_OSAL_H
 #define ZUB_OSAL_H

@@ -16,6 +16,31 @@
  * Results are signed 32-bit and byte counts unsigned 32-bit, and a handed
  * out part holds its length in 30 bits: a ring meant for single transfers
  * of 1 GiB or more is outside what these calls can report.
+ *
+ * Decoding in place: each part that zubRingBufferDequeueAllParts hands out
+ * can be one chunk for the deserializer, which goes on across the wrap
+ * where the first part ended (examples/ring_decode.c). The parts stay valid
+ * until the next enqueue reuses their bytes: finish the walk, or take the
+ * bytes out, before the producer enqueues again.
+ *
+ * Example:
+ *
+ *     #include "zub/ringbuffer.h"
+ *     static uint8_t area[4096];
+ *     int main(void)
+ *     {
+ *         zubRingBuffer_t ring;
+ *         uint8_t out[5];
+ *         zubScatterGatherEntry_t parts[2];
+ *         int32_t partCount = 0;
+ *         zubRingBufferInit(&ring, area, sizeof area);     // capacity: a multiple of 8
+ *         zubRingBufferEnqueue(&ring, "hello, world", 12); // 12, or -28 when it does not fit
+ *         zubRingBufferDequeue(&ring, out, 5);             // copies "hello"
+ *         zubRingBufferDequeue(&ring, NULL, 2);            // drops ", "
+ *         // the other 5 bytes in place, as one part or two where they wrap
+ *         zubRingBufferDequeueAllParts(&ring, parts, &partCount, zubRingBufferGetUsedBytes(&ring));
+ *         return partCount;
+ *     }
  */
 #ifndef ZUB_RINGBUFFER_H
 #define ZUB_RINGBUFFER_H

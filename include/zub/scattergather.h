@@ -19,6 +19,22 @@
  * linked list would. Blocks must be as large as their stated lengths,
  * arrays must hold their stated counts, and source and destination blocks
  * must not overlap. The family never allocates and writes no diagnostics.
+ *
+ * Example: copying from byte 7 of a two-block list into one block.
+ *
+ *     #include "zub/scattergather.h"
+ *     int main(void)
+ *     {
+ *         uint8_t a[4] = "hell", b[8] = "o, world";
+ *         zubScatterGatherEntry_t source[2] = {{a, ZUB_SG_WORD(ZUB_SG_KIND_DATA, 4)},
+ *                                              {b, ZUB_SG_WORD(ZUB_SG_KIND_DATA, 8)}};
+ *         uint8_t out[5];
+ *         zubScatterGatherEntry_t destination = {out, ZUB_SG_WORD(ZUB_SG_KIND_DATA, sizeof out)};
+ *         int32_t destinationCount = 1;
+ *         uint32_t total = zubGetTotalLength(source, 2);                         // 12
+ *         zubCopyScatterGather(&destination, &destinationCount, source, 2, 7, NULL); // "world"
+ *         return total == 12 ? 0 : 1;
+ *     }
  */
 #ifndef ZUB_SCATTERGATHER_H
 #define ZUB_SCATTERGATHER_H

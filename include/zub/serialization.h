@@ -7,18 +7,9 @@
  * size and a list of entries (zubEndianInfoEntry_t), one per member that
  * takes part, ended by the terminator entry ZUB_ENTRY_END. Write tables with
  * the ZUB_ENTRY_* macros below; they compute offsets with offsetof and reject
- * impossible entries at compile time. Example, an 8-byte message of a 16-bit
- * id and an 8-bit count of elements {u32 value; u8 small}:
- *
- *     typedef struct { uint32_t value; uint8_t small; } Element;
- *     typedef struct { uint16_t id; uint8_t n; Element *elements; } Message;
- *     static const zubEndianInfoEntry_t elementEntries[] = {
- *         ZUB_ENTRY_U32(Element, value), ZUB_ENTRY_U8(Element, small), ZUB_ENTRY_END};
- *     static const zubEndianTable_t elementTable = ZUB_ENDIAN_TABLE(Element, elementEntries);
- *     static const zubEndianInfoEntry_t messageEntries[] = {
- *         ZUB_ENTRY_U16(Message, id),
- *         ZUB_ENTRY_VAR8_TABLE(Message, n, elements, elementTable), ZUB_ENTRY_END};
- *     static const zubEndianTable_t messageTable = ZUB_ENDIAN_TABLE(Message, messageEntries);
+ * impossible entries at compile time. The example at the end of this
+ * overview describes an 8-byte message of a 16-bit id and an 8-bit count of
+ * elements {u32 value; u8 small}.
  *
  * The byte stream of a structure is the concatenation of its entries'
  * encodings in entry order, with no header, padding or end mark:
@@ -30,7 +21,7 @@
  *                          element streams;
  *   kind FIXED             fixedCount atoms, no count;
  *   kind MODIFIER, end     nothing.
- * The example above with id 0x0102 and elements {0x0A0B0C0D, 0x0E} and
+ * The example's message with id 0x0102 and elements {0x0A0B0C0D, 0x0E} and
  * {1, 2} is the 13 bytes 01 02 02 0A 0B 0C 0D 0E 00 00 00 01 02.
  *
  * Walks. The serializer, deserializer and release keep their whole progress
@@ -86,6 +77,30 @@
  * host structure are used by one thread at a time.
  *
  * Compiles as C99 and as C++.
+ *
+ * Example: the message, its size and its stream.
+ *
+ *     #include <stdio.h>
+ *     #include "zub/serialization.h"
+ *     typedef struct { uint32_t value; uint8_t small; } Element;
+ *     typedef struct { uint16_t id; uint8_t n; Element *elements; } Message;
+ *     static const zubEndianInfoEntry_t elementEntries[] = {
+ *         ZUB_ENTRY_U32(Element, value), ZUB_ENTRY_U8(Element, small), ZUB_ENTRY_END};
+ *     static const zubEndianTable_t elementTable = ZUB_ENDIAN_TABLE(Element, elementEntries);
+ *     static const zubEndianInfoEntry_t messageEntries[] = {
+ *         ZUB_ENTRY_U16(Message, id),
+ *         ZUB_ENTRY_VAR8_TABLE(Message, n, elements, elementTable), ZUB_ENTRY_END};
+ *     static const zubEndianTable_t messageTable = ZUB_ENDIAN_TABLE(Message, messageEntries);
+ *     int main(void)
+ *     {
+ *         Element elements[2] = {{0x0A0B0C0D, 0x0E}, {1, 2}};
+ *         Message message = {0x0102, 2, elements};
+ *         uint8_t out[64];
+ *         int64_t size = zubSerializedSize(&messageTable, &message);            // 13
+ *         int32_t n = zubSimpleSerializeInto(out, sizeof out, &messageTable, &message);
+ *         printf("%lld %d\n", (long long)size, n); // 13 13: 01 02 02 0a 0b 0c 0d 0e 00 00 00 01 02
+ *         return 0;
+ *     }
  */
 #ifndef ZUB_SERIALIZATION_H
 #define ZUB_SERIALIZATION_H

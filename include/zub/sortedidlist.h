@@ -36,6 +36,23 @@
  *
  * Not thread-safe: callers serialise all access to one list. Every function
  * but the two with a leading underscore answers -22 for a null list.
+ *
+ * Example:
+ *
+ *     #include "zub/sortedidlist.h"
+ *     int main(void)
+ *     {
+ *         zubSortedIdList_t ids;
+ *         zubSortedIdListParams_t params = {NULL, NULL, sizeof(int), 1000, 16};
+ *         uint16_t key;
+ *         void *slot;
+ *         if (zubSortedIdListInitialize(&ids, &params) != 0) return 1;
+ *         zubSortedIdListCreateKey(&ids, &key);                 // 32768 on an empty list
+ *         if (zubSortedIdListPutUnique(&ids, &slot, key) == 0) *(int *)slot = 7;
+ *         if (zubSortedIdListGet(&ids, &slot, key) == 0) key = (uint16_t)*(int *)slot; // 7
+ *         zubSortedIdListRelease(&ids);                         // the record is 0x55 bytes now
+ *         return 0;
+ *     }
  */
 #ifndef ZUB_SORTEDIDLIST_H
 #define ZUB_SORTEDIDLIST_H

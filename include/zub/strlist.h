@@ -30,6 +30,24 @@
  *  - strlist_DestroyData sets buckets to null as well as bucketCount to 0.
  *  - strnode_HashFind returns null for a list without buckets instead of
  *    dividing by a bucket count of 0.
+ *
+ * Example:
+ *
+ *     #include <stdio.h>
+ *     #include "zub/strlist.h"
+ *     int main(void)
+ *     {
+ *         strlist_t names;
+ *         strnode_t *hit;
+ *         if (strlist_InitHash(&names, 31) != 0) return 1; // 31 hash buckets
+ *         strnode_Create(&names, "pear");
+ *         strnode_Create(&names, "apple");                 // kept in strcmp order: apple, pear
+ *         hit = strnode_HashFind(&names, "pear");
+ *         if (hit) printf("%s %u\n", hit->string, (unsigned)hit->length);
+ *         strnode_DeleteAll(&names);
+ *         strlist_DestroyData(&names);                     // the buckets
+ *         return 0;
+ *     }
  */
 #ifndef ZUB_STRLIST_H
 #define ZUB_STRLIST_H

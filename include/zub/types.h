@@ -3,6 +3,35 @@
  * scatter-gather entry used by several families.
  *
  * Every public header of the library compiles as C99 and as C++.
+ *
+ * Example: an allocator record that counts its blocks, handed to a vector.
+ *
+ *     #include <stdlib.h>
+ *     #include "zub/vector.h"
+ *     // An allocator record that counts the blocks it hands out.
+ *     static void *countingAlloc(void *context, size_t size, uintptr_t zero)
+ *     {
+ *         (void)zero;
+ *         ++*(int *)context;
+ *         return malloc(size);
+ *     }
+ *     static void countingRelease(void *context, void *block)
+ *     {
+ *         if (block) --*(int *)context;
+ *         free(block);
+ *     }
+ *     int main(void)
+ *     {
+ *         int blocks = 0;
+ *         zubAllocator_t counting = {&blocks, countingAlloc, countingRelease};
+ *         zubVector_t v;
+ *         zubVectorParams_t params = {&counting, sizeof(int), 0, 0};
+ *         int x = 1;
+ *         if (zubVectorInitialize(&v, &params, -1) != ZUB_OK) return 1;
+ *         zubVectorInsert(&v, -1, &x);
+ *         zubVectorRelease(&v);    // blocks is 0 again
+ *         return blocks;
+ *     }
  */
 #ifndef ZUB_TYPES_H
 #define ZUB_TYPES_H

@@ -34,6 +34,21 @@
  * zubVectorGetSize checks its vector pointer; every other operation needs a
  * valid, initialised record. Element pointers must be valid for elementSize
  * bytes and must not point into the vector's own buffer.
+ *
+ * Example: the vector as a FIFO queue.
+ *
+ *     #include "zub/vector.h"
+ *     int main(void)
+ *     {
+ *         zubVector_t q;
+ *         zubVectorParams_t params = {NULL, sizeof(int), 0, 0}; // NULL allocator: malloc/free
+ *         int x = 42;
+ *         if (zubVectorInitialize(&q, &params, -1) != 0) return 1;
+ *         zubVectorInsert(&q, -1, &x); // append
+ *         zubVectorRemove(&q, &x, -1); // take the front: x == 42
+ *         zubVectorRelease(&q);
+ *         return 0;
+ *     }
  */
 #ifndef ZUB_VECTOR_H
 #define ZUB_VECTOR_H

@@ -24,6 +24,21 @@
  *
  * The header is named zubtime.h so that it can never stand in for the C
  * library's <time.h>, whatever include paths a program uses.
+ *
+ * Example:
+ *
+ *     #include <stdio.h>
+ *     #include "zub/zubtime.h"
+ *     int main(void)
+ *     {
+ *         struct tm tm;
+ *         zubTimeConvertCalendarTimeToBrokenDownTime(951782400, &tm); // 2000-02-29 00:00:00
+ *         printf("%d-%02d-%02d day %d\n", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+ *                tm.tm_yday);
+ *         tm.tm_sec = 60;                                             // repaired to 0
+ *         printf("%u\n", (unsigned)zubTimeConvertBrokenDownTimeToCalendarTime(&tm)); // 951782400
+ *         return 0;
+ *     }
  */
 #ifndef ZUB_ZUBTIME_H
 #define ZUB_ZUBTIME_H
