@@ -5,6 +5,9 @@
 # directory; the files they share (headers, documentation, lintian
 # overrides) are equal for every architecture.
 foreach(deb IN LISTS CPACK_PACKAGE_FILES)
+  if(NOT deb MATCHES "\\.deb$")
+    continue()
+  endif()
   set(tree "${deb}.tree")
   file(REMOVE_RECURSE "${tree}")
   execute_process(COMMAND dpkg-deb -R "${deb}" "${tree}" COMMAND_ERROR_IS_FATAL ANY)
