@@ -75,6 +75,12 @@ grep -q 'depends on libzub-platform-libs' "$work/dpkg.log" || { cat "$work/dpkg.
 dpkg_root -i "$out"/libzub-vorn-platform-standins_*.deb >/dev/null
 dpkg_root --configure -a >/dev/null
 [ -z "$(dpkg_root --audit)" ] || { dpkg_root --audit && fail "packages left unconfigured"; }
+# dpkg takes a package of another architecture without "Multi-Arch: same"
+# as a replacement of the installed one: all six must be there.
+want=$(for deb in "$out"/*.deb; do dpkg-deb -W --showformat='${Package}:${Architecture}\n' "$deb"; done | sort)
+got=$(dpkg-query --root="$root" -W -f='${Package}:${Architecture} ${db:Status-Status}\n' 'libzub-vorn*' |
+  sed -n 's/ installed$//p' | sort)
+[ "$got" = "$want" ] || fail "installed side by side: $got"
 echo "amd64 and armhf packages installed side by side"
 
 # Runs a program with the installed libraries and checks its greeting.
