@@ -26,9 +26,12 @@
  * descriptors, so its read end becomes descriptor 0 and the loop watches its
  * own pipe as its input. It reads no command and waits for the stop byte of
  * _vklTerminateConsoleThread (or vklStateDestroy), which ends it as usual;
- * closing the pipe leaves descriptor 0 closed again. For a console without
- * input, open /dev/null on descriptor 0 instead: the loop meets end of input
- * at once and ends with VKL_FLAG_INPUT_ENDED.
+ * closing the pipe leaves descriptor 0 closed again. With descriptor 1
+ * closed too, the write end takes it, and what the program writes to
+ * standard output reaches the loop as input (a byte of it is dropped at
+ * each wake-up). For a console without input, open /dev/null on descriptor
+ * 0 instead: the loop meets end of input at once and ends with
+ * VKL_FLAG_INPUT_ENDED.
  *
  * The stop message on the console's pipe is the single byte 0xFF.
  * vklStateRelease fills the record with 0x55, vklStateDestroy with 0xFF.
