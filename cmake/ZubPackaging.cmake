@@ -3,7 +3,11 @@
 #   libzub-vorn-dev                 dev       headers, CMake package, pkg-config file
 #   libzub-vorn-platform-standins   standins  libzub-debug.so, libzub-osal-common.so
 # The stand-ins are a package of their own so that a target with the
-# platform's real libraries never installs them; nothing depends on it.
+# platform's real libraries never installs them: the library depends on the
+# virtual package libzub-platform-libs, which the stand-ins provide and the
+# platform's own package can provide too. All three are "Multi-Arch: same"
+# (cmake/ZubDebMultiArch.cmake), so the packages of several architectures
+# install side by side.
 # scripts/package.sh configures with CMAKE_INSTALL_PREFIX=/usr and the
 # multiarch library directory, once natively and once with the armhf
 # toolchain, and runs cpack. Depends of the binary packages come from
@@ -39,6 +43,12 @@ set(ZUB_DEB_NAME_standins libzub-vorn-platform-standins)
 foreach(component runtime dev standins)
   install(FILES ${ZUB_DEB_DIR}/copyright ${PROJECT_BINARY_DIR}/changelog.Debian.gz
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${ZUB_DEB_NAME_${component}}
+    COMPONENT ${component})
+endforeach()
+# The two packages of libraries without a versioned name say why.
+foreach(component runtime standins)
+  install(FILES ${ZUB_DEB_DIR}/${ZUB_DEB_NAME_${component}}.lintian-overrides
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${ZUB_DEB_NAME_${component}}
     COMPONENT ${component})
 endforeach()
 
@@ -84,8 +94,9 @@ serializer and deserializer, a hierarchical bitmask, containers (vector,
 sorted id list, byte ring buffer, scatter-gather lists, open hash table,
 linked and string lists), UTC time conversion and a stdin console thread.
 
-It needs the platform's libzub-debug.so and libzub-osal-common.so; off the
-target, libzub-vorn-platform-standins provides them.")
+It needs the platform's libzub-debug.so and libzub-osal-common.so through
+the virtual package libzub-platform-libs: on the target the platform's own
+package provides it, elsewhere libzub-vorn-platform-standins does.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libzub-vorn-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
@@ -97,6 +108,7 @@ pkg-config file zub-vorn.")
 
 set(CPACK_DEBIAN_STANDINS_PACKAGE_NAME libzub-vorn-platform-standins)
 set(CPACK_DEBIAN_STANDINS_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_STANDINS_PACKAGE_PROVIDES libzub-platform-libs)
 set(CPACK_DEBIAN_STANDINS_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/deb/standins/triggers)
 set(CPACK_COMPONENT_STANDINS_DESCRIPTION "stand-ins for the platform libraries libzub-vorn needs
 Small replacements for the platform's libzub-debug.so (diagnostics to
@@ -105,7 +117,7 @@ standard error, sites chosen with ZUB_DEBUG) and libzub-osal-common.so
 interface libzub-vorn uses. For machines without the platform's own
 libraries; never install it on the target.")
 
-# Depends (the C library) are worked out by dpkg-shlibdeps when cpack runs.
+# Depends on the C library are worked out by dpkg-shlibdeps when cpack runs.
 set(ZUB_SHLIBDEPS_DIRS ${PROJECT_BINARY_DIR})
 if(CMAKE_CROSSCOMPILING AND CMAKE_FIND_ROOT_PATH)
   foreach(root IN LISTS CMAKE_FIND_ROOT_PATH)
@@ -115,4 +127,5 @@ endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/ZubCPackProject.cmake.in
   ${PROJECT_BINARY_DIR}/ZubCPackProject.cmake @ONLY)
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/ZubCPackProject.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/ZubDebMultiArch.cmake)
 include(CPack)

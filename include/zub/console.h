@@ -13,10 +13,25 @@
  * console thread holds it except while it waits for input, so handlers run
  * with it held and must not call vklAddSimpleCommand, vklStateStart,
  * vklStateTerminate, vklStateDestroy or _vklTerminateConsoleThread on
- * their own console. A handler ends the console by setting
- * VKL_FLAG_TERMINATING in console->flags (it already holds the mutex): the
- * loop ends after that line. Another thread then calls vklStateDestroy,
- * which joins the ended thread.
+ * their own console. To end the console from a handler, the handler tells
+ * the console's owner (a condition variable, a pipe) and the owner's thread
+ * calls _vklTerminateConsoleThread, which joins the console thread, closes
+ * the pipe and releases the input block, for a record of either kind (the
+ * example console_quit.c). Setting VKL_FLAG_TERMINATING in console->flags
+ * from a handler also ends the loop after that line, but the stop call then
+ * returns -16 and only vklStateDestroy releases what Start set up: on a
+ * record from vklStateInitialize the pipe and the input block leak.
+ *
+ * Descriptor 0 closed before Start: the stop pipe takes the lowest free
+ * descriptors, so its read end becomes descriptor 0 and the loop watches its
+ * own pipe as its input. It reads no command and waits for the stop byte of
+ * _vklTerminateConsoleThread (or vklStateDestroy), which ends it as usual;
+ * closing the pipe leaves descriptor 0 closed again. With descriptor 1
+ * closed too, the write end takes it, and what the program writes to
+ * standard output reaches the loop as input (a byte of it is dropped at
+ * each wake-up). For a console without input, open /dev/null on descriptor
+ * 0 instead: the loop meets end of input at once and ends with
+ * VKL_FLAG_INPUT_ENDED.
  *
  * The stop message on the console's pipe is the single byte 0xFF.
  * vklStateRelease fills the record with 0x55, vklStateDestroy with 0xFF.
