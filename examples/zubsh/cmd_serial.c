@@ -173,25 +173,28 @@ int inspect_parse_int(const char *text, unsigned width, int is_signed, uint64_t 
 
 void inspect_store_int(void *array, uint32_t index, unsigned width, uint64_t value)
 {
-    uint8_t *at = (uint8_t *)array + (size_t)index * width;
-    switch (width) {
-    case 1: {
-        uint8_t v = (uint8_t)value;
-        memcpy(at, &v, 1);
-        break;
-    }
-    case 2: {
-        uint16_t v = (uint16_t)value;
-        memcpy(at, &v, 2);
-        break;
-    }
-    case 4: {
-        uint32_t v = (uint32_t)value;
-        memcpy(at, &v, 4);
-        break;
-    }
-    default: memcpy(at, &value, 8); break;
-    }
+    const uint8_t u8 = (uint8_t)value;
+    const uint16_t u16 = (uint16_t)value;
+    const uint32_t u32 = (uint32_t)value;
+    const void *from = width == 1   ? (const void *)&u8
+                       : width == 2 ? (const void *)&u16
+                       : width == 4 ? (const void *)&u32
+                                    : (const void *)&value;
+    memcpy((uint8_t *)array + (size_t)index * width, from, width);
+}
+
+uint64_t inspect_load_int(const void *at, unsigned width)
+{
+    uint8_t u8;
+    uint16_t u16;
+    uint32_t u32;
+    uint64_t u64;
+    void *to = width == 1   ? (void *)&u8
+               : width == 2 ? (void *)&u16
+               : width == 4 ? (void *)&u32
+                            : &u64;
+    memcpy(to, at, width);
+    return width == 1 ? u8 : width == 2 ? u16 : width == 4 ? u32 : u64;
 }
 
 /* Fills `record` from the values; arrays come from malloc and are freed by
@@ -474,37 +477,11 @@ void inspect_print_text(const char *text, uint32_t length, int json)
 
 void inspect_print_ints(const void *data, uint32_t count, unsigned width, int is_signed, int json)
 {
+    /* Flipping the sign bit and taking it away again sign-extends. */
+    const uint64_t sign = 1ull << (width * 8 - 1);
     for (uint32_t i = 0; i < count; i++) {
-        const uint8_t *at = (const uint8_t *)data + (size_t)i * width;
-        uint64_t u = 0;
-        int64_t v = 0;
-        switch (width) {
-        case 1: {
-            uint8_t x;
-            memcpy(&x, at, 1);
-            u = x;
-            v = (int8_t)x;
-            break;
-        }
-        case 2: {
-            uint16_t x;
-            memcpy(&x, at, 2);
-            u = x;
-            v = (int16_t)x;
-            break;
-        }
-        case 4: {
-            uint32_t x;
-            memcpy(&x, at, 4);
-            u = x;
-            v = (int32_t)x;
-            break;
-        }
-        default:
-            memcpy(&u, at, 8);
-            v = (int64_t)u;
-            break;
-        }
+        const uint64_t u = inspect_load_int((const uint8_t *)data + (size_t)i * width, width);
+        const int64_t v = (int64_t)((u ^ sign) - sign);
         const char *separator = !json ? " " : i > 0 ? "," : "";
         if (is_signed) {
             printf("%s%" PRId64, separator, v);

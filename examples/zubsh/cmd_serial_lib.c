@@ -168,18 +168,6 @@ static void *data_pointer(const uint8_t *base, const zubEndianInfoEntry_t *e)
     return data;
 }
 
-static uint32_t load_count(const uint8_t *at, unsigned width)
-{
-    uint8_t u8;
-    uint16_t u16;
-    uint32_t u32;
-    switch (width) {
-    case 1: memcpy(&u8, at, 1); return u8;
-    case 2: memcpy(&u16, at, 2); return u16;
-    default: memcpy(&u32, at, 4); return u32;
-    }
-}
-
 /* ---- decode: print a decoded structure -------------------------------- */
 
 static void print_members(const zubEndianTable_t *table, const uint8_t *base, int indent)
@@ -203,7 +191,7 @@ static void print_members(const zubEndianTable_t *table, const uint8_t *base, in
             inspect_print_ints(at, 1, kind, 0, 0);
             printf("\n");
         } else {
-            const uint32_t count = load_count(at, count_width(kind));
+            const uint32_t count = (uint32_t)inspect_load_int(at, count_width(kind));
             const uint8_t *data = data_pointer(base, e);
             if (is_string(e)) {
                 printf(", %" PRIu32 " bytes: ", count);
@@ -254,7 +242,7 @@ static void json_members(const zubEndianTable_t *table, const uint8_t *base,
             inspect_print_ints(at, count, width, type->is_signed, 1);
             printf(fixed ? "]" : "");
         } else {
-            const uint32_t count = load_count(at, count_width(kind));
+            const uint32_t count = (uint32_t)inspect_load_int(at, count_width(kind));
             const uint8_t *data = data_pointer(base, e);
             printf(",\"count\":%" PRIu32, count);
             if (is_string(e) ||

@@ -61,6 +61,8 @@ int inspect_parse_int(const char *text, unsigned width, int is_signed, uint64_t 
 
 /* Stores `value` as element `index` of an array of `width`-byte integers. */
 void inspect_store_int(void *array, uint32_t index, unsigned width, uint64_t value);
+/* Loads the `width`-byte integer at `at` (1, 2, 4 or 8 bytes). */
+uint64_t inspect_load_int(const void *at, unsigned width);
 
 /* The stream to decode (malloc): the file of a->file, or the hex of
  * a->args from `first` on. Null with a "decode:" message; *n its bytes. */
