@@ -1,5 +1,5 @@
 /* Tables that zubsh's --lib option refuses or cannot finish walking, in a
- * shared object of their own (tests/zubsh_test.sh). */
+ * shared object of their own (examples/zubsh/zubsh_test.sh). */
 #include "zub/serialization.h"
 
 #define EXPORTED __attribute__((visibility("default")))

@@ -32,7 +32,11 @@ static int cmd_sort(vklState_t *console, uintptr_t context, char **argv, int32_t
     return 0;
 }
 
+static const zubsh_command_t commands[] = {
+    {"sort", cmd_sort, "print the arguments in byte order (string list)"},
+};
+
 int zubsh_register_lists(vklState_t *console)
 {
-    return zubsh_add(console, "sort", cmd_sort, "print the arguments in byte order (string list)");
+    return zubsh_add(console, commands, sizeof commands / sizeof commands[0]);
 }

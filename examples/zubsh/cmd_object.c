@@ -22,7 +22,11 @@ static int cmd_class(vklState_t *console, uintptr_t context, char **argv, int32_
     return 0;
 }
 
+static const zubsh_command_t commands[] = {
+    {"class", cmd_class, "name the root class, then copy the arguments"},
+};
+
 int zubsh_register_object(vklState_t *console)
 {
-    return zubsh_add(console, "class", cmd_class, "name the root class, then copy the arguments");
+    return zubsh_add(console, commands, sizeof commands / sizeof commands[0]);
 }

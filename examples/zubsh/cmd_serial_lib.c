@@ -1,8 +1,8 @@
 /*
  * The stream inspector on a user's own tables:
  *
- *   encode --lib PATH TABLE VALUES...
- *   decode --lib PATH TABLE HEX...
+ *   encode --lib PATH TABLE VALUES... [--file OUT]
+ *   decode --lib PATH [--json] TABLE HEX...   (or --file CAPTURE)
  *
  * PATH is a shared object (a path with a slash, or a name the dynamic
  * loader finds) and TABLE the name of a zubEndianTable_t it exports. Each
@@ -14,7 +14,8 @@
  * element. Kinds carry no signedness either: integers print unsigned, and
  * encode takes either sign in a member's width.
  *
- * Values for encode, in stream order: one per integer; for a counted
+ * Values for encode, in stream order: one per integer (or several integers
+ * joined by commas in one argument); for a counted
  * member its count, then its elements (one value per atom, or the values
  * of each element structure in turn); for a string (a STRING entry of
  * 1-byte atoms) one argument holding the whole text; for a fixed array
@@ -167,18 +168,6 @@ static void *data_pointer(const uint8_t *base, const zubEndianInfoEntry_t *e)
     return data;
 }
 
-static uint32_t load_count(const uint8_t *at, unsigned width)
-{
-    uint8_t u8;
-    uint16_t u16;
-    uint32_t u32;
-    switch (width) {
-    case 1: memcpy(&u8, at, 1); return u8;
-    case 2: memcpy(&u16, at, 2); return u16;
-    default: memcpy(&u32, at, 4); return u32;
-    }
-}
-
 /* ---- decode: print a decoded structure -------------------------------- */
 
 static void print_members(const zubEndianTable_t *table, const uint8_t *base, int indent)
@@ -195,22 +184,22 @@ static void print_members(const zubEndianTable_t *table, const uint8_t *base, in
             print_members(e->argument.table, at, indent + 2);
         } else if (kind == ZUB_DESER_TYPE_FIXED) {
             printf(" of %u u%u:", ZUB_ENDIAN_FIXED_COUNT(e), (unsigned)e->argument.value * 8);
-            inspect_print_ints(at, ZUB_ENDIAN_FIXED_COUNT(e), (unsigned)e->argument.value, 0);
+            inspect_print_ints(at, ZUB_ENDIAN_FIXED_COUNT(e), (unsigned)e->argument.value, 0, 0);
             printf("\n");
         } else if (!is_counted(kind)) {
             printf(":");
-            inspect_print_ints(at, 1, kind, 0);
+            inspect_print_ints(at, 1, kind, 0, 0);
             printf("\n");
         } else {
-            const uint32_t count = load_count(at, count_width(kind));
+            const uint32_t count = (uint32_t)inspect_load_int(at, count_width(kind));
             const uint8_t *data = data_pointer(base, e);
             if (is_string(e)) {
                 printf(", %" PRIu32 " bytes: ", count);
-                inspect_print_text((const char *)data, count);
+                inspect_print_text((const char *)data, count, 0);
                 printf("\n");
             } else if (!ZUB_ENDIAN_ARGUMENT_IS_TABLE(e)) {
                 printf(" of %" PRIu32 " u%u:", count, (unsigned)e->argument.value * 8);
-                inspect_print_ints(data, count, (unsigned)e->argument.value, 0);
+                inspect_print_ints(data, count, (unsigned)e->argument.value, 0, 0);
                 printf("\n");
             } else {
                 const zubEndianTable_t *element = e->argument.table;
@@ -222,6 +211,70 @@ static void print_members(const zubEndianTable_t *table, const uint8_t *base, in
             }
         }
     }
+}
+
+/* The same walk as print_members, as a JSON array of member objects:
+ * {"offset", "kind", then "value" of an integer, "members" of a nested
+ * structure, "count" and "text" of a string, "count" and "values" of an
+ * integer array, "count" and "elements" (arrays of members) of an array
+ * of structures}. */
+static void json_members(const zubEndianTable_t *table, const uint8_t *base,
+                         const inspect_type_t *type)
+{
+    const char *separator = "";
+    putchar('[');
+    for (const zubEndianInfoEntry_t *e = table->entries; !ZUB_ENDIAN_IS_END(e); e++) {
+        const unsigned kind = ZUB_ENDIAN_KIND(e);
+        const uint8_t *at = base + e->memberOffset;
+        if (kind == ZUB_DESER_TYPE_MODIFIER) {
+            continue;
+        }
+        printf("%s{\"offset\":%u,\"kind\":\"%s\"", separator, e->memberOffset, kind_name(kind));
+        separator = ",";
+        if (kind == ZUB_DESER_TYPE_TABLE) {
+            printf(",\"members\":");
+            json_members(e->argument.table, at, type);
+        } else if (kind == ZUB_DESER_TYPE_FIXED || !is_counted(kind)) {
+            const int fixed = kind == ZUB_DESER_TYPE_FIXED;
+            const unsigned width = fixed ? (unsigned)e->argument.value : kind;
+            const uint32_t count = fixed ? ZUB_ENDIAN_FIXED_COUNT(e) : 1;
+            printf(fixed ? ",\"count\":%" PRIu32 ",\"values\":[" : ",\"value\":", count);
+            inspect_print_ints(at, count, width, type->is_signed, 1);
+            printf(fixed ? "]" : "");
+        } else {
+            const uint32_t count = (uint32_t)inspect_load_int(at, count_width(kind));
+            const uint8_t *data = data_pointer(base, e);
+            printf(",\"count\":%" PRIu32, count);
+            if (is_string(e) ||
+                (type->texts && !ZUB_ENDIAN_ARGUMENT_IS_TABLE(e) && e->argument.value == 1)) {
+                printf(",\"text\":");
+                inspect_print_text((const char *)data, count, 1);
+            } else if (!ZUB_ENDIAN_ARGUMENT_IS_TABLE(e)) {
+                printf(",\"values\":[");
+                inspect_print_ints(data, count, (unsigned)e->argument.value, type->is_signed, 1);
+                printf("]");
+            } else {
+                const zubEndianTable_t *element = e->argument.table;
+                printf(",\"elements\":[");
+                for (uint32_t i = 0; i < count; i++) {
+                    printf(i > 0 ? "," : "");
+                    json_members(element, data + (size_t)i * element->size, type);
+                }
+                printf("]");
+            }
+        }
+        putchar('}');
+    }
+    putchar(']');
+}
+
+void inspect_print_json(const inspect_type_t *type, const void *record)
+{
+    printf("{\"type\":");
+    inspect_print_text(type->name, (uint32_t)strlen(type->name), 1);
+    printf(",\"size\":%" PRIu32 ",\"members\":", type->table->size);
+    json_members(type->table, record, type);
+    printf("}\n");
 }
 
 static void print_user_record(const inspect_type_t *type, const void *record)
@@ -253,16 +306,18 @@ static void print_user_where(const inspect_type_t *type, const zubDeserState_t *
 /* ---- encode: fill a structure from the values -------------------------- */
 
 struct filling {
-    char **values;
-    int32_t count;
-    int32_t next;                  /* the value to take next */
+    inspect_values_t values;
+    int32_t taken;                 /* values taken so far */
     zubBoundedAllocator_t *blocks; /* every array comes from here */
 };
 
-static const char *take(struct filling *f, const zubEndianInfoEntry_t *e)
+/* The next value for entry e: a whole argument for a string. */
+static const char *take(struct filling *f, const zubEndianInfoEntry_t *e, int whole)
 {
-    if (f->next < f->count) {
-        return f->values[f->next++];
+    const char *value = inspect_next_value(&f->values, whole);
+    if (value != NULL) {
+        f->taken++;
+        return value;
     }
     printf("encode: more values needed for the %s at offset %u\n", kind_name(ZUB_ENDIAN_KIND(e)),
            e->memberOffset);
@@ -274,7 +329,7 @@ static int take_ints(struct filling *f, const zubEndianInfoEntry_t *e, void *arr
 {
     for (uint32_t i = 0; i < n; i++) {
         uint64_t value = 0;
-        const char *text = take(f, e);
+        const char *text = take(f, e, 0);
         if (text == NULL || inspect_parse_int(text, width, INSPECT_EITHER_SIGN, &value) != 0) {
             return -1;
         }
@@ -301,7 +356,7 @@ static int fill_counted(struct filling *f, const zubEndianInfoEntry_t *e, uint8_
                         unsigned depth)
 {
     const unsigned width = count_width(ZUB_ENDIAN_KIND(e));
-    const char *text = take(f, e);
+    const char *text = take(f, e, is_string(e));
     uint64_t count = 0;
     void *data = NULL;
     if (text == NULL) {
@@ -370,50 +425,52 @@ static int fill_members(struct filling *f, const zubEndianTable_t *table, uint8_
 
 /* ---- the commands -------------------------------------------------------- */
 
-int inspect_lib_command(int encode, char **argv, int32_t argc)
+int inspect_lib_command(int encode, const inspect_args_t *a)
 {
     const char *command = encode ? "encode" : "decode";
-    if (argc < 4) {
-        printf("%s: --lib takes PATH TABLE %s...\n", command, encode ? "VALUES" : "HEX");
-        return 0;
+    if (a->count < 1) {
+        printf("%s: --lib takes LIB TABLE %s...\n", command, encode ? "VALUES" : "HEX");
+        return -1;
     }
-    void *library = dlopen(argv[2], RTLD_NOW | RTLD_LOCAL);
+    void *library = dlopen(a->lib, RTLD_NOW | RTLD_LOCAL);
     if (library == NULL) {
-        printf("%s: cannot load %s: %s\n", command, argv[2], dlerror());
-        return 0;
+        printf("%s: cannot load %s: %s\n", command, a->lib, dlerror());
+        return -1;
     }
-    const zubEndianTable_t *table = dlsym(library, argv[3]);
+    const char *name = a->args[0];
+    const zubEndianTable_t *table = dlsym(library, name);
     uint8_t *record = NULL;
+    int result = -1;
     if (table == NULL) {
-        printf("%s: %s exports no table %s\n", command, argv[2], argv[3]);
-    } else if (check_tables(command, argv[3], table) == 0 &&
+        printf("%s: %s exports no table %s\n", command, a->lib, name);
+    } else if (check_tables(command, name, table) == 0 &&
                (record = calloc(1, table->size > 0 ? table->size : 1)) == NULL) {
         printf("%s: out of memory\n", command);
     } else if (record != NULL && encode) {
         zubBoundedAllocator_t bounded;
         void *log[kEncodeBlocks];
-        struct filling f = {argv + 4, argc - 4, 0, &bounded};
+        struct filling f = {{a->args + 1, a->count - 1, 0, NULL}, 0, &bounded};
         zubBoundedAllocatorInit(&bounded, kEncodeBudget);
         zubBoundedAllocatorSetLog(&bounded, log, kEncodeBlocks);
         if (fill_members(&f, table, record, 0) != 0) {
             /* said why */
-        } else if (f.next < f.count) {
-            printf("encode: %s takes %" PRId32 " values, not %" PRId32 "\n", argv[3], f.next,
-                   f.count);
+        } else if (f.values.next < f.values.count) {
+            printf("encode: %s takes %" PRId32 " values, more are left\n", name, f.taken);
         } else {
-            inspect_encode(table, record);
+            result = inspect_encode(table, record, a->file);
         }
         zubBoundedAllocatorFreeAll(&bounded);
     } else if (record != NULL) {
         uint32_t n = 0;
-        uint8_t *bytes = inspect_parse_hex(argv + 4, argc - 4, &n);
+        uint8_t *bytes = inspect_read_stream(a, 1, &n);
         if (bytes != NULL) {
-            const inspect_type_t type = {argv[3], table, print_user_record, print_user_where, NULL};
-            inspect_decode(&type, record, ZUB_DESER_DEFAULT_STACK, bytes, n);
+            const inspect_type_t type = {name, table, print_user_record, print_user_where, NULL,
+                                         0,    0};
+            result = inspect_decode(&type, record, ZUB_DESER_DEFAULT_STACK, bytes, n, a->json);
         }
         free(bytes);
     }
     free(record);
     dlclose(library);
-    return 0;
+    return result;
 }

@@ -4,10 +4,17 @@
 
 #include "zub/console.h"
 
-/* Registers a command with a one-line description shown by help (kept in
- * the command record's extra field). 0 or the console's error code. */
-int zubsh_add(vklState_t *console, const char *name, vklCommandHandler_t handler,
-              const char *description);
+/* A command: its name, its handler (0 for success, anything else for a
+ * failure, which -c turns into exit status 1) and its line in help. */
+typedef struct zubsh_command {
+    const char *name;
+    vklCommandHandler_t handler;
+    const char *usage;
+} zubsh_command_t;
+
+/* Registers `count` commands; the table must outlive the console. 0 or the
+ * console's error code. */
+int zubsh_add(vklState_t *console, const zubsh_command_t *commands, size_t count);
 
 /* Calls every family's registration function (modules.c). */
 int zubsh_register_modules(vklState_t *console);

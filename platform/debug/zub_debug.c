@@ -20,6 +20,9 @@
 #define EXPORT __attribute__((visibility("default")))
 
 enum { MAX_RULES = 64, MAX_CAPTURED = 4096 };
+/* The console's echo of every argument of every line: a trace that a bare
+ * level leaves out; "1:5000" or "all" turn it on. */
+enum { TRACE_CLASS = 5000 };
 
 typedef struct {
     uint16_t level;
@@ -84,13 +87,22 @@ static void configure_from_environment(void)
     char copy[256];
     snprintf(copy, sizeof copy, "%s", text);
     char *save = NULL;
+    int none = 0;
     for (char *item = strtok_r(copy, ",", &save); item; item = strtok_r(NULL, ",", &save)) {
         unsigned level = 0, messageClass = 0xFFFF;
         if (strcmp(item, "all") == 0) {
             enableAll = 1;
+        } else if (strcmp(item, "none") == 0) {
+            none = 1;
         } else if (sscanf(item, "%u:%u", &level, &messageClass) >= 1) {
             add_rule(level, messageClass);
         }
+        /* "backtrace" is the OS stand-in's word (zubOsalWriteBacktrace). */
+    }
+    if (none) {
+        /* none wins over everything else the list names. */
+        ruleCount = 0;
+        enableAll = 0;
     }
     publish();
 }
@@ -118,7 +130,8 @@ EXPORT int zubDebugCheckLevelGetFrameAndChunk(const zubDebugSite_t *site)
     pass = enableAll;
     for (size_t i = 0; i < ruleCount && !pass; i++) {
         pass = rules[i].level == level &&
-               (rules[i].messageClass == 0xFFFF || rules[i].messageClass == messageClass);
+               (rules[i].messageClass == messageClass ||
+                (rules[i].messageClass == 0xFFFF && messageClass != TRACE_CLASS));
     }
     pthread_mutex_unlock(&lock);
     if (pass) {

@@ -4,9 +4,13 @@
  * are enabled and to capture the formatted messages.
  *
  * Without calls to it, the stand-in enables what the environment variable
- * ZUB_DEBUG names (read once): a comma-separated list of LEVEL, LEVEL:CLASS
- * or "all"/"none"; the default is "1" (every level 1 site). Messages go to
- * standard error, one per line as formatted.
+ * ZUB_DEBUG names (read once): a comma-separated list of LEVEL, LEVEL:CLASS,
+ * "all", "none" and "backtrace"; unset means "1". A bare LEVEL enables the
+ * level's sites except class 5000, the console's echo of every argument,
+ * which only "LEVEL:5000" or "all" enable.
+ * "none" silences everything, backtraces included, whatever else the list
+ * holds; "backtrace" lets zubOsalWriteBacktrace write (it writes nothing
+ * otherwise). Messages go to standard error, one per line as formatted.
  */
 #ifndef ZUB_DEBUG_TEST_H
 #define ZUB_DEBUG_TEST_H

@@ -7,6 +7,7 @@
 #include <execinfo.h>
 #include <pthread.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "zub/osal.h"
@@ -19,8 +20,29 @@ static const char *lastSourceFile;
 static int lastLine;
 static int failCreations;
 
+/* Whether the comma-separated list holds `word` as a whole item. */
+static int list_holds(const char *list, const char *word)
+{
+    const size_t length = strlen(word);
+    for (const char *item = list; item != NULL; item = strchr(item, ',')) {
+        item += *item == ',';
+        if (strncmp(item, word, length) == 0 && (item[length] == ',' || item[length] == '\0')) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+/* Backtraces only on request: a program that decodes hostile input meets
+ * the library's internal-error paths for every bad message, and six lines
+ * of frames each time would flood its log. ZUB_DEBUG is read at every call
+ * (backtraces are rare), so the choice follows the environment. */
 EXPORT int zubOsalWriteBacktrace(void)
 {
+    const char *debug = getenv("ZUB_DEBUG");
+    if (debug == NULL || !list_holds(debug, "backtrace") || list_holds(debug, "none")) {
+        return 0;
+    }
     void *frames[64];
     int count = backtrace(frames, 64);
     fputs("Backtrace:\n", stderr);
