@@ -132,16 +132,14 @@ ZUB_WALK_INLINE bool holds_itself(const Levels<ReleaseLevel> &w, const zubEndian
                                   const uint8_t *base)
 {
     const ReleaseLevel *level = &w.cur;
-    for (uint16_t j = w.depth; j > 1; --j) {
+    for (uint16_t j = w.depth;; level = &w.stack[--j]) {
         if (level->table == table && level->base == base) {
             return true;
         }
-        level = &w.stack[j - 1];
-        if (level->count != 0) {
+        if (j <= 1 || w.stack[j - 1].count != 0) {
             return false;
         }
     }
-    return level->table == table && level->base == base;
 }
 
 // Depth first in entry order, on the table walker's levels.
