@@ -234,8 +234,11 @@ TEST(Dealloc, CountFieldsAtOffset0xFFFFAreRealOffsetsInEveryWalker)
         host[kCount] = 2;
         std::memcpy(&host[kPointer], &ab, sizeof ab);
         std::vector<uint8_t> stream(width + 2);
+        zubtest::DebugCapture capture; // reported, then read there all the same
         EXPECT_EQ(zubSimpleSerializeInto(stream.data(), width + 2, &table, host.data()),
                   int32_t(width + 2));
+        EXPECT_EQ(capture.messages(), std::vector<std::string>{"s->srcval is NULL "});
+        EXPECT_EQ(capture.site(0), (std::vector<uint32_t>{0x00020BB8u, 3, 0}));
         const auto full = bytes("00 00 00 02 61 62");
         EXPECT_EQ(stream, std::vector<uint8_t>(full.end() - width - 2, full.end()));
         Walk w(&table, copy.data());

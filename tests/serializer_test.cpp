@@ -210,33 +210,3 @@ TEST(Serializer, RandomStructuresGiveTheirStreamThroughEveryBufferSize)
         }
     }
 }
-
-TEST(Serializer, ACountFieldAtOffset0xFFFFIsReportedOncePerMember)
-{
-    // Kinds 6, 7 and 9: the message, then the field read there like any
-    // other, through one buffer or through one-byte buffers alike.
-    constexpr uint32_t kCount = 0xFFFF, kPointer = 0x10008;
-    for (const auto &[kind, width] : {std::pair{6u, 1u}, {7u, 2u}, {9u, 4u}}) {
-        const zubEndianInfoEntry_t entries[] = {
-            ZUB_ENTRY_RAW(kCount, ZUB_ENDIAN_PACK(kind, kPointer - kCount + 1024), 1),
-            ZUB_ENTRY_END};
-        const zubEndianTable_t table = {kPointer + sizeof(void *), entries};
-        std::vector<uint8_t> host(table.size, 0);
-        const char *ab = "ab";
-        host[kCount] = 2;
-        std::memcpy(&host[kPointer], &ab, sizeof ab);
-        const auto full = bytes("00 00 00 02 61 62");
-        for (uint32_t chunk : {1u, 64u}) {
-            DebugCapture capture;
-            std::string failure;
-            int32_t result;
-            EXPECT_EQ(chunked(&table, host.data(), chunk, 2, result, failure),
-                      std::vector<uint8_t>(full.end() - width - 2, full.end()));
-            EXPECT_TRUE(result == 0 && failure.empty()) << failure;
-            const auto messages = capture.messages(); // then the overrun reports
-            EXPECT_TRUE(!messages.empty() && messages[0] == "s->srcval is NULL " &&
-                        std::count(messages.begin(), messages.end(), messages[0]) == 1);
-            EXPECT_EQ(capture.site(0), (std::vector<uint32_t>{0x00020BB8u, 3, 0}));
-        }
-    }
-}
