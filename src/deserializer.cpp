@@ -44,7 +44,6 @@
 #include "zub/serialization.h"
 
 #include "internal/alloc.h"
-#include "internal/atoms.h"
 #include "internal/bytes.h"
 #include "internal/diag.h"
 #include "internal/table_walk.h"
@@ -142,6 +141,21 @@ ZUB_WALK_INLINE void read_integral(Walk &w)
     if (w.done == w.total) {
         w.state =
             w.nextState == ZUB_DIS_ADVANCE_ENTRY ? ZUB_DIS_ADVANCE_ENTRY : ZUB_DIS_CHECK_COUNT;
+    }
+}
+
+// Copies n bytes; short strings (most of them) without a library call,
+// as two fixed-size copies that may overlap.
+inline void copy_bytes(unsigned char *dst, const uint8_t *src, size_t n)
+{
+    if (n >= 8 && n <= 16) {
+        std::memcpy(dst, src, 8);
+        std::memcpy(dst + n - 8, src + n - 8, 8);
+    } else if (n >= 4 && n < 8) {
+        std::memcpy(dst, src, 4);
+        std::memcpy(dst + n - 4, src + n - 4, 4);
+    } else if (n != 0) {
+        std::memcpy(dst, src, n);
     }
 }
 

@@ -29,7 +29,6 @@
 #include <cstddef>
 #include <cstring>
 
-#include "internal/atoms.h"
 #include "internal/bytes.h"
 #include "internal/diag.h"
 #include "internal/table_walk.h"
@@ -147,6 +146,30 @@ ZUB_WALK_INLINE bool move_integral(Walk &w)
     w.out += w.space;
     w.space = 0;
     return false;
+}
+
+// memcpy, with short strings copied inline: most strings of a message are
+// a few bytes long, where a library call costs more than the copy.
+ZUB_WALK_INLINE void copy_bytes(uint8_t *out, const uint8_t *src, uint32_t n)
+{
+    if (n <= 16) {
+        if (n >= 8) {
+            std::memcpy(out, src, 8);
+            std::memcpy(out + n - 8, src + n - 8, 8);
+        } else if (n >= 4) {
+            std::memcpy(out, src, 4);
+            std::memcpy(out + n - 4, src + n - 4, 4);
+        } else {
+            for (uint32_t i = 0; i < n; ++i) {
+                out[i] = src[i];
+            }
+        }
+    } else if (n <= 32) {
+        std::memcpy(out, src, 16);
+        std::memcpy(out + n - 16, src + n - 16, 16);
+    } else {
+        std::memcpy(out, src, n);
+    }
 }
 
 // Eight bytes of 2- or 4-byte atoms, each atom's bytes reversed in place.
