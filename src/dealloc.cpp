@@ -126,20 +126,22 @@ void free_array(const ReleaseLevel &parent)
 }
 
 // True when `table` at `base` is the current level's, or that of a level
-// enclosing it in place. stack[j].count is 0 when the level above it was
-// entered as a nested structure (in place), else it was an array element.
+// enclosing it in place. Offsets only add, so only a nested structure at
+// offset 0 can lie at an enclosing level's address; the caller checks that
+// first. stack[j].count is 0 when the level above it was entered as a
+// nested structure (in place), else it was an array element.
 ZUB_WALK_INLINE bool holds_itself(const Levels<ReleaseLevel> &w, const zubEndianTable_t *table,
                                   const uint8_t *base)
 {
-    const ReleaseLevel *level = &w.cur;
-    for (uint16_t j = w.depth;; level = &w.stack[--j]) {
-        if (level->table == table && level->base == base) {
+    if (w.cur.table == table && w.cur.base == base) {
+        return true;
+    }
+    for (uint16_t j = w.depth; j > 1 && w.stack[j - 1].count == 0; --j) {
+        if (w.stack[j - 1].table == table && w.stack[j - 1].base == base) {
             return true;
         }
-        if (j <= 1 || w.stack[j - 1].count != 0) {
-            return false;
-        }
     }
+    return false;
 }
 
 // Depth first in entry order, on the table walker's levels.
@@ -184,7 +186,7 @@ int32_t release(Levels<ReleaseLevel> w)
                 continue;
             }
         } else if (kind == ZUB_DESER_TYPE_TABLE && argument_is_table(e) &&
-                   !holds_itself(w, argument_table(e), w.cur.base + e->memberOffset)) {
+                   !(e->memberOffset == 0 && holds_itself(w, argument_table(e), w.cur.base))) {
             // The nested structure may begin inside the enclosing one's
             // first four bytes: take its copy through the enclosing level's.
             const ReleaseLevel &parent = w.cur;

@@ -280,9 +280,10 @@ TEST(Dealloc, A32BitEndMarkEndsTheTableOnEveryHost)
 
 TEST(Dealloc, ATableHoldingItselfInPlaceFreesItsBlockOnce)
 {
-    // {array of atoms, itself at offset 0}: every level the deserializer
-    // enters shares the one data pointer field. The deserializer still
-    // fails at its stack's end; the release frees the block once.
+    // {array of atoms, itself at offset 0}, directly or through a second
+    // table at offset 0: every level the deserializer enters shares the one
+    // data pointer field. The deserializer still fails at its stack's end;
+    // the release frees the block once.
     struct Self {
         uint32_t n;
         uint8_t *data;
@@ -291,16 +292,21 @@ TEST(Dealloc, ATableHoldingItselfInPlaceFreesItsBlockOnce)
                                              ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_TABLE, 0),
                                              ZUB_ENTRY_END};
     static const zubEndianTable_t table = ZUB_ENDIAN_TABLE(Self, entries);
-    entries[1].argument.table = &table;
-    Self self{};
-    Walk empty(&table, &self);
-    std::vector<uint8_t> zeros(4 * ZUB_DESER_DEFAULT_STACK, 0);
-    EXPECT_EQ(empty.feed(zeros), -1000);
-    Walk w(&table, &self);
-    w.feed(bytes("00 00 00 01 7a")); // the second level waits for its count
-    ASSERT_TRUE(self.n == 1u && self.data != nullptr);
-    const size_t before = heapInUse();
-    EXPECT_EQ(_zubDeserMemoryDealloc(&table, &self, -1), 0);
-    EXPECT_TRUE(!kHeapCounted || before - heapInUse() == 1);
-    EXPECT_EQ(self.n, 0x57575700u);
+    static const zubEndianInfoEntry_t viaEntries[] = {
+        ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_TABLE, &table), ZUB_ENTRY_END};
+    static const zubEndianTable_t via = ZUB_ENDIAN_TABLE(Self, viaEntries);
+    for (const zubEndianTable_t *nested : {&table, &via}) {
+        entries[1].argument.table = nested;
+        Self self{};
+        Walk empty(&table, &self);
+        std::vector<uint8_t> zeros(4 * ZUB_DESER_DEFAULT_STACK, 0);
+        EXPECT_EQ(empty.feed(zeros), -1000);
+        Walk w(&table, &self);
+        w.feed(bytes("00 00 00 01 7a")); // the next level waits for its count
+        ASSERT_TRUE(self.n == 1u && self.data != nullptr);
+        const size_t before = heapInUse();
+        EXPECT_EQ(_zubDeserMemoryDealloc(&table, &self, -1), 0);
+        EXPECT_TRUE(!kHeapCounted || before - heapInUse() == 1);
+        EXPECT_EQ(self.n, 0x57575700u);
+    }
 }
