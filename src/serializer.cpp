@@ -586,7 +586,7 @@ ZUB_WALK_INLINE void handle_entries(Walk &w)
                 put_scalar<uint32_t>(r, member);
             }
         } else if (kind == ZUB_DESER_TYPE_STRING || kind == ZUB_DESER_TYPE_VAR16) {
-            whole = head.member_offset() != kNoCountField && put_counted<uint16_t>(w, r, e, member);
+            whole = e->memberOffset != kNoCountField && put_counted<uint16_t>(w, r, e, member);
         } else if (kind == ZUB_DESER_TYPE_U16) {
             if ((whole = r.space >= 2)) {
                 put_scalar<uint16_t>(r, member);
@@ -600,9 +600,9 @@ ZUB_WALK_INLINE void handle_entries(Walk &w)
                 put_scalar<uint64_t>(r, member);
             }
         } else if (kind == ZUB_DESER_TYPE_VAR32) {
-            whole = head.member_offset() != kNoCountField && put_counted<uint32_t>(w, r, e, member);
+            whole = e->memberOffset != kNoCountField && put_counted<uint32_t>(w, r, e, member);
         } else if (kind == ZUB_DESER_TYPE_VAR8) {
-            whole = head.member_offset() != kNoCountField && put_counted<uint8_t>(w, r, e, member);
+            whole = e->memberOffset != kNoCountField && put_counted<uint8_t>(w, r, e, member);
         } else if (kind == ZUB_DESER_TYPE_TABLE) {
             if ((whole = argument_is_table(e) && w.lv.depth < w.lv.capacity)) {
                 r.srcval = member;
