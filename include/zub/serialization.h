@@ -52,7 +52,8 @@
  *    only: the serializer and deserializer refuse such a string as an
  *    invalid entry (-14, nothing written) and the release passes over it.
  *    In VAR8/VAR16/VAR32 entries 0xFFFF is an offset like any other (a
- *    structure above 64 KiB).
+ *    structure above 64 KiB); the serializer reports each such member with
+ *    the message "s->srcval is NULL " (level 2, class 3000) and goes on.
  *  - A counted member whose atom data exceed 0x200000 bytes fails the walk:
  *    state FAILED, errorCode -1, result -1 (serializer and deserializer).
  *    A caller that refills the buffer and calls again therefore never loops.
