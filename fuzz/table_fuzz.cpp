@@ -49,11 +49,11 @@ namespace {
 
 // A table that contains itself describes a structure that holds itself:
 // its nested member lies over every other member, a layout no caller can
-// write. The walkers stop such a table at their depth limit (checked here
-// for the serializer, the deserializer and the byte-order conversion), but
-// the release of what the deserializer hung at each level would walk the
-// same bytes again and free one array once per level. Such structures are
-// therefore not released through the library: their blocks are freed here.
+// write. The serializer and deserializer stop such a table at their depth
+// limit, and the byte-order conversion passes over the nested entry. What
+// the deserializer hangs at one level it replaces at the next, leaving the
+// earlier blocks unreachable, so such structures are not released through
+// the library: their blocks are freed here.
 
 constexpr size_t kMaxTables = 4;
 constexpr size_t kMaxEntries = 10;

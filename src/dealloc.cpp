@@ -19,6 +19,13 @@
 // fields lie outside the first four bytes, or are read before the first
 // marker, this reads exactly what is in memory.
 //
+// A table that holds itself in place (a nested structure at offset 0 with
+// its own table) makes every level the deserializer entered share the same
+// fields. A nested structure whose table and address are those of a level
+// that encloses it in place (through nested structures only, up to the
+// element or top-level structure they lie in) is therefore passed over:
+// no block is freed twice.
+//
 // Choices where the release is left open:
 //  - maxDepth above 65534 is capped at the 65535 records that the 16-bit
 //    capacity can count (the size is computed after the cap).
@@ -118,6 +125,25 @@ void free_array(const ReleaseLevel &parent)
     std::free(array);
 }
 
+// True when `table` at `base` is the current level's, or that of a level
+// enclosing it in place. Offsets only add, so only a nested structure at
+// offset 0 can lie at an enclosing level's address; the caller checks that
+// first. stack[j].count is 0 when the level above it was entered as a
+// nested structure (in place), else it was an array element.
+ZUB_WALK_INLINE bool holds_itself(const Levels<ReleaseLevel> &w, const zubEndianTable_t *table,
+                                  const uint8_t *base)
+{
+    if (w.cur.table == table && w.cur.base == base) {
+        return true;
+    }
+    for (uint16_t j = w.depth; j > 1 && w.stack[j - 1].count == 0; --j) {
+        if (w.stack[j - 1].table == table && w.stack[j - 1].base == base) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Depth first in entry order, on the table walker's levels.
 int32_t release(Levels<ReleaseLevel> w)
 {
@@ -159,7 +185,8 @@ int32_t release(Levels<ReleaseLevel> w)
                 keep_first_bytes(w.cur);
                 continue;
             }
-        } else if (kind == ZUB_DESER_TYPE_TABLE && argument_is_table(e)) {
+        } else if (kind == ZUB_DESER_TYPE_TABLE && argument_is_table(e) &&
+                   !(e->memberOffset == 0 && holds_itself(w, argument_table(e), w.cur.base))) {
             // The nested structure may begin inside the enclosing one's
             // first four bytes: take its copy through the enclosing level's.
             const ReleaseLevel &parent = w.cur;

@@ -81,7 +81,8 @@ ZUB_WALK_INLINE void fail(Walk &w, int16_t code)
     w.error = code;
 }
 
-// Cold: messages only.
+// Cold: messages only. A member whose count field lies at offset 0xFFFF
+// goes to the states, which report it.
 [[gnu::cold, gnu::noinline]] void report_invalid_entry(unsigned kind)
 {
     ZUB_SER_DIAG("Invalid endian table entry %d.\n", static_cast<int>(kind));
@@ -91,6 +92,13 @@ ZUB_WALK_INLINE void fail(Walk &w, int16_t code)
 {
     ZUB_SER_DIAG(
         "NULL pointers not supported except on strings. transmitting zero length instead.\n");
+}
+
+// A count field at offset 0xFFFF (kinds 6, 7, 9) is reported, then read
+// there like any other.
+[[gnu::cold, gnu::noinline]] void report_far_count()
+{
+    ZUB_SER_DIAG("s->srcval is NULL ");
 }
 
 ZUB_WALK_INLINE void invalid_entry(Walk &w, unsigned kind)
@@ -511,6 +519,9 @@ ZUB_WALK_INLINE void set_up_member(Walk &w, const zubEndianInfoEntry_t *e, unsig
             invalid_entry(w, kind);
             return;
         }
+        if (e->memberOffset == kNoCountField) {
+            report_far_count();
+        }
         const uint32_t width = count_width(kind);
         w.lv.cur.count = load_count(member, width);
         w.total = width;
@@ -575,7 +586,7 @@ ZUB_WALK_INLINE void handle_entries(Walk &w)
                 put_scalar<uint32_t>(r, member);
             }
         } else if (kind == ZUB_DESER_TYPE_STRING || kind == ZUB_DESER_TYPE_VAR16) {
-            whole = !lacks_count_field(e) && put_counted<uint16_t>(w, r, e, member);
+            whole = e->memberOffset != kNoCountField && put_counted<uint16_t>(w, r, e, member);
         } else if (kind == ZUB_DESER_TYPE_U16) {
             if ((whole = r.space >= 2)) {
                 put_scalar<uint16_t>(r, member);
@@ -589,9 +600,9 @@ ZUB_WALK_INLINE void handle_entries(Walk &w)
                 put_scalar<uint64_t>(r, member);
             }
         } else if (kind == ZUB_DESER_TYPE_VAR32) {
-            whole = put_counted<uint32_t>(w, r, e, member);
+            whole = e->memberOffset != kNoCountField && put_counted<uint32_t>(w, r, e, member);
         } else if (kind == ZUB_DESER_TYPE_VAR8) {
-            whole = put_counted<uint8_t>(w, r, e, member);
+            whole = e->memberOffset != kNoCountField && put_counted<uint8_t>(w, r, e, member);
         } else if (kind == ZUB_DESER_TYPE_TABLE) {
             if ((whole = argument_is_table(e) && w.lv.depth < w.lv.capacity)) {
                 r.srcval = member;

@@ -124,28 +124,49 @@ TEST(ByteOrder, RandomStructuresHaveEveryIntegerReversed)
     }
 }
 
-TEST(ByteOrder, ATableThatContainsItselfStopsAtTheDefaultDepth)
+TEST(ByteOrder, ChainsConvertAtAnyDepthAndCyclesReturn)
 {
-    // {U16 at 0, itself at 1}: level k swaps bytes k and k + 1, so byte 0
-    // travels one place per level: to 20 after the top and 19 levels below.
-    static zubEndianInfoEntry_t entries[] = {ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_U16, 0),
-                                             ZUB_ENTRY_RAW(1, ZUB_DESER_TYPE_TABLE, 0),
-                                             ZUB_ENTRY_END};
-    static const zubEndianTable_t table = {2, entries};
-    entries[1].argument.table = &table;
-    uint8_t data[24];
-    for (uint8_t i = 0; i < 24; ++i)
-        data[i] = i;
+    // 300 distinct tables, each a 16-bit member after its nested structure:
+    // every member swapped, no message.
+    constexpr size_t kLevels = 300;
+    std::vector<zubEndianTable_t> tables(kLevels);
+    std::vector<std::vector<zubEndianInfoEntry_t>> lists(kLevels);
+    for (size_t k = kLevels; k-- > 0;) {
+        const auto own = static_cast<size_t>(2 * (kLevels - 1 - k));
+        lists[k] = {ZUB_ENTRY_RAW(own, ZUB_DESER_TYPE_U16, 0), ZUB_ENTRY_END};
+        if (k + 1 < kLevels)
+            lists[k].insert(lists[k].begin(),
+                            ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_TABLE, &tables[k + 1]));
+        tables[k] = {static_cast<uint32_t>(own + 2), lists[k].data()};
+    }
+    std::vector<uint8_t> data = zubtest::seq(0, 2 * kLevels), expected = data;
+    for (size_t i = 0; i < expected.size(); i += 2)
+        std::swap(expected[i], expected[i + 1]);
     zubtest::DebugCapture capture;
-    zubProtocolToHost(data, data, &table);
-    EXPECT_EQ(zubtest::hex(data, 24),
-              "01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10 11 12 13 14 00 15 16 17");
-    EXPECT_EQ(capture.messages(),
-              std::vector<std::string>{"Endian table nested deeper than 19 levels.\n"});
-    EXPECT_EQ(capture.site(0), (std::vector<uint32_t>{0x00020BB8u, 3, 0}));
+    zubProtocolToHost(data.data(), data.data(), &tables[0]);
+    EXPECT_EQ(data, expected);
+
+    // {U16 at 0, B at 2} and {U16 at 0, A at 2}, and a table holding itself
+    // at 1: each table is converted once, and nothing past it is touched.
+    static zubEndianInfoEntry_t a[] = {ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_U16, 0),
+                                       ZUB_ENTRY_RAW(2, ZUB_DESER_TYPE_TABLE, 0), ZUB_ENTRY_END};
+    static zubEndianInfoEntry_t b[] = {ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_U16, 0),
+                                       ZUB_ENTRY_RAW(2, ZUB_DESER_TYPE_TABLE, 0), ZUB_ENTRY_END};
+    static zubEndianInfoEntry_t self[] = {ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_U16, 0),
+                                          ZUB_ENTRY_RAW(1, ZUB_DESER_TYPE_TABLE, 0), ZUB_ENTRY_END};
+    static const zubEndianTable_t tableA = {4, a}, tableB = {4, b}, tableSelf = {2, self};
+    a[1].argument.table = &tableB;
+    b[1].argument.table = &tableA;
+    self[1].argument.table = &tableSelf;
+    uint8_t bytes[8] = {0, 1, 2, 3, 4, 5, 6, 7};
+    zubProtocolToHost(bytes, bytes, &tableA);
+    EXPECT_EQ(zubtest::hex(bytes, 8), "01 00 03 02 04 05 06 07");
+    zubHostToProtocol(bytes, bytes, &tableSelf);
+    EXPECT_EQ(zubtest::hex(bytes, 8), "00 01 03 02 04 05 06 07");
+    EXPECT_TRUE(capture.messages().empty());
     // A null pointer or table leaves the data alone.
-    zubProtocolToHost(data, nullptr, &table);
-    zubProtocolToHost(nullptr, data, &table);
-    zubHostToProtocol(data, data, nullptr);
-    EXPECT_EQ(data[20], 0);
+    zubProtocolToHost(bytes, nullptr, &tableA);
+    zubProtocolToHost(nullptr, bytes, &tableA);
+    zubHostToProtocol(bytes, bytes, nullptr);
+    EXPECT_EQ(bytes[0], 0);
 }

@@ -234,8 +234,11 @@ TEST(Dealloc, CountFieldsAtOffset0xFFFFAreRealOffsetsInEveryWalker)
         host[kCount] = 2;
         std::memcpy(&host[kPointer], &ab, sizeof ab);
         std::vector<uint8_t> stream(width + 2);
+        zubtest::DebugCapture capture; // reported, then read there all the same
         EXPECT_EQ(zubSimpleSerializeInto(stream.data(), width + 2, &table, host.data()),
                   int32_t(width + 2));
+        EXPECT_EQ(capture.messages(), std::vector<std::string>{"s->srcval is NULL "});
+        EXPECT_EQ(capture.site(0), (std::vector<uint32_t>{0x00020BB8u, 3, 0}));
         const auto full = bytes("00 00 00 02 61 62");
         EXPECT_EQ(stream, std::vector<uint8_t>(full.end() - width - 2, full.end()));
         Walk w(&table, copy.data());
@@ -273,4 +276,37 @@ TEST(Dealloc, A32BitEndMarkEndsTheTableOnEveryHost)
     EXPECT_EQ(zubSimpleSerializeInto(out, sizeof out, &table, &two), 5);
     EXPECT_EQ(_zubDeserMemoryDealloc(&table, &two, -1), 0);
     EXPECT_TRUE(two.n == 0x57575700u && two.wild == reinterpret_cast<uint8_t *>(0x10));
+}
+
+TEST(Dealloc, ATableHoldingItselfInPlaceFreesItsBlockOnce)
+{
+    // {array of atoms, itself at offset 0}, directly or through a second
+    // table at offset 0: every level the deserializer enters shares the one
+    // data pointer field. The deserializer still fails at its stack's end;
+    // the release frees the block once.
+    struct Self {
+        uint32_t n;
+        uint8_t *data;
+    };
+    static zubEndianInfoEntry_t entries[] = {ZUB_ENTRY_VAR32(Self, n, data, 1),
+                                             ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_TABLE, 0),
+                                             ZUB_ENTRY_END};
+    static const zubEndianTable_t table = ZUB_ENDIAN_TABLE(Self, entries);
+    static const zubEndianInfoEntry_t viaEntries[] = {
+        ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_TABLE, &table), ZUB_ENTRY_END};
+    static const zubEndianTable_t via = ZUB_ENDIAN_TABLE(Self, viaEntries);
+    for (const zubEndianTable_t *nested : {&table, &via}) {
+        entries[1].argument.table = nested;
+        Self self{};
+        Walk empty(&table, &self);
+        std::vector<uint8_t> zeros(4 * ZUB_DESER_DEFAULT_STACK, 0);
+        EXPECT_EQ(empty.feed(zeros), -1000);
+        Walk w(&table, &self);
+        w.feed(bytes("00 00 00 01 7a")); // the next level waits for its count
+        ASSERT_TRUE(self.n == 1u && self.data != nullptr);
+        const size_t before = heapInUse();
+        EXPECT_EQ(_zubDeserMemoryDealloc(&table, &self, -1), 0);
+        EXPECT_TRUE(!kHeapCounted || before - heapInUse() == 1);
+        EXPECT_EQ(self.n, 0x57575700u);
+    }
 }

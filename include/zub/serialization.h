@@ -43,7 +43,8 @@
  *    only: the serializer and deserializer refuse such a string as an
  *    invalid entry (-14, nothing written) and the release passes over it.
  *    In VAR8/VAR16/VAR32 entries 0xFFFF is an offset like any other (a
- *    structure above 64 KiB).
+ *    structure above 64 KiB); the serializer reports each such member with
+ *    the message "s->srcval is NULL " (level 2, class 3000) and goes on.
  *  - A counted member whose atom data exceed 0x200000 bytes fails the walk:
  *    state FAILED, errorCode -1, result -1 (serializer and deserializer).
  *    A caller that refills the buffer and calls again therefore never loops.
@@ -52,25 +53,24 @@
  *  - The byte-order conversion passes over a TABLE entry whose argument is
  *    not a table (15 or less, null included, or all ones), and does nothing
  *    for a null destination, source or table. It ends a table at its first
- *    kind 0 entry only (an integer entry's argument is not looked at), and
- *    walks at most 19 levels of nesting below the top, like the serializer's
- *    default stack: a deeper nested structure (a table that contains
- *    itself, say) stops the conversion with the message "Endian table
- *    nested deeper than 19 levels.\n" (level 2, class 3000); what came
- *    before it stays converted.
+ *    kind 0 entry only (an integer entry's argument is not looked at). It
+ *    converts nested structures at any depth, with no limit and no message;
+ *    a nested structure whose table is already among the levels that
+ *    enclose it (a table that contains itself, directly or through others)
+ *    is passed over, so the conversion returns.
  *  - The deserializer reads nothing when bufferPosition is above
  *    bufferLength: it returns with ZUB_DES_ERR_XRUN and leaves
  *    bufferPosition and totalBytes as they were.
  *  - The deserializer refuses a TABLE entry whose argument is not a table
  *    and a FIXED entry whose argument is a table with the invalid-entry
  *    message and -14, as the serializer does.
- *  - A table that contains itself (by mistake or malice) stops every walker
- *    at its depth limit: the serializer's and deserializer's stack, the
- *    release's maxDepth, the byte-order conversion's 19 levels. It
- *    describes a structure whose nested member lies over its other
- *    members, so what the deserializer hangs there at one level it replaces
- *    at the next, and the release would free such a block once per level:
- *    do not release a structure read with such a table.
+ *  - A table that contains itself (by mistake or malice) stops the
+ *    serializer and deserializer at their stack's depth and the release at
+ *    its maxDepth. It describes a structure whose nested member lies over
+ *    its other members, so what the deserializer hangs there at one level
+ *    it replaces at the next. The release passes over a nested structure
+ *    whose table and address are those of a level enclosing it in place,
+ *    so it frees such a shared block once, not once per level.
  *
  * No function here keeps global state; separate walks may run on separate
  * threads and share tables. One state record, its stack, its buffer and its

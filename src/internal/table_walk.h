@@ -16,11 +16,16 @@
 //    element follows at its stride; otherwise the enclosing level comes
 //    back and goes on at its next entry;
 //  - next entry.
-// The stack is the caller's (serializer, deserializer), a malloc block
-// (release) or a fixed array (byte order): no walker recurses, and a table
-// that contains itself ends at the stack's depth. Every walker reads entries
-// only up to the first table end, so nothing past a table's terminator is
-// read.
+// The stack is the caller's (serializer, deserializer) or a malloc block
+// (release): these walkers do not recurse, and a table that contains itself
+// ends at the stack's depth. The byte-order conversion converts nested
+// structures by recursion instead, on the thread's stack, and passes over
+// a table met again among the levels that enclose it.
+//
+// Where a table ends differs by walker: the serializer, deserializer and
+// release end it at the first entry whose argument is the all-ones end mark
+// (entry_is_end); the byte-order conversion at the first entry of kind 0
+// only. None reads entries past that end.
 #pragma once
 
 #include <bit>
@@ -178,8 +183,7 @@ inline uint32_t load_count(const uint8_t *field, uint32_t width)
 // ---- Traversal ------------------------------------------------------------
 
 // The levels of a walk. Level has entry and base, and table, index and
-// count when the walk enters arrays of structures; the byte-order
-// conversion's levels, which only enter nested structures, have no more.
+// count when the walk enters arrays of structures.
 template <typename Level> struct Levels {
     Level cur;      // the level being walked
     Level *stack;   // the enclosing levels; stack[0] is the top level
