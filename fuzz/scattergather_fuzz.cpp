@@ -33,21 +33,18 @@ private:
     void build(zubfuzz::Input &in, bool source, int depth)
     {
         const uint32_t n = 1 + in.small(6);
-        std::vector<Entry> &array =
-            arrays.emplace_back(n, Entry{kJunk, ZUB_SG_WORD(0, ZUB_SG_LENGTH_MASK)});
+        std::vector<Entry> &array = arrays.emplace_back(n, Entry{kJunk, ZUB_SG_WORD(0, ZUB_SG_LENGTH_MASK)});
         for (uint32_t i = 0; i < n; ++i) {
             const uint32_t roll = in.small(16);
             if (roll < 2 && depth < 3) {
                 const size_t linked = arrays.size();
                 build(in, source, depth + 1);
-                array[i] = {arrays[linked].data(),
-                            ZUB_SG_WORD(ZUB_SG_KIND_LINK, arrays[linked].size())};
+                array[i] = {arrays[linked].data(), ZUB_SG_WORD(ZUB_SG_KIND_LINK, arrays[linked].size())};
                 return; // the rest of this array is junk the walk must not touch
             }
             if (roll == 2) {
-                array[i] = in.small(2)
-                               ? Entry{nullptr, ZUB_SG_WORD(ZUB_SG_KIND_LINK, 1 + in.small(4))}
-                               : Entry{first(), ZUB_SG_WORD(ZUB_SG_KIND_LINK, 0)};
+                array[i] = in.small(2) ? Entry{nullptr, ZUB_SG_WORD(ZUB_SG_KIND_LINK, 1 + in.small(4))}
+                                       : Entry{first(), ZUB_SG_WORD(ZUB_SG_KIND_LINK, 0)};
                 return;
             }
             if (roll == 3) {
@@ -81,13 +78,13 @@ void flatten(const zubScatterGatherEntry_t *array, uint32_t count, std::vector<u
             out.insert(out.end(), p, p + ZUB_SG_LENGTH(*e));
         } else if (ZUB_SG_KIND(*e) == ZUB_SG_KIND_LINK) {
             if (p != nullptr) {
-                flatten(static_cast<const zubScatterGatherEntry_t *>(e->data), ZUB_SG_LENGTH(*e),
-                        out);
+                flatten(static_cast<const zubScatterGatherEntry_t *>(e->data), ZUB_SG_LENGTH(*e), out);
             }
             return;
         }
     }
 }
+
 
 // The destination's blocks, read in list order over their original lengths.
 std::vector<uint8_t> contents(const List &list)
@@ -99,9 +96,10 @@ std::vector<uint8_t> contents(const List &list)
     return out;
 }
 
+
 // The destination after a copy of `total` bytes from `offset` on.
-std::vector<uint8_t> expected_after_copy(const List &source, const List &destination,
-                                         uint32_t offset, uint32_t total)
+std::vector<uint8_t> expected_after_copy(const List &source, const List &destination, uint32_t offset,
+                                         uint32_t total)
 {
     std::vector<uint8_t> want = destination.bytes;
     if (total != 0) {
@@ -122,9 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     List second(in, false);
     const auto S = static_cast<uint32_t>(source.bytes.size());
     const auto D = static_cast<uint32_t>(destination.bytes.size());
-    const uint32_t offset = offsetRoll < 8    ? offsetWord
-                            : offsetRoll < 64 ? 0
-                                              : offsetWord % (S + 3);
+    const uint32_t offset = offsetRoll < 8 ? offsetWord : offsetRoll < 64 ? 0 : offsetWord % (S + 3);
 
     FUZZ_CHECK(zubGetTotalLength(source.first(), source.count()) == S);
     FUZZ_CHECK(zubGetTotalLength(destination.first(), destination.count()) == D);
@@ -133,8 +129,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     int32_t count = destination.count();
     zubScatterGatherCopyState_t state;
     std::memset(&state, 0xA5, sizeof state);
-    FUZZ_CHECK(zubCopyScatterGather(destination.first(), &count, source.first(), source.count(),
-                                    offset, &state) == total);
+    FUZZ_CHECK(zubCopyScatterGather(destination.first(), &count, source.first(), source.count(), offset, &state) ==
+               total);
     FUZZ_CHECK(contents(destination) == expected_after_copy(source, destination, offset, total));
     FUZZ_CHECK(count >= 0);
     if (state.total != 0xA5A5A5A5u) { // the single-entry case may leave the state alone
@@ -143,16 +139,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const auto D2 = static_cast<uint32_t>(second.bytes.size());
     const uint32_t total2 = offset < S ? std::min(D2, S - offset) : 0;
-    FUZZ_CHECK(zubReadScatterGatherPart(second.first(), second.count(), source.first(),
-                                        source.count(), offset) == total2);
+    FUZZ_CHECK(zubReadScatterGatherPart(second.first(), second.count(), source.first(), source.count(), offset) ==
+               total2);
     FUZZ_CHECK(contents(second) == expected_after_copy(source, second, offset, total2));
 
     // The view from the offset describes exactly the tail of the data.
     for (int32_t room = 0; room <= 2; ++room) {
         std::unique_ptr<Entry[]> view(new Entry[static_cast<size_t>(room)]);
         int32_t viewCount = room;
-        const int32_t result = zubScatterGatherCreateListFrom(
-            view.get(), &viewCount, source.first(), source.count(), offset);
+        const int32_t result =
+            zubScatterGatherCreateListFrom(view.get(), &viewCount, source.first(), source.count(), offset);
         if (offset > S) {
             FUZZ_CHECK(result == -2 && viewCount == 0);
             continue;
@@ -164,8 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(result == 0 && viewCount >= 0 && viewCount <= room);
         std::vector<uint8_t> described;
         flatten(view.get(), static_cast<uint32_t>(viewCount), described);
-        FUZZ_CHECK(described ==
-                   std::vector<uint8_t>(source.bytes.begin() + offset, source.bytes.end()));
+        FUZZ_CHECK(described == std::vector<uint8_t>(source.bytes.begin() + offset, source.bytes.end()));
     }
     return 0;
 }

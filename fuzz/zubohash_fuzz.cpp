@@ -8,9 +8,9 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "zub_debug_test.h"
 #include "fuzz_input.h"
 #include "zub/ohash.h"
-#include "zub_debug_test.h"
 
 namespace {
 
@@ -67,13 +67,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 model.erase(it);
             }
         } else if (op < 7) {
-            FUZZ_CHECK(zubOHashFind(&table, key.data(), length) ==
-                       (it == model.end() ? nullptr : it->second));
+            FUZZ_CHECK(zubOHashFind(&table, key.data(), length) == (it == model.end() ? nullptr : it->second));
         } else {
             std::unordered_set<void *> seen;
             uint32_t position = 0;
-            for (void *e = zubOHashFirstHV(&table, &position); e != nullptr;
-                 e = zubOHashNextHV(&table, &position)) {
+            for (void *e = zubOHashFirstHV(&table, &position); e != nullptr; e = zubOHashNextHV(&table, &position)) {
                 FUZZ_CHECK(seen.insert(e).second);
             }
             FUZZ_CHECK(seen.size() == model.size());
@@ -81,18 +79,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 FUZZ_CHECK(seen.count(kv.second) == 1);
             }
         }
-        // The counters match the slots, and every operation restores the
-        // load bounds: at most three-quarters of the slots used, tombstones
-        // at most a quarter of them once there are four.
+        // The counters match the slots, and every operation restores the load bounds: at most
+        // three-quarters of the slots used, tombstones at most a quarter of them once there are four.
         uint32_t used = 0, tombstones = 0;
         for (uint32_t i = 0; i < table.size; ++i) {
             used += table.slots[i].entry != nullptr;
             tombstones += table.slots[i].entry == ohash_deleted(&table);
         }
-        FUZZ_CHECK(used == table.total && tombstones == table.deleted &&
-                   ohash_entries(&table) == model.size());
-        FUZZ_CHECK(4ull * table.total <= 3ull * table.size &&
-                   (table.deleted < 4 || 4 * table.deleted <= table.total));
+        FUZZ_CHECK(used == table.total && tombstones == table.deleted && ohash_entries(&table) == model.size());
+        FUZZ_CHECK(4ull * table.total <= 3ull * table.size && (table.deleted < 4 || 4 * table.deleted <= table.total));
         zubDebugTestClear();
     }
     for (const auto &kv : model) {
