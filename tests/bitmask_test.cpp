@@ -70,6 +70,7 @@ TEST(Bitmask, RequiredSizeLayoutAndSetAllAcrossLevelEdges)
             }
             EXPECT_EQ(zubBitmaskFindFirstOne(&bm), -1);
             EXPECT_EQ(zubBitmaskFindNextOne(&bm, 0), c.nBits ? -1 : -22);
+            EXPECT_EQ(zubBitmaskFindNextOne(&bm, c.nBits - 1), c.nBits ? -1 : -22);
         }
         EXPECT_TRUE(buffer.guardsIntact());
     }
@@ -78,7 +79,7 @@ TEST(Bitmask, RequiredSizeLayoutAndSetAllAcrossLevelEdges)
 
 TEST(Bitmask, CountAboveTheLimitIsRefusedWithItsMessageAndNoWrites)
 {
-    for (uint32_t n : {ZUB_BITMASK_MAX_BITS + 1, 0xFFFFFFFFu}) {
+    for (uint32_t n : {ZUB_BITMASK_MAX_BITS + 1, (1u << 30) + 1, 0xFFFFFFFFu}) {
         SCOPED_TRACE(n);
         EXPECT_EQ(zubBitmaskGetRequiredSize(n), 0u);
         DebugCapture capture(false);
