@@ -171,7 +171,7 @@ TEST_F(Console, MessagesHandlerArgumentsAndTheEarliestRegistration)
               (std::vector<int32_t>{ZUB_EINVAL, ZUB_EINVAL, ZUB_EINVAL, ZUB_EINVAL, 0}));
     ASSERT_EQ(vklStateStart(console), 0);
     EXPECT_EQ(vklAddSimpleCommand(console, "late", record_handler, 5, 0), 0); // while running
-    feedAndFinish(console, "rec 1 'a b'\nno x\nrec \"o\nrec 123456789\nlate\n");
+    feedAndFinish(console, "\n   \nrec 1 'a b'\nno x\nrec \"o\nrec 123456789\nlate\n");
     EXPECT_EQ(g_lines, (Lines{{"rec", "1", "a b"}, {"late"}}));
     EXPECT_EQ(g_contexts, (std::vector<uintptr_t>{42, 5}));
     EXPECT_EQ(g_messagesAtFirstCall, 3u); // argument messages come before the handler
