@@ -135,6 +135,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         zubDebugTestClear();
     }
     FUZZ_CHECK(mask.nBits == valid);
+    FUZZ_CHECK(zubBitmaskSetBit(nullptr, 0) == -1 && zubBitmaskResetBit(nullptr, 0) == -1 && zubBitmaskGetBit(nullptr, 0) == -1);
+    FUZZ_CHECK(zubBitmaskFindFirstOne(nullptr) == -1 && zubBitmaskFindNextOne(nullptr, 0) == -22 && zubBitmaskFindPrevOne(nullptr, 0) == -22);
+    FUZZ_CHECK(zubBitmaskSetAll(nullptr) == -1 && zubBitmaskResetAll(nullptr) == -1);
     std::free(memory);
     zubDebugTestClear();
     return 0;

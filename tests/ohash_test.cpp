@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "test_support.h"
@@ -255,47 +253,4 @@ TEST(OHash, TableWhoseGrowthFailsFillsUpWithoutLoopingAndRecovers)
     EXPECT_EQ(ohash_insert(&f.table, ohash_qlookup(&f.table, "absent"), extra), extra);
     f.add("k0");
     EXPECT_EQ(f.counters(), (std::vector<uint32_t>{32, 13, 0}));
-}
-
-TEST(OHash, RandomTextKeysAgreeWithUnorderedMap)
-{
-    const uint32_t seed = zubtest::testSeed(0x0A5Bu);
-    std::mt19937 random(seed);
-    SCOPED_TRACE("seed " + std::to_string(seed));
-    // Short keys over a small alphabet with high bytes: many are prefixes
-    // of others and many hashes are equal.
-    std::vector<std::string> pool(400);
-    for (std::string &key : pool) {
-        key.resize(1 + random() % 6);
-        for (char &c : key) {
-            c = "abc\x7f\x80\xff"[random() % 6];
-        }
-    }
-    Fixture f(0);
-    std::unordered_map<std::string, void *> model;
-    for (int op = 0; op < 100000; ++op) {
-        const std::string &key = pool[random() % pool.size()];
-        const std::string buffer = key + "zz"; // half the lookups as an interval in it
-        const char *end = buffer.data() + key.size();
-        const uint32_t index = random() % 2 ? ohash_qlookup(&f.table, key.c_str())
-                                            : ohash_qlookupi(&f.table, buffer.data(), &end);
-        ASSERT_LT(index, f.table.size);
-        ASSERT_EQ(f.table.slots[index].hash, hashOf(key));
-        void *found = ohash_find(&f.table, index);
-        ASSERT_EQ(found, model.count(key) ? model[key] : nullptr) << "op " << op;
-        if (found == nullptr && random() % 3 != 0) {
-            void *entry = ohash_create_entry(&f.setup, key.c_str(), nullptr);
-            ASSERT_EQ(ohash_insert(&f.table, index, entry), entry);
-            model[key] = entry;
-        } else if (found != nullptr && random() % 2 == 0) {
-            ASSERT_EQ(ohash_remove(&f.table, index), found);
-            f.release(found);
-            model.erase(key);
-        }
-        ASSERT_EQ(zubtest::ohashMismatch(f.table, model.size()), "") << "op " << op;
-    }
-    uint32_t position = 0;
-    for (void *e = ohash_first(&f.table, &position); e; e = ohash_next(&f.table, &position)) {
-        ASSERT_EQ(model.at(static_cast<char *>(e) + kKeyOffset), e);
-    }
 }

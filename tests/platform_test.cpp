@@ -79,11 +79,13 @@ TEST(Scanner, SplitsQuotesEscapesAndLimits)
     EXPECT_EQ(zubCommandLineSimpleScan(argv, nullptr, buffer, 0, 1, "a", 1, 0), -EINVAL);
 }
 
-TEST(Debug, ChecksFollowTheChosenSites)
+// The chosen sites pass their checks, from the capture interface or from
+// ZUB_DEBUG (read again on reset); messages to standard error end in a newline.
+TEST(Debug, ChecksFollowTheChosenSitesAndMessagesEndInANewline)
 {
     zubtest::DebugCapture capture(false);
-    const zubDebugSite_t level1 = {ZUB_DEBUG_SITE_WORD(1, 3000), 0, 0};
-    const zubDebugSite_t level2 = {ZUB_DEBUG_SITE_WORD(2, 3000), 3, 0};
+    const zubDebugSite_t level1 = {ZUB_DEBUG_SITE_WORD(1, 3000), 0, 0},
+                         level2 = {ZUB_DEBUG_SITE_WORD(2, 3000), 3, 0};
     EXPECT_EQ(zubDebugCheckLevelGetFrameAndChunk(&level1), 0);
     capture.enable(1, 3000);
     EXPECT_NE(zubDebugCheckLevelGetFrameAndChunk(&level1), 0);
@@ -97,12 +99,6 @@ TEST(Debug, ChecksFollowTheChosenSites)
     uint32_t words[3];
     EXPECT_EQ(zubDebugTestSite(2, words), 0);
     EXPECT_EQ(zubDebugTestCheckCount(), 4u);
-}
-
-// ZUB_DEBUG is read again on reset; messages written to standard error end
-// in a newline.
-TEST(Debug, EnvironmentChoosesTheSitesAndMessagesEndInANewline)
-{
     const char *saved = std::getenv("ZUB_DEBUG");
     const std::string original = saved ? saved : "";
     auto passes = [](const char *choice) {
@@ -120,6 +116,7 @@ TEST(Debug, EnvironmentChoosesTheSitesAndMessagesEndInANewline)
     EXPECT_EQ(passes("all"), (std::vector<int>{1, 1, 1, 1}));
     EXPECT_EQ(passes("1"), (std::vector<int>{0, 0, 0, 1}));
     saved ? setenv("ZUB_DEBUG", original.c_str(), 1) : unsetenv("ZUB_DEBUG");
+    zubDebugTestCapture(0);
     zubDebugTestReset();
     testing::internal::CaptureStderr();
     zubDebugOutput0("a");

@@ -128,3 +128,13 @@ TEST(ScatterGatherList, TotalLengthFollowsLinksAndPassesOverOtherKinds)
     EXPECT_EQ(zubGetTotalLength(list, 1), 3u);
     EXPECT_EQ(zubGetTotalLength(nullptr, 3) + zubGetTotalLength(list, 0), 0u);
 }
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
+
+// Copy, read-part, create-list and total length on lists with links,
+// terminating links and other kinds, against a flattened model (the fuzz
+// harness).
+TEST(ScatterGather, MatchesTheFlattenedModel)
+{
+    EXPECT_GT(zubtest::replayHarness("scattergather", LLVMFuzzerTestOneInput, 300, 600, 0x56u), 0u);
+}

@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <iterator>
-#include <map>
-#include <random>
 #include <vector>
 
 #include "test_support.h"
@@ -168,86 +165,12 @@ TEST(SortedIdList, RemovalAndReleaseFillValues)
     EXPECT_EQ(zubSortedIdListRelease(nullptr), ZUB_EINVAL);
 }
 
-// Random puts (some at proposed keys), gets, removals and walk steps
-// against std::map, with random allocation failures; every result is
-// checked and the whole arrays are compared every fourth operation.
-TEST(SortedIdList, RandomOperationsMatchAMap)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
+
+// Puts, gets, removals, key proposals, end getters and walks against a map,
+// with failing allocations (the fuzz harness).
+TEST(SortedIdList, MatchesAMap)
 {
-    const uint32_t seed = zubtest::testSeed(0x1D115u);
-    std::mt19937 rng(seed);
-    zubtest::DebugCapture capture(true); // no operation writes a message
-    Fixture f(300, 7);
-    std::map<uint16_t, uint32_t> model;
-    zubSortedIdListIterator_t it;
-    ASSERT_EQ(zubSortedIdListIterator(&f.list, &it), 0);
-    bool changed = false; // since the iterator was made
-    int32_t walked = -1;  // the iterator's position in the model
-    for (int op = 0; op < 120000; op++) {
-        SCOPED_TRACE(testing::Message() << "seed " << seed << " op " << op);
-        const bool fail = rng() % 40 == 0;
-        f.keyAllocator.failAfter = fail && rng() % 2 ? 0 : -1;
-        f.valueAllocator.failAfter = fail && f.keyAllocator.failAfter != 0 ? 0 : -1;
-        uint16_t key = static_cast<uint16_t>(rng());
-        switch (rng() % 4) { // crowd both ends, and take proposed keys
-        case 0: key = static_cast<uint16_t>(key % 64); break;
-        case 1: key = static_cast<uint16_t>(65535 - key % 64); break;
-        case 2: zubSortedIdListCreateKey(&f.list, &key); break;
-        }
-        const bool present = model.count(key) != 0;
-        const unsigned kind = rng() % 100;
-        void *slot = &slot;
-        if (kind < 40) {
-            const bool withPointer = rng() % 8 != 0;
-            const bool mustGrow = f.list.count == f.list.alloced;
-            const int32_t got =
-                zubSortedIdListPutUnique(&f.list, withPointer ? &slot : nullptr, key);
-            if (present || !withPointer) {
-                ASSERT_EQ(got, present ? 1 : 0);
-                if (present && withPointer) {
-                    ASSERT_EQ(*static_cast<uint32_t *>(slot), model[key]);
-                }
-            } else if (model.size() == 300 || (fail && mustGrow)) {
-                ASSERT_EQ(got, ZUB_ENOSPC);
-                ASSERT_EQ(slot, nullptr);
-                continue;
-            } else {
-                ASSERT_EQ(got, 0);
-            }
-            if (withPointer) {
-                model[key] = static_cast<uint32_t>(rng());
-                std::memcpy(slot, &model[key], 4);
-                changed = true;
-            }
-        } else if (kind < 60) {
-            ASSERT_EQ(zubSortedIdListRemove(&f.list, key), present ? 0 : ZUB_ENOENT);
-            changed |= model.erase(key) != 0;
-        } else if (kind < 75) {
-            ASSERT_EQ(zubSortedIdListGet(&f.list, &slot, key), present ? 1 : 0);
-            ASSERT_EQ(present ? *static_cast<uint32_t *>(slot) : 0u, present ? model[key] : 0u);
-            ASSERT_EQ(slot == nullptr, !present);
-        } else if (kind < 80) {
-            ASSERT_EQ(zubSortedIdListIterator(&f.list, &it), 0);
-            changed = false;
-            walked = -1;
-        } else {
-            const bool canMove = !changed && walked + 1 < static_cast<int32_t>(model.size());
-            ASSERT_EQ(zubSortedIdListNext(&f.list, &it), canMove ? 1 : 0);
-            walked += canMove;
-            uint32_t k = 0;
-            const int32_t got = zubSortedIdListGetKey(&f.list, &it, &k);
-            ASSERT_EQ(got, changed ? ZUB_EINTR : walked < 0 ? ZUB_EINVAL : 0);
-            ASSERT_EQ(k, got == 0 ? std::next(model.begin(), walked)->first : 0u);
-        }
-        ASSERT_EQ(f.list.count, model.size());
-        ASSERT_LE(f.list.count, f.list.alloced);
-        if (op % 4 == 0) {
-            size_t i = 0;
-            for (auto &e : model) {
-                ASSERT_EQ(f.list.keys[i], e.first) << "index " << i;
-                ASSERT_EQ(f.value(static_cast<uint32_t>(i++)), e.second) << "index " << i;
-            }
-        }
-    }
-    f.keyAllocator.failAfter = f.valueAllocator.failAfter = -1;
-    EXPECT_TRUE(capture.messages().empty());
+    EXPECT_GT(zubtest::replayHarness("sortedidlist", LLVMFuzzerTestOneInput, 300, 2000, 0x1D115u),
+              0u);
 }

@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include "zub/ohash.h"
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
 
 namespace zubtest {
 
@@ -143,6 +145,50 @@ uint32_t testSeed(uint32_t defaultSeed)
     return static_cast<uint32_t>(std::strtoul(text, nullptr, 0));
 }
 
+size_t replayHarness(const char *target, int (*harness)(const uint8_t *, size_t), int runs,
+                     size_t maxSize, uint32_t defaultSeed)
+{
+    namespace fs = std::filesystem;
+    const fs::path fuzz = fs::path(ZUB_SOURCE_DIR) / "fuzz";
+    std::vector<std::vector<uint8_t>> corpus;
+    for (const fs::path &dir :
+         {fuzz / "corpus" / target, fuzz / "corpus" / (std::string(target) + "_fuzz"),
+          fuzz / "campaign" / target}) {
+        std::vector<fs::path> files;
+        std::error_code missing; // a target without a campaign corpus
+        for (const auto &entry : fs::directory_iterator(dir, missing)) {
+            files.push_back(entry.path());
+        }
+        std::sort(files.begin(), files.end());
+        for (const fs::path &file : files) {
+            std::ifstream in(file, std::ios::binary);
+            corpus.emplace_back(std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>());
+        }
+    }
+    const uint32_t seed = testSeed(defaultSeed);
+    std::printf("%s: %zu corpus inputs, then %d from seed %u\n", target, corpus.size(), runs, seed);
+    std::fflush(stdout);
+    for (const auto &input : corpus) {
+        harness(input.data(), input.size());
+    }
+    std::mt19937 rng(seed);
+    for (int run = 0; run < runs; ++run) {
+        std::vector<uint8_t> input;
+        if (run % 2 == 0 && !corpus.empty()) {
+            input = corpus[rng() % corpus.size()];
+            for (uint32_t k = rng() % 8; !input.empty() && k-- > 0;) {
+                input[rng() % input.size()] = static_cast<uint8_t>(rng());
+            }
+        }
+        for (size_t extra = rng() % (maxSize + 1); extra-- > 0;) {
+            input.push_back(static_cast<uint8_t>(rng()));
+        }
+        harness(input.data(), input.size());
+    }
+    return corpus.size();
+}
+
 std::vector<uint8_t> seq(uint8_t first, size_t n)
 {
     std::vector<uint8_t> v(n);
@@ -150,24 +196,6 @@ std::vector<uint8_t> seq(uint8_t first, size_t n)
         v[i] = static_cast<uint8_t>(first + i);
     }
     return v;
-}
-
-std::string ohashMismatch(const ohash &table, size_t live)
-{
-    uint64_t used = 0, tombstones = 0;
-    for (uint32_t i = 0; i < table.size; ++i) {
-        used += table.slots[i].entry != nullptr;
-        tombstones += table.slots[i].entry == ohash_deleted(&table);
-    }
-    if (used == table.total && tombstones == table.deleted && ohash_entries(&table) == live &&
-        uint64_t{4} * table.total <= uint64_t{3} * table.size &&
-        (table.deleted < 4 || 4 * table.deleted <= table.total)) {
-        return "";
-    }
-    return "size/total/deleted/entries " + std::to_string(table.size) + "/" +
-           std::to_string(table.total) + "/" + std::to_string(table.deleted) + "/" +
-           std::to_string(ohash_entries(&table)) + ", live " + std::to_string(live) +
-           ", slots used " + std::to_string(used) + ", tombstones " + std::to_string(tombstones);
 }
 
 GuardedBuffer::GuardedBuffer(size_t size, uint8_t guard, size_t guardSize)

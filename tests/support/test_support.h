@@ -11,8 +11,6 @@
 #include "zub/types.h"
 #include "zub_debug_test.h"
 
-struct ohash;
-
 namespace zubtest {
 
 // Allocator record that counts blocks and bytes, fills fresh blocks with a
@@ -82,11 +80,13 @@ std::vector<uint8_t> seq(uint8_t first, size_t n);
 // used in every failure message.
 uint32_t testSeed(uint32_t defaultSeed);
 
-// What is wrong with an open hash table holding `live` entries, "" when
-// nothing: its counters against what the slot array holds, and the load
-// bounds every operation restores (at most three-quarters of the slots
-// used, tombstones at most a quarter of them once there are four).
-std::string ohashMismatch(const ohash &table, size_t live);
+// Runs a family's fuzz harness (which aborts on a mismatch) over its
+// committed corpora, fuzz/corpus/<target>* and fuzz/campaign/<target>, then
+// over `runs` inputs made from the seed: corpus files with random bytes
+// changed and random bytes appended, and plain random strings of up to
+// `maxSize` bytes. Returns the number of corpus files replayed.
+size_t replayHarness(const char *target, int (*harness)(const uint8_t *, size_t), int runs,
+                     size_t maxSize, uint32_t defaultSeed);
 
 // A buffer with guard bytes on both sides, to catch writes past the ends.
 class GuardedBuffer {
