@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
 namespace {
 
-const uint8_t k87[sizeof(void *)] = {0x87, 0x87, 0x87, 0x87, 0x87, 0x87, 0x87, 0x87};
+const uint8_t k87[8] = {0x87, 0x87, 0x87, 0x87, 0x87, 0x87, 0x87, 0x87};
 
 // Elements with a string and an array of strings.
 struct Element {
