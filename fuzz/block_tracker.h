@@ -86,8 +86,9 @@ private:
     bool overflowed_ = false;
 };
 
-// The log that allocations and frees go to now, or null.
-inline BlockLog *activeLog = nullptr;
+// The log that this thread's allocations and frees go to now, or null;
+// other threads (libFuzzer's memory monitor) allocate meanwhile.
+inline thread_local BlockLog *activeLog = nullptr;
 
 // Notes the allocations and frees of its lifetime in `log`.
 struct Recording {
