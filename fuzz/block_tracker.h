@@ -1,20 +1,22 @@
 // Which heap blocks a library call allocated and freed, seen from outside.
 //
 // The walkers allocate with calloc/malloc (the default allocator) and the
-// release frees with free, so the targets cannot hand them a recording
-// allocator record. Instead every malloc, calloc, realloc and free in the
+// release frees with free, so a harness cannot hand them a recording
+// allocator record. Instead every malloc, calloc and free in the
 // process is observed, and those made while a BlockLog is active (set with
 // a Recording around each library call) are noted in that log:
 //   - under AddressSanitizer through its allocation hooks;
-//   - without it (the 32-bit replay programs) by defining malloc, calloc,
-//     realloc and free here, on top of the C library's own entry points.
-// A log then says which blocks the walk made, in order, which of them are
-// still live, and how many frees hit a pointer that was not a live block of
-// the log (a double free or a foreign pointer). Leftover blocks are freed
-// by the target, so no probing of the allocator's ownership is needed.
+//   - without it (the 32-bit replay programs, the plain test builds) by
+//     defining malloc, calloc and free here, on top of the C
+//     library's own entry points.
+// A log then says which blocks the walk made, which of them are still live,
+// and how many frees hit a pointer that was not a live block of the log (a
+// double free or a foreign pointer). Leftover blocks are freed by the
+// harness, so no probing of the allocator's ownership is needed.
 //
-// Include this header from exactly one source file of a program: it defines
-// the hooks (and, without AddressSanitizer, the allocation functions).
+// The definitions are exported: the library and the sanitizer runtime must
+// find them. Exactly one source file of a program defines ZUBFUZZ_HOOKS before
+// including this header: it gets the hooks (or the allocation functions).
 #pragma once
 
 #include <cstddef>
@@ -30,10 +32,6 @@
 #define ZUBFUZZ_ASAN 1
 #endif
 
-#ifdef ZUBFUZZ_ASAN
-#include <sanitizer/allocator_interface.h>
-#endif
-
 namespace zubfuzz {
 
 class BlockLog {
@@ -47,16 +45,7 @@ public:
     // count of its own); past it the log only counts (overflowed()).
     static constexpr size_t kCapacity = 1u << 13;
 
-    void clear()
-    {
-        count_ = 0;
-        live_ = 0;
-        foreign_ = 0;
-        overflowed_ = false;
-        for (auto &slot : index_) {
-            slot = kEmpty;
-        }
-    }
+    void clear() { count_ = live_ = foreign_ = 0, overflowed_ = false; }
     size_t count() const { return count_; }
     const Block &block(size_t i) const { return blocks_[i]; }
     size_t live() const { return live_; }
@@ -65,80 +54,54 @@ public:
 
     void allocated(void *pointer, size_t size)
     {
-        if (count_ == kCapacity) {
-            overflowed_ = true;
-            return;
-        }
-        blocks_[count_] = {pointer, size, true};
-        index_[find(pointer)] = static_cast<uint32_t>(count_);
-        ++count_;
-        ++live_;
+        overflowed_ |= count_ == kCapacity;
+        if (!overflowed_)
+            blocks_[count_++] = {pointer, size, true}, ++live_;
     }
-    // False for a pointer that is not a live block of this log.
+    // False for a pointer that is not a live block of this log (the latest
+    // blocks are the likeliest to go first).
     bool freed(void *pointer)
     {
-        const uint32_t at = index_[find(pointer)];
-        if (at == kEmpty || !blocks_[at].live) {
-            foreign_ += pointer != nullptr && !overflowed_;
-            return pointer == nullptr || overflowed_;
+        for (size_t i = count_; i-- > 0;) {
+            if (blocks_[i].live && blocks_[i].pointer == pointer)
+                return blocks_[i].live = false, --live_, true;
         }
-        blocks_[at].live = false;
-        --live_;
-        return true;
+        foreign_ += pointer != nullptr && !overflowed_;
+        return pointer == nullptr || overflowed_;
     }
-    // Frees what is still live, as the owner of a walk abandoned half way
-    // would with a block log of its own.
+    // Frees what is still live, as the owner of an abandoned walk would.
     void freeLeftovers()
     {
         for (size_t i = 0; i < count_; ++i) {
-            if (blocks_[i].live) {
-                blocks_[i].live = false;
+            if (blocks_[i].live)
                 std::free(blocks_[i].pointer);
-            }
+            blocks_[i].live = false;
         }
         live_ = 0;
     }
 
 private:
-    static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
-    static constexpr size_t kSlots = 2 * kCapacity; // open addressing, never more than half full
-
-    // The slot of `pointer`, or the empty slot where it would go.
-    size_t find(void *pointer) const
-    {
-        size_t slot = (reinterpret_cast<uintptr_t>(pointer) >> 4) * 2654435761u % kSlots;
-        while (index_[slot] != kEmpty && blocks_[index_[slot]].pointer != pointer) {
-            slot = (slot + 1) % kSlots;
-        }
-        return slot;
-    }
-
     Block blocks_[kCapacity];
-    uint32_t index_[kSlots];
-    size_t count_ = 0;
-    size_t live_ = 0;
-    size_t foreign_ = 0;
+    size_t count_ = 0, live_ = 0, foreign_ = 0;
     bool overflowed_ = false;
 };
 
-// The log that allocations and frees go to now, or null.
-inline BlockLog *activeLog = nullptr;
+// The log that this thread's allocations and frees go to now, or null;
+// other threads (libFuzzer's memory monitor) allocate meanwhile.
+inline thread_local BlockLog *activeLog = nullptr;
 
 // Notes the allocations and frees of its lifetime in `log`.
-class Recording {
-public:
+struct Recording {
     explicit Recording(BlockLog &log) { activeLog = &log; }
     ~Recording() { activeLog = nullptr; }
     Recording(const Recording &) = delete;
     Recording &operator=(const Recording &) = delete;
 };
 
-// Called for every allocation and free of the process.
 inline void noteAllocation(void *pointer, size_t size)
 {
-    if (activeLog != nullptr && pointer != nullptr) {
+    if (activeLog != nullptr && pointer != nullptr)
         activeLog->allocated(pointer, size);
-    }
 }
 // False when the free must not go ahead (a pointer the log does not know).
 inline bool noteFree(void *pointer)
@@ -146,18 +109,18 @@ inline bool noteFree(void *pointer)
     return activeLog == nullptr || activeLog->freed(pointer);
 }
 
-} // namespace zubfuzz
-
 // A stream decides how much the default allocator is asked for (a 32-bit
 // count times an element size): a request above 32 MiB fails with a null
 // pointer, as a full heap would, instead of ending the run or spending it
-// on one huge block. The same limit holds with and without the sanitizer;
-// libFuzzer itself takes a 20 MiB block at its start.
-namespace zubfuzz {
+// on one huge block. The same limit holds with and without the sanitizer.
 constexpr size_t kLargestBlock = size_t{32} << 20;
-}
 
-#ifdef ZUBFUZZ_ASAN
+} // namespace zubfuzz
+
+#if defined(ZUBFUZZ_HOOKS) && defined(ZUBFUZZ_ASAN)
+// Declared here: the GCC toolchains ship the sanitizer runtime without its header.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void *, size_t),
+                                                         void (*)(const volatile void *));
 
 namespace zubfuzz::detail {
 // The hooks see every block; a bad free is then reported by the sanitizer
@@ -173,49 +136,37 @@ inline void freeHook(const volatile void *pointer)
 inline const int hooksInstalled = __sanitizer_install_malloc_and_free_hooks(&mallocHook, &freeHook);
 } // namespace zubfuzz::detail
 
-extern "C" const char *__asan_default_options()
+extern "C" __attribute__((visibility("default"))) const char *__asan_default_options()
 {
-    static_assert(zubfuzz::kLargestBlock == size_t{32} << 20, "max_allocation_size_mb below");
     return "allocator_may_return_null=1:max_allocation_size_mb=32";
 }
 
-#else
+#elif defined(ZUBFUZZ_HOOKS)
 
 // The C library's own entry points, under the names it exports them by.
 extern "C" void *__libc_malloc(size_t);
 extern "C" void *__libc_calloc(size_t, size_t);
-extern "C" void *__libc_realloc(void *, size_t);
 extern "C" void __libc_free(void *);
 
-extern "C" void *malloc(size_t size)
+extern "C" __attribute__((visibility("default"))) void *malloc(size_t size)
 {
     void *block = size > zubfuzz::kLargestBlock ? nullptr : __libc_malloc(size);
     zubfuzz::noteAllocation(block, size);
     return block;
 }
-extern "C" void *calloc(size_t count, size_t size)
+extern "C" __attribute__((visibility("default"))) void *calloc(size_t count, size_t size)
 {
     const bool fits = size == 0 || count <= zubfuzz::kLargestBlock / size;
     void *block = fits ? __libc_calloc(count, size) : nullptr;
     zubfuzz::noteAllocation(block, count * size);
     return block;
 }
-extern "C" void *realloc(void *old, size_t size)
-{
-    if (size > zubfuzz::kLargestBlock || (old != nullptr && !zubfuzz::noteFree(old))) {
-        return nullptr;
-    }
-    void *block = __libc_realloc(old, size);
-    zubfuzz::noteAllocation(block, size);
-    return block;
-}
-// A free the log refuses is counted and not passed on, so the target can
+// A free the log refuses is counted and not passed on, so the harness can
 // report it instead of the C library aborting.
-extern "C" void free(void *block)
+extern "C" __attribute__((visibility("default"))) void free(void *block)
 {
-    if (zubfuzz::noteFree(block)) {
+    if (zubfuzz::noteFree(block))
         __libc_free(block);
-    }
 }
 
 #endif

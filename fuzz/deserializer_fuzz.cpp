@@ -1,34 +1,28 @@
 // Fuzz target: arbitrary bytes, fed in arbitrary chunks, against a set of
 // tables (the predefined ones and nested ones of our own), with either the
-// default allocator (zero-filled arrays of structures) or a bounded
-// allocator; whatever the walk made is then released.
+// default allocator or a bounded one; whatever the walk made is released.
 //
 // Input: byte 0 picks the table, bytes 1-3 are the chunk lengths used in
 // turn (their low 6 bits; 0: an empty chunk), the top bit of byte 1 picks
-// the default allocator, the rest is the stream. Leaks, reads or writes
-// outside the host structure and its blocks, and undefined behaviour are
-// caught by the sanitizers. The same stream is also read as one chunk:
-// both walks must end with the same record, structure and blocks, whether
-// they complete, fail or run out of bytes. The blocks a walk made are seen
-// through BlockLog: a complete walk's release must free every one of them,
-// no release may free anything else or anything twice, and what the
-// release of a failed or abandoned walk does not reach is freed here.
+// the default allocator, the rest is the stream. The same bytes are also
+// read as one chunk: both walks must end alike (record, blocks made). A
+// complete walk's structure serializes back to the bytes it consumed, and
+// its release frees every block it made; no release frees anything else or
+// anything twice, and what the release of a failed or abandoned walk does
+// not reach is freed here. Reads or writes outside the structure, the
+// chunks and the blocks are the sanitizers' to catch.
+#define ZUBFUZZ_HOOKS
 #include <execinfo.h>
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
+#include <cstdlib>
+#include <vector>
 
 #include "../tests/deser_test_util.h"
-#include "block_tracker.h"
-#include "walk_text.h"
 #include "zub/bounded_allocator.h"
-#include "zub/serialization.h"
 
 namespace {
-
-using deser::Msg;
-using deser::msgTable;
 
 // A tree of itself: deep enough streams fill any stack.
 struct Tree {
@@ -58,12 +52,10 @@ struct Odd {
     uint8_t *e;
 };
 const zubEndianInfoEntry_t oddEntries[] = {
-    ZUB_ENTRY_RAW(offsetof(Odd, n), ZUB_ENDIAN_PACK(6, 1024 + offsetof(Odd, d) - offsetof(Odd, n)),
-                  3),
+    ZUB_ENTRY_RAW(offsetof(Odd, n), ZUB_ENDIAN_PACK(6, 1024 + offsetof(Odd, d) - offsetof(Odd, n)), 3),
     ZUB_ENTRY_RAW(offsetof(Odd, fixed), ZUB_ENDIAN_PACK(11, 2), 3),
     ZUB_ENTRY_RAW(offsetof(Odd, fixed), ZUB_ENDIAN_PACK(11, 0), 8),
-    ZUB_ENTRY_RAW(offsetof(Odd, m), ZUB_ENDIAN_PACK(7, 1024 + offsetof(Odd, e) - offsetof(Odd, m)),
-                  0),
+    ZUB_ENTRY_RAW(offsetof(Odd, m), ZUB_ENDIAN_PACK(7, 1024 + offsetof(Odd, e) - offsetof(Odd, m)), 0),
     ZUB_ENTRY_RAW(0, 13, 0),
     ZUB_ENTRY_END};
 const zubEndianTable_t oddTable = ZUB_ENDIAN_TABLE(Odd, oddEntries);
@@ -80,121 +72,58 @@ const zubEndianInfoEntry_t coveredEntries[] = {
     ZUB_ENTRY_VAR32_TABLE(Covered, nList, list, __zub_EndianTable_zubDeserString_t), ZUB_ENTRY_END};
 const zubEndianTable_t coveredTable = ZUB_ENDIAN_TABLE(Covered, coveredEntries);
 
-const zubEndianTable_t *const tables[] = {&__zub_EndianTable_zubDeserBlobInt8_t,
-                                          &__zub_EndianTable_zubDeserBlobInt16_t,
-                                          &__zub_EndianTable_zubDeserBlobInt32_t,
-                                          &__zub_EndianTable_zubDeserBlobInt64_t,
-                                          &__zub_EndianTable_zubDeserBlobUint8_t,
-                                          &__zub_EndianTable_zubDeserBlobUint16_t,
-                                          &__zub_EndianTable_zubDeserBlobUint32_t,
-                                          &__zub_EndianTable_zubDeserBlobUint64_t,
-                                          &__zub_EndianTable_zubDeserVectorU8_t,
-                                          &__zub_EndianTable_zubDeserVectorU16_t,
-                                          &__zub_EndianTable_zubDeserVectorU32_t,
-                                          &__zub_EndianTable_zubDeserString_t,
-                                          &__zub_EndianTable_zubDeserBlobString_t,
-                                          &__zub_EndianTable_zubDeserStringArray_t,
-                                          &__zub_EndianTable_zubOsalTime_t,
-                                          &msgTable,
-                                          &treeTable,
-                                          &oddTable,
-                                          &coveredTable};
-constexpr size_t kTables = sizeof tables / sizeof tables[0];
+const zubEndianTable_t *const tables[] = {
+    &__zub_EndianTable_zubDeserBlobInt8_t,    &__zub_EndianTable_zubDeserBlobInt16_t,
+    &__zub_EndianTable_zubDeserBlobInt32_t,   &__zub_EndianTable_zubDeserBlobInt64_t,
+    &__zub_EndianTable_zubDeserBlobUint8_t,   &__zub_EndianTable_zubDeserBlobUint16_t,
+    &__zub_EndianTable_zubDeserBlobUint32_t,  &__zub_EndianTable_zubDeserBlobUint64_t,
+    &__zub_EndianTable_zubDeserVectorU8_t,    &__zub_EndianTable_zubDeserVectorU16_t,
+    &__zub_EndianTable_zubDeserVectorU32_t,   &__zub_EndianTable_zubDeserString_t,
+    &__zub_EndianTable_zubDeserBlobString_t,  &__zub_EndianTable_zubDeserStringArray_t,
+    &__zub_EndianTable_zubOsalTime_t,         &deser::msgTable,
+    &treeTable,                               &oddTable,
+    &coveredTable};
 constexpr uint16_t kStack = 12;
-constexpr size_t kBudget = 1u << 16;
 
-// The blocks of the chunked walk and of the one-chunk walk.
-zubfuzz::BlockLog chunkedLog;
-zubfuzz::BlockLog wholeLog;
-
-struct Reading {
+// One walk over data[0, size) into a zero-filled structure of exactly its
+// size (as a caller that may release after a failure prepares it); returns
+// the bytes consumed and its outcome: the record's end and the sizes of the
+// blocks it made, in order.
+size_t walk(const zubEndianTable_t *table, bool defaultAllocator, const uint8_t *data, size_t size,
+            const uint8_t *chunks, std::vector<uint64_t> &outcome)
+{
+    static zubfuzz::BlockLog log;
+    log.clear();
     zubBoundedAllocator_t bounded;
-    zubDeserTableState_t stack[kStack];
-    zubDeserState_t s;
-    const zubEndianTable_t *table;
-    uint8_t *host;
-    size_t hostSize;
-    zubfuzz::BlockLog &log;
-
-    Reading(const zubEndianTable_t *top, bool defaultAllocator, zubfuzz::BlockLog &blocks)
-        : table(top), hostSize(top->size), log(blocks)
-    {
-        log.clear();
-        // The structure lies in a block of exactly its size: a write past it
-        // shows. Zero-filled, as a caller that may release after a failure
-        // prepares it.
-        host = static_cast<uint8_t *>(calloc(1, hostSize));
-        std::memset(&s, 0, sizeof s);
-        s.stack = stack;
-        s.stackCapacity = kStack;
-        s.allocator = defaultAllocator ? nullptr : zubBoundedAllocatorInit(&bounded, kBudget);
-        s.current.table = table;
-        s.current.base = host;
-        s.state = ZUB_DIS_START_TABLE;
-        _zubDeserStatePushTable(&s);
+    auto *host = static_cast<uint8_t *>(calloc(1, table->size));
+    deser::Walk w(table, host, defaultAllocator ? nullptr : zubBoundedAllocatorInit(&bounded, 1u << 16), kStack);
+    w.log = &log;
+    // Chunk lengths in turn; all of it at once when there are none.
+    unsigned turn = 0;
+    const bool some = chunks && (chunks[0] % 64 || chunks[1] % 64 || chunks[2] % 64);
+    const size_t at = w.feedAll(data, size, [&](size_t) { return some ? chunks[turn++ % 3] % 64u : size; });
+    outcome = {w.s.state, uint64_t(w.s.errorCode), w.s.totalBytes, w.s.stackDepth, w.s.current.index};
+    for (size_t i = 0; i < log.count(); ++i)
+        outcome.push_back(log.block(i).size);
+    if (w.s.state == ZUB_DIS_DONE && table != &oddTable) { // invalid atoms are not stored
+        std::vector<uint8_t> again(at + 1, 0xA5);
+        FUZZ_CHECK(zubSimpleSerializeInto(again.data(), uint32_t(at), table, host) == int32_t(at));
+        FUZZ_CHECK(std::equal(data, data + at, again.begin()) && again[at] == 0xA5);
     }
-
-    // Feeds one chunk, copied into a block of its own size.
-    void feed(const uint8_t *data, size_t length)
-    {
-        auto *chunk = static_cast<uint8_t *>(malloc(length ? length : 1));
-        if (length != 0) {
-            std::memcpy(chunk, data, length);
-        }
-        s.buffer = chunk;
-        s.bufferLength = static_cast<uint32_t>(length);
-        s.bufferPosition = 0;
-        int32_t result;
-        {
-            zubfuzz::Recording recording(log);
-            result = _zubDeserializeTableFrom(&s);
-        }
-        if (result > 0 || s.bufferPosition > s.bufferLength ||
-            (result < 0 && result != s.errorCode) || (result == 0 && s.errorCode < 0) ||
-            log.foreign() != 0) {
-            __builtin_trap();
-        }
-        free(chunk);
-    }
-
-    // The record (pointers as block and offset) and, unless the blocks are
-    // too large to write out on every run (the default allocator takes any
-    // count a stream asks for), the structure with its blocks, numbered in
-    // the order the walk allocated them.
-    std::string text() const
-    {
-        zubfuzz::Blocks seen;
-        size_t bytes = 0;
-        for (size_t i = 0; i < log.count(); ++i) {
-            if (log.block(i).live) {
-                seen.emplace_back(log.block(i).pointer, log.block(i).size);
-                bytes += log.block(i).size;
-            }
-        }
-        const std::string record = zubfuzz::recordText(s, host, hostSize, seen);
-        return bytes > kBudget ? record : record + zubfuzz::dump(table, host, seen);
-    }
-
     // A walk whose push failed may have left an array one level deeper
     // than its stack: the release gets one level more. A complete walk
-    // must be released completely. After a failed walk the release may
-    // stop at an element whose count came without its block, so the
-    // blocks it did not reach are freed here.
-    ~Reading()
+    // must be released completely.
+    int32_t released;
     {
-        int32_t released;
-        {
-            zubfuzz::Recording recording(log);
-            released = _zubDeserMemoryDealloc(table, host, kStack);
-        }
-        if (log.foreign() != 0 || (s.state == ZUB_DIS_DONE &&
-                                   (released != 0 || (log.live() != 0 && !log.overflowed())))) {
-            __builtin_trap();
-        }
-        log.freeLeftovers();
-        free(host);
+        zubfuzz::Recording recording(log);
+        released = _zubDeserMemoryDealloc(table, host, kStack);
     }
-};
+    FUZZ_CHECK(log.foreign() == 0);
+    FUZZ_CHECK(w.s.state != ZUB_DIS_DONE || (released == 0 && (log.live() == 0 || log.overflowed())));
+    log.freeLeftovers();
+    free(host);
+    return at;
+}
 
 } // namespace
 
@@ -209,38 +138,15 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size < 4) {
+    if (size < 4)
         return 0;
-    }
-    const zubEndianTable_t *table = tables[data[0] % kTables];
+    const zubEndianTable_t *table = tables[data[0] % (sizeof tables / sizeof tables[0])];
     const bool defaultAllocator = (data[1] & 0x80) != 0;
-    const uint8_t chunks[3] = {data[1], data[2], data[3]};
-    data += 4;
-    size -= 4;
-
-    Reading chunked(table, defaultAllocator, chunkedLog);
-    size_t at = 0;
-    for (unsigned turn = 0; chunked.s.state < ZUB_DIS_DONE && turn < 4 * size + 8; ++turn) {
-        size_t length = chunks[turn % 3] % 64;
-        if (length > size - at) {
-            length = size - at;
-        }
-        chunked.feed(data + at, length);
-        at += chunked.s.bufferPosition;
-        if (at == size) {
-            break; // stream used up; an unfinished walk is abandoned
-        }
-    }
-    if (at < size && chunked.s.state < ZUB_DIS_DONE) {
-        return 0; // only empty chunks: nothing to compare
-    }
-
+    std::vector<uint64_t> chunked, whole;
+    const size_t at = walk(table, defaultAllocator, data + 4, size - 4, data + 1, chunked);
     // The same bytes in one chunk (the part the chunked walk consumed, so
     // both stop at the same byte).
-    Reading whole(table, defaultAllocator, wholeLog);
-    whole.feed(data, at);
-    if (whole.s.totalBytes != chunked.s.totalBytes || whole.text() != chunked.text()) {
-        __builtin_trap();
-    }
+    walk(table, defaultAllocator, data + 4, at, nullptr, whole);
+    FUZZ_CHECK(chunked == whole);
     return 0;
 }

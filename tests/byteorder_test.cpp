@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "serial_random.h"
 #include "test_support.h"
 #include "zub/serialization.h"
 
@@ -34,17 +32,14 @@ const zubEndianTable_t headerTable = ZUB_ENDIAN_TABLE(Header, headerEntries);
 TEST(ByteOrder, InPlaceSwapsIntegersAndNestedMembersOnly)
 {
     uint32_t data[2] = {0xAABBCCDD, 0x11223344};
-    Header h;
-    std::memset(&h, 0x77, sizeof h); // padding and undescribed bytes stay
+    Header h, original, expected;
+    std::memset(&h, 0x77, sizeof h); // padding, counted members and the time's padding stay
     h.a = 0x1234;
     h.b = 0x11223344;
     h.c = 0x0102030405060708ull;
-    h.d = 0x9F;
-    h.when.seconds = 0x0A0B0C0D0E0F1011ll; // members one by one: padding keeps its marks
+    h.when.seconds = 0x0A0B0C0D0E0F1011ll;
     h.when.nanoseconds = 0x01020304;
-    h.blob.count = 2;
-    h.blob.data = data;
-    Header original, expected;
+    h.blob = {2, data};
     std::memcpy(&original, &h, sizeof h);
     std::memcpy(&expected, &h, sizeof h);
     expected.a = 0x3412;
@@ -52,17 +47,21 @@ TEST(ByteOrder, InPlaceSwapsIntegersAndNestedMembersOnly)
     expected.c = 0x0807060504030201ull;
     expected.when.seconds = static_cast<int64_t>(0x11100F0E0D0C0B0Aull);
     expected.when.nanoseconds = 0x04030201u;
-
     zubProtocolToHost(&h, &h, &headerTable);
     EXPECT_EQ(std::memcmp(&h, &expected, sizeof h), 0);
-    EXPECT_EQ(data[0], 0xAABBCCDDu); // counted members: neither count nor elements
+    EXPECT_EQ(data[0], 0xAABBCCDDu);
     zubHostToProtocol(&h, &h, &headerTable);
     EXPECT_EQ(std::memcmp(&h, &original, sizeof h), 0);
 
-    const zubEndianInfoEntry_t nothing[] = {ZUB_ENTRY_END};
-    const zubEndianTable_t empty = {sizeof h, nothing};
-    zubProtocolToHost(&h, &h, &empty);
-    EXPECT_EQ(std::memcmp(&h, &original, sizeof h), 0);
+    // Distinct buffers: integers from the source, a nested structure within
+    // the destination, counted members not copied.
+    Header source;
+    std::memset(&source, 0x11, sizeof source);
+    source.a = 0x0102;
+    h.when.nanoseconds = 0x0A0B0C0D;
+    zubProtocolToHost(&h, &source, &headerTable);
+    EXPECT_TRUE(h.a == 0x0201 && h.b == 0x11111111u && h.d == 0x11);
+    EXPECT_TRUE(h.when.nanoseconds == 0x0D0C0B0Au && h.blob.count == 2);
 
     // Only kind 0 ends the table here: an integer entry whose argument is
     // the other walkers' end mark is converted, and so is what follows; a
@@ -73,55 +72,7 @@ TEST(ByteOrder, InPlaceSwapsIntegersAndNestedMembersOnly)
                                            ZUB_ENTRY_RAW(2, ZUB_DESER_TYPE_U16, 0), ZUB_ENTRY_END};
     const zubEndianTable_t markedTable = {sizeof pair, marked};
     zubProtocolToHost(pair, pair, &markedTable);
-    EXPECT_EQ(pair[0], 0x0201);
-    EXPECT_EQ(pair[1], 0x0403);
-}
-
-TEST(ByteOrder, DistinctBuffersConvertFromSourceAndNestedWithinDestination)
-{
-    Header source, destination;
-    std::memset(&source, 0x11, sizeof source);
-    std::memset(&destination, 0x22, sizeof destination);
-    source.a = 0x0102;
-    source.d = 0x33;
-    destination.when.nanoseconds = 0x0A0B0C0D;
-    zubProtocolToHost(&destination, &source, &headerTable);
-    EXPECT_EQ(destination.a, 0x0201);
-    EXPECT_EQ(destination.b, 0x11111111u);
-    EXPECT_EQ(destination.d, 0x33);
-    EXPECT_EQ(destination.when.nanoseconds, 0x0D0C0B0Au); // the destination's own nested member
-    EXPECT_EQ(destination.blob.count, 0x22222222u);       // counted members are not copied
-}
-
-namespace {
-
-// The documented rule: integers reversed in place, nested structures too,
-// nothing inside counted members.
-void reverseIntegers(const zubtest::RandomSchema &schema, int type, uint8_t *structure)
-{
-    for (const zubtest::RandomField &f : schema.types()[static_cast<size_t>(type)].fields) {
-        if (f.kind == ZUB_DESER_TYPE_TABLE) {
-            reverseIntegers(schema, f.type, structure + f.offset);
-        } else if (f.kind == 1 || f.kind == 2 || f.kind == 4 || f.kind == 8) {
-            std::reverse(structure + f.offset, structure + f.offset + f.kind);
-        }
-    }
-}
-
-} // namespace
-
-TEST(ByteOrder, RandomStructuresHaveEveryIntegerReversed)
-{
-    const uint32_t first = zubtest::testSeed(1);
-    for (uint32_t seed = first; seed < first + 200; ++seed) {
-        zubtest::RandomSchema schema(seed);
-        zubtest::RandomValue value(schema, seed);
-        auto *data = static_cast<uint8_t *>(value.data());
-        std::vector<uint8_t> expected(data, data + schema.types()[0].size);
-        reverseIntegers(schema, 0, expected.data());
-        zubProtocolToHost(data, data, schema.table());
-        ASSERT_EQ(std::vector<uint8_t>(data, data + expected.size()), expected) << "seed " << seed;
-    }
+    EXPECT_TRUE(pair[0] == 0x0201 && pair[1] == 0x0403);
 }
 
 TEST(ByteOrder, ChainsConvertAtAnyDepthAndCyclesReturn)

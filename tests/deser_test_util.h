@@ -1,18 +1,22 @@
-// Helpers of the serialization tests and the deserializer fuzz target: the
-// message schema and a prepared walk.
+// Helpers of the serialization tests and fuzz harnesses: the message
+// schema, a prepared walk, and walks in chunks with the checks every call
+// must pass.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
+#include "../fuzz/block_tracker.h"
+#include "../fuzz/fuzz_input.h"
 #include "zub/serialization.h"
 
 namespace deser {
 
-// The message of the deserializer's tests and fuzz target: every kind of
-// member once, a nested structure, counted arrays of each count width, an
-// array of structures with strings and a multiplicity limit.
+// Every kind of member once, a nested structure, counted arrays of each
+// count width, an array of structures with strings and a multiplicity.
 struct Elem {
     uint32_t v;
     uint16_t fixed[3];
@@ -55,12 +59,12 @@ inline const zubEndianInfoEntry_t msgEntries[] = {
     ZUB_ENTRY_END};
 inline const zubEndianTable_t msgTable = ZUB_ENDIAN_TABLE(Msg, msgEntries);
 
-// A traversal record prepared for one walk, with its own stack: fed chunk
-// by chunk to the deserializer, or serialized from a structure that the
-// serializer only reads.
+// A traversal record prepared for one walk, with its own stack; with a
+// block log, the blocks of each call are noted there.
 struct Walk {
     zubDeserState_t s;
     std::vector<zubDeserTableState_t> stack;
+    zubfuzz::BlockLog *log = nullptr;
 
     Walk(const zubEndianTable_t *table, const void *base, const zubAllocator_t *allocator = nullptr,
          uint16_t capacity = ZUB_DESER_DEFAULT_STACK)
@@ -74,21 +78,73 @@ struct Walk {
         s.current.base = const_cast<void *>(base);
         _zubDeserStatePushTable(&s);
     }
-    int32_t feed(const uint8_t *data, size_t length)
-    {
-        s.buffer = const_cast<uint8_t *>(data);
-        s.bufferLength = static_cast<uint32_t>(length);
-        s.bufferPosition = 0;
-        return _zubDeserializeTableFrom(&s);
-    }
-    int32_t feed(const std::vector<uint8_t> &data) { return feed(data.data(), data.size()); }
-    // The next part of the stream, into buffer[0, length).
-    int32_t put(uint8_t *buffer, uint32_t length)
+    int32_t call(uint8_t *buffer, size_t length, int32_t (*walker)(zubDeserState_t *))
     {
         s.buffer = buffer;
-        s.bufferLength = length;
+        s.bufferLength = static_cast<uint32_t>(length);
         s.bufferPosition = 0;
-        return _zubSerializeTableInto(&s);
+        if (log == nullptr)
+            return walker(&s);
+        zubfuzz::Recording recording(*log);
+        return walker(&s);
+    }
+    // The next chunk of the stream to read, or buffer to fill.
+    int32_t feed(const uint8_t *data, size_t length)
+    {
+        return call(const_cast<uint8_t *>(data), length, _zubDeserializeTableFrom);
+    }
+    int32_t feed(const std::vector<uint8_t> &data) { return feed(data.data(), data.size()); }
+    int32_t put(uint8_t *buffer, uint32_t length)
+    {
+        return call(buffer, length, _zubSerializeTableInto);
+    }
+
+    // The relation of a call's result, state and errorCode; a call that
+    // returns unfinished has used its whole chunk, so no walk can hang.
+    void check(int32_t result, size_t length) const
+    {
+        FUZZ_CHECK(result <= 0 && s.bufferPosition <= length && s.stackDepth <= s.stackCapacity);
+        FUZZ_CHECK(result < 0 ? s.state == ZUB_SIS_FAILED && s.errorCode == result
+                              : s.errorCode >= 0);
+        FUZZ_CHECK(s.state >= ZUB_SIS_DONE || s.bufferPosition == length);
+    }
+
+    // Serializes in buffers of next(bytes so far) bytes, each between
+    // guard bytes, until the walk is over; returns the stream.
+    template <class Next> std::vector<uint8_t> putAll(Next next, int32_t *last = nullptr)
+    {
+        std::vector<uint8_t> stream;
+        for (uint32_t calls = 0; s.state < ZUB_SIS_DONE; ++calls) {
+            FUZZ_CHECK(calls < 1000000);
+            const uint32_t length = next(stream.size());
+            std::vector<uint8_t> buffer(length + 32, 0xA5);
+            const int32_t result = put(buffer.data() + 16, length);
+            check(result, length);
+            FUZZ_CHECK(std::count(buffer.begin(), buffer.begin() + 16, 0xA5) == 16 &&
+                       std::count(buffer.end() - 16, buffer.end(), 0xA5) == 16);
+            stream.insert(stream.end(), buffer.data() + 16, buffer.data() + 16 + s.bufferPosition);
+            if (last != nullptr)
+                *last = result;
+        }
+        FUZZ_CHECK(s.totalBytes == stream.size());
+        return stream;
+    }
+
+    // Reads data[0, size) in chunks of next(bytes so far) bytes, each in a
+    // block of its own, until the walk is over or the bytes are used up
+    // (one call at least); returns the bytes consumed.
+    template <class Next> size_t feedAll(const uint8_t *data, size_t size, Next next)
+    {
+        size_t at = 0;
+        for (uint32_t calls = 0; s.state < ZUB_DIS_DONE && (at < size || calls == 0); ++calls) {
+            FUZZ_CHECK(calls < 1000000);
+            const size_t length = std::min<size_t>(next(at), size - at);
+            const std::unique_ptr<uint8_t[]> chunk(new uint8_t[length ? length : 1]);
+            std::copy(data + at, data + at + length, chunk.get());
+            check(feed(chunk.get(), length), length);
+            at += s.bufferPosition;
+        }
+        return at;
     }
 };
 

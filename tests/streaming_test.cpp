@@ -1,60 +1,51 @@
-// Streams around the serializer without new exports: decoding straight out
-// of a ring buffer that wraps.
+// Streams at the length limit of a member.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "deser_test_util.h"
-#include "serial_random.h"
 #include "test_support.h"
-#include "zub/ringbuffer.h"
 #include "zub/serialization.h"
 
-using zubtest::RandomSchema;
-using zubtest::RandomValue;
+using deser::Walk;
+using zubtest::DebugCapture;
+using Messages = std::vector<std::string>;
 
-// A stream enqueued into a ring at every start position, so that it wraps
-// at every byte, comes out as one or two parts that the deserializer takes
-// as chunks in place: the structure it builds equals the one serialized.
-TEST(RingToDeserializer, WrappedStreamsDecodeFromTheirParts)
+// Atom data of exactly 0x200000 bytes pass every walker. More end the walk
+// after the count, before any of the data is read, written or allocated
+// (also where the byte count does not fit 32 bits), and a call after that
+// returns at once.
+TEST(Walkers, AtomDataAboveTwoMebibytesEndsTheWalkAfterTheCount)
 {
-    const uint32_t first = zubtest::testSeed(1);
-    for (uint32_t seed = first; seed < first + 40; ++seed) {
-        RandomSchema schema(seed);
-        RandomValue value(schema, seed);
-        const std::vector<uint8_t> stream = value.expectedStream();
-        if (stream.empty())
-            continue; // nothing to hand out
-        const uint32_t capacity = (static_cast<uint32_t>(stream.size()) + 7) / 8 * 8 + 8;
-        std::vector<uint8_t> area(capacity), filler(capacity);
-        for (uint32_t start = 0; start < capacity; ++start) {
-            SCOPED_TRACE(testing::Message() << "seed " << seed << ", start " << start);
-            zubRingBuffer_t ring;
-            ASSERT_EQ(zubRingBufferInit(&ring, area.data(), capacity), 0);
-            zubRingBufferEnqueue(&ring, filler.data(), start);
-            zubRingBufferDequeue(&ring, nullptr, start);
-            ASSERT_EQ(
-                zubRingBufferEnqueue(&ring, stream.data(), static_cast<uint32_t>(stream.size())),
-                static_cast<int32_t>(stream.size()));
-            zubScatterGatherEntry_t parts[2];
-            int32_t partCount = 0;
-            ASSERT_EQ(zubRingBufferDequeueAllParts(&ring, parts, &partCount, capacity),
-                      static_cast<int32_t>(stream.size()));
-            EXPECT_EQ(partCount, start + stream.size() > capacity ? 2 : 1);
-
-            std::vector<uint8_t> copy(schema.types()[0].size);
-            deser::Walk walk(schema.table(), copy.data());
-            for (int32_t i = 0; i < partCount; ++i) {
-                EXPECT_EQ(walk.feed(static_cast<uint8_t *>(parts[i].data), ZUB_SG_LENGTH(parts[i])),
-                          0);
-            }
-            EXPECT_EQ(walk.s.state, ZUB_DIS_DONE);
-            EXPECT_EQ(walk.s.totalBytes, stream.size());
-            EXPECT_EQ(value.compare(copy.data()), "");
-            // Every block the walk took goes back once (the sanitizer's leak
-            // and double-free checks).
-            EXPECT_EQ(_zubDeserMemoryDealloc(schema.table(), copy.data(), -1), 0);
+    const zubEndianTable_t *table = &__zub_EndianTable_zubDeserBlobUint64_t;
+    std::vector<uint8_t> data(0x200008, 0x5A), out(0x200010);
+    for (uint32_t count : {0x40000u, 0x40001u, 0x20000001u}) {
+        const bool over = count > 0x40000u;
+        zubDeserBlobUint64_t blob = {count, reinterpret_cast<uint64_t *>(data.data())};
+        EXPECT_EQ(zubSerializedSize(table, &blob), over ? -1 : 0x200004);
+        DebugCapture capture;
+        Walk put(table, &blob);
+        EXPECT_EQ(put.put(out.data(), static_cast<uint32_t>(out.size())), over ? -1 : 0);
+        EXPECT_EQ(put.s.totalBytes, over ? 4u : 0x200004u);
+        zubtest::CountingAllocator counting;
+        zubDeserBlobUint64_t copy = {0, reinterpret_cast<uint64_t *>(0x40)};
+        Walk get(table, &copy, counting.record());
+        EXPECT_EQ(get.feed(out.data(), over ? 6 : 0x200004), over ? -1 : 0);
+        EXPECT_EQ(get.s.bufferPosition, over ? 4u : 0x200004u);
+        EXPECT_EQ(get.feed(out.data(), 8), 0);
+        EXPECT_EQ(put.put(out.data(), 8), 0);
+        if (!over) {
+            EXPECT_TRUE(capture.messages().empty());
+            EXPECT_EQ(std::memcmp(copy.data, data.data(), 0x200000), 0);
+            continue;
         }
+        EXPECT_TRUE(get.s.state == ZUB_DIS_FAILED && put.s.state == ZUB_SIS_FAILED);
+        EXPECT_TRUE(copy.data == reinterpret_cast<uint64_t *>(0x40) && counting.sizes().empty());
+        EXPECT_EQ(capture.messages(), (Messages{"Test for \"1\"was true: \"Exceed size\"",
+                                                "Test for \"s->totalBytesOfMember>0x200000\"was "
+                                                "true: \"member length is unexpected\""}));
+        EXPECT_EQ(capture.site(1), (std::vector<uint32_t>{0x000103E8u, 0, 0}));
     }
 }

@@ -1,13 +1,14 @@
-// Random nested structure types with type description tables built at run
-// time, random values of them, and an independent model of their byte
-// stream, for property tests of the serialization walkers.
+// The one model of the serialization walkers: random nested structure types
+// with type description tables built at run time, random values of them,
+// and, built from the structure alone, the byte stream the serializer must
+// write and the bytes the byte-order conversion must leave.
 //
-//   zubtest::RandomSchema schema(seed);           // a random type
-//   zubtest::RandomValue value(schema, seed);     // a random host structure
+//   zubtest::RandomSchema schema(seed);        // a random type
+//   zubtest::RandomValue value(schema, seed);  // a random host structure
 //   serialize value.data() with schema.table() ...
-//   EXPECT_EQ(bytes, value.expectedStream());     // the stream it must give
+//   FUZZ_CHECK(bytes == value.stream());       // the stream it must give
 //   deserialize into a fresh structure `copy` ...
-//   EXPECT_EQ(value.compare(copy), "");           // deep comparison
+//   FUZZ_CHECK(value.streamOf(copy) == value.stream()); // deep comparison
 //
 // Types use every entry kind: integers of 1, 2, 4 and 8 bytes, nested
 // structures, counted arrays of atoms (1, 2, 4, 8 bytes) and of structures
@@ -20,7 +21,6 @@
 
 #include <cstdint>
 #include <random>
-#include <string>
 #include <vector>
 
 #include "zub/serialization.h"
@@ -33,7 +33,7 @@ struct RandomField {
     uint32_t offset = 0;        // member offset (the count field for counted kinds)
     uint32_t pointerOffset = 0; // offset of the data pointer field (counted kinds)
     uint32_t atom = 0;          // atom size; 0 when the elements are structures
-    int type = -1;              // nested or element structure: index in types()
+    int type = -1;              // nested or element structure: index in types
     uint32_t fixedCount = 0;    // kind FIXED
     uint32_t multiplicity = 0;  // kind MODIFIER: the limit
     uint16_t packedHigh = 0;    // kind MODIFIER: bits 4-15 (non-zero: no effect)
@@ -52,31 +52,22 @@ public:
     RandomSchema(const RandomSchema &) = delete;
     RandomSchema &operator=(const RandomSchema &) = delete;
 
-    // Table of the top-level structure (type 0), or of any type.
-    const zubEndianTable_t *table(int type = 0) const
-    {
-        return &tables_[static_cast<size_t>(type)];
-    }
-    const std::vector<RandomStruct> &types() const { return types_; }
-    // Deepest nesting below the top level: a walk needs nesting() + 1
-    // stack records.
-    uint32_t nesting() const { return nesting_; }
-    // Every modifier limit is at least this; values never use larger counts.
-    static constexpr uint32_t kCountLimit = 64;
+    const zubEndianTable_t *table(int type = 0) const { return &tables_[size_t(type)]; }
+    std::vector<RandomStruct> types;
+    // Deepest nesting below the top level: a walk needs nesting + 1 records.
+    uint32_t nesting = 0;
 
 private:
     int build(std::mt19937 &rng, uint32_t depthLeft);
     uint32_t nestingOf(int type) const;
 
-    std::vector<RandomStruct> types_;
     std::vector<zubEndianTable_t> tables_;
     std::vector<std::vector<zubEndianInfoEntry_t>> entries_;
-    uint32_t nesting_ = 0;
 };
 
 struct RandomValueOptions {
     uint32_t maxElements = 3; // structures per counted array of structures
-    uint32_t maxAtoms = 40;   // atoms per counted array of atoms (below kCountLimit)
+    uint32_t maxAtoms = 40;   // atoms per counted array of atoms (below every limit)
     // VAR32 members with no data may hold the null mark 0xFFFFFFFF, which
     // the serializer sends as a count of 0.
     bool nullMarks = false;
@@ -90,24 +81,31 @@ public:
     RandomValue &operator=(const RandomValue &) = delete;
 
     // The top-level host structure; its blocks are owned by this object.
-    void *data() { return root_.data(); }
-    const void *data() const { return root_.data(); }
-
-    // The byte stream the serializer must write for this value.
-    std::vector<uint8_t> expectedStream() const;
-    // Compares the described members of `other` (a structure of the same
-    // type, e.g. deserialized) deeply; "" when equal, else the first
-    // difference. The null mark compares equal to a count of 0.
-    std::string compare(const void *other) const;
+    uint8_t *data() { return root_.data(); }
+    // The stream the serializer must write for this value, and the one a
+    // structure of the same type gives: equal streams are equal values
+    // (every described byte is sent; the null mark as a count of 0).
+    std::vector<uint8_t> stream() const { return streamOf(root_.data()); }
+    std::vector<uint8_t> streamOf(const void *structure) const;
+    // The top-level structure's bytes with every integer member, nested
+    // ones too, reversed: what the byte-order conversion makes of it.
+    std::vector<uint8_t> swapped() const;
 
 private:
     void fill(uint8_t *structure, int type, std::mt19937 &rng);
-    uint8_t *newBlock(size_t bytes);
 
     const RandomSchema &schema_;
     RandomValueOptions options_;
     std::vector<uint8_t> root_;
     std::vector<std::vector<uint8_t>> blocks_;
 };
+
+// Runs a fuzz harness (which stops the program on a mismatch) over its
+// committed corpora, fuzz/corpus/<target>* and fuzz/campaign/<target>, then
+// over `runs` inputs from ZUB_TEST_SEED (else `seed`): corpus files with
+// some bytes changed and random bytes of up to `maxSize` appended. Returns
+// the number of corpus files.
+size_t replayFuzzInputs(const char *target, int (*harness)(const uint8_t *, size_t), int runs,
+                        size_t maxSize, uint32_t seed);
 
 } // namespace zubtest
