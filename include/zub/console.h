@@ -90,17 +90,6 @@
  * The console thread ends with pthread_exit, which unwinds its stack:
  * handlers must not be noexcept C++ functions.
  *
- * Ending the console from a command: the way that works for a record of
- * either kind (vklStateCreate or vklStateInitialize) is that the handler
- * tells the console's owner (a pipe, a condition variable) and the owner
- * calls _vklTerminateConsoleThread, which joins the thread, closes the
- * pipe and releases the input block; the example below does so.
- *
- * Standard input closed before vklStateStart: the stop pipe that Start
- * makes then takes descriptor 0 (the lowest free one), so the loop reads
- * no input at all; _vklTerminateConsoleThread still stops it. Open the
- * real input, or /dev/null, on descriptor 0 before Start.
- *
  * Example: a complete program that serves commands until `quit`.
  *
  *     #include <stdio.h>
