@@ -147,7 +147,7 @@ TEST(Dealloc, FieldsUnderTheMarkerAreReadAsTheyWere)
 TEST(Dealloc, HostileTablesReleaseEveryBlockOnce)
 {
     LLVMFuzzerInitialize(nullptr, nullptr);
-    EXPECT_GT(zubtest::replayFuzzInputs("table", LLVMFuzzerTestOneInput, 600, 256, 1), 0u);
+    EXPECT_GT(zubtest::replayHarness("table", LLVMFuzzerTestOneInput, 600, 256, 1), 0u);
 }
 
 TEST(Dealloc, CountFieldsAtOffset0xFFFFAreRealOffsetsInEveryWalker)

@@ -238,5 +238,5 @@ TEST(Walkers, OddAtomSizesKeepTheStreamLength)
 TEST(Deserializer, HostileStreamsInChunksEndAlikeAndReleaseEveryBlock)
 {
     LLVMFuzzerInitialize(nullptr, nullptr);
-    EXPECT_GT(zubtest::replayFuzzInputs("deserializer", LLVMFuzzerTestOneInput, 600, 256, 1), 0u);
+    EXPECT_GT(zubtest::replayHarness("deserializer", LLVMFuzzerTestOneInput, 600, 256, 1), 0u);
 }

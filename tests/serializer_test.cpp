@@ -144,5 +144,5 @@ TEST(Serializer, LiteralStreams)
 // Random types and values against the model (the round-trip fuzz harness).
 TEST(Serializer, RandomStructuresRoundTripThroughEveryWalker)
 {
-    EXPECT_GT(zubtest::replayFuzzInputs("roundtrip", LLVMFuzzerTestOneInput, 400, 64, 1), 0u);
+    EXPECT_GT(zubtest::replayHarness("roundtrip", LLVMFuzzerTestOneInput, 400, 64, 1), 0u);
 }

@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "test_support.h"
@@ -254,46 +251,5 @@ std::vector<uint8_t> RandomValue::swapped() const
     reverseIntegers(schema_, 0, out.data());
     return out;
 }
-
-// Test programs only (the fuzz targets that use the model have no corpus
-// location).
-#ifdef ZUB_SOURCE_DIR
-size_t replayFuzzInputs(const char *target, int (*harness)(const uint8_t *, size_t), int runs,
-                        size_t maxSize, uint32_t seed)
-{
-    namespace fs = std::filesystem;
-    const fs::path fuzz = fs::path(ZUB_SOURCE_DIR) / "fuzz";
-    std::vector<std::vector<uint8_t>> corpus;
-    for (const fs::path &dir :
-         {fuzz / "corpus" / target, fuzz / "corpus" / (target + std::string("_fuzz")),
-          fuzz / "campaign" / target}) {
-        std::vector<fs::path> files;
-        std::error_code missing;
-        for (const auto &entry : fs::directory_iterator(dir, missing))
-            files.push_back(entry.path());
-        std::sort(files.begin(), files.end());
-        for (const fs::path &file : files) {
-            std::ifstream in(file, std::ios::binary);
-            corpus.emplace_back(std::istreambuf_iterator<char>(in),
-                                std::istreambuf_iterator<char>());
-        }
-    }
-    seed = testSeed(seed);
-    std::printf("%s: %zu corpus inputs, then %d from seed %u\n", target, corpus.size(), runs, seed);
-    std::fflush(stdout);
-    for (const auto &input : corpus)
-        harness(input.data(), input.size());
-    std::mt19937 rng(seed);
-    for (int run = 0; run < runs && !corpus.empty(); ++run) {
-        std::vector<uint8_t> input = corpus[rng() % corpus.size()];
-        for (uint32_t k = rng() % 8; !input.empty() && k-- > 0;)
-            input[rng() % input.size()] = static_cast<uint8_t>(rng());
-        for (size_t extra = rng() % (maxSize + 1); extra-- > 0;)
-            input.push_back(static_cast<uint8_t>(rng()));
-        harness(input.data(), input.size());
-    }
-    return corpus.size();
-}
-#endif
 
 } // namespace zubtest

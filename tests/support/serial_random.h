@@ -100,12 +100,4 @@ private:
     std::vector<std::vector<uint8_t>> blocks_;
 };
 
-// Runs a fuzz harness (which stops the program on a mismatch) over its
-// committed corpora, fuzz/corpus/<target>* and fuzz/campaign/<target>, then
-// over `runs` inputs from ZUB_TEST_SEED (else `seed`): corpus files with
-// some bytes changed and random bytes of up to `maxSize` appended. Returns
-// the number of corpus files.
-size_t replayFuzzInputs(const char *target, int (*harness)(const uint8_t *, size_t), int runs,
-                        size_t maxSize, uint32_t seed);
-
 } // namespace zubtest
