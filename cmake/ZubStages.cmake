@@ -69,7 +69,11 @@ if(ZUB_VALGRIND AND ZUB_BUILD_TESTS)
   file(GLOB zub_test_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/*_test.cpp)
   foreach(source IN LISTS zub_test_sources)
     get_filename_component(name ${source} NAME_WE)
-    if(TARGET ${name})
+    # The release and deserializer programs replay harnesses that log every
+    # block by defining malloc, calloc and free over the C library's; under
+    # valgrind's own replacement their log sees nothing and their frees
+    # cross heaps. AddressSanitizer covers them in the host stage.
+    if(TARGET ${name} AND NOT name MATCHES "^(dealloc|deserializer)_test$")
       add_test(NAME valgrind.${name}
         COMMAND ${ZUB_VALGRIND_PROGRAM} --quiet --error-exitcode=99 --leak-check=full
                 --errors-for-leak-kinds=definite --track-origins=yes $<TARGET_FILE:${name}>)
