@@ -4,10 +4,8 @@
 // Design. The walk is the serializer's state machine read backwards: the
 // traversal record holds the whole progress (table, entry, element index,
 // the byte of the member reached), so a chunk may end at any byte and the
-// next call goes on from there. A call copies the record's fields into a
-// local Walk (the stores into host memory are byte stores, which the
-// compiler must assume could alias the record) and writes them back once,
-// on the way out.
+// next call goes on from there. A call takes the record into a local Walk
+// and gives it back as table_walk.h says.
 //
 // The entries are walked on the table walker (table_walk.h). Every state
 // does what the byte-at-a-time reading does. Where the chunk holds the
@@ -44,6 +42,7 @@
 #include "zub/serialization.h"
 
 #include "internal/alloc.h"
+#include "internal/atoms.h"
 #include "internal/bytes.h"
 #include "internal/diag.h"
 #include "internal/table_walk.h"
@@ -57,16 +56,7 @@ constexpr uint64_t kAtomArrayLimit = ZUB_DESER_MAX_MEMBER_BYTES; // 2 MiB per co
 constexpr int16_t kTooLongResult = ZUB_EFAIL;
 constexpr uint8_t kFreshFill = 0x75; // bytes of an atom block not yet received
 
-// The fields of the traversal record that the walk changes, held in locals
-// for the length of one call.
-struct Walk {
-    Levels<zubDeserTableState_t> lv; // table, entry, count, index, multiplicity, base; the stack
-    uint32_t state;
-    uint32_t nextState;
-    uint32_t done;  // bytesOfMemberDone
-    uint32_t total; // totalBytesOfMember
-    uintptr_t srcval;
-    int16_t error;
+struct Walk : WalkState {
     const zubAllocator_t *allocator;
     const uint8_t *in;
     const uint8_t *end;
@@ -144,59 +134,6 @@ ZUB_WALK_INLINE void read_integral(Walk &w)
     }
 }
 
-// Copies n bytes; short strings (most of them) without a library call,
-// as two fixed-size copies that may overlap.
-inline void copy_bytes(unsigned char *dst, const uint8_t *src, size_t n)
-{
-    if (n >= 8 && n <= 16) {
-        std::memcpy(dst, src, 8);
-        std::memcpy(dst + n - 8, src + n - 8, 8);
-    } else if (n >= 4 && n < 8) {
-        std::memcpy(dst, src, 4);
-        std::memcpy(dst + n - 4, src + n - 4, 4);
-    } else if (n != 0) {
-        std::memcpy(dst, src, n);
-    }
-}
-
-// Byte j of a member of a-byte atoms lands at j ^ (a - 1): each atom is
-// reversed in place. Whole atoms in the middle go as word swaps.
-void place_atoms(unsigned char *dst, uint32_t j, const uint8_t *in, uint32_t n, uint32_t a)
-{
-    const uint32_t mask = a - 1;
-    const uint32_t stop = j + n;
-    while (j < stop && (j & mask) != 0) {
-        dst[j ^ mask] = *in++;
-        ++j;
-    }
-    // Whole atoms: the chunk and the block never overlap.
-    const uint32_t atoms = (stop - j) / a;
-    unsigned char *__restrict out = dst + j;
-    const uint8_t *__restrict from = in;
-    switch (a) {
-    case 2:
-        for (uint32_t i = 0; i < atoms; ++i) {
-            store<uint16_t>(out + 2 * i, load_be16(from + 2 * i));
-        }
-        break;
-    case 4:
-        for (uint32_t i = 0; i < atoms; ++i) {
-            store<uint32_t>(out + 4 * i, load_be32(from + 4 * i));
-        }
-        break;
-    default:
-        for (uint32_t i = 0; i < atoms; ++i) {
-            store<uint64_t>(out + 8 * i, load_be64(from + 8 * i));
-        }
-        break;
-    }
-    j += atoms * a;
-    in += atoms * a;
-    for (; j < stop; ++j) {
-        dst[j ^ mask] = *in++;
-    }
-}
-
 ZUB_WALK_INLINE void read_array(Walk &w)
 {
     const uint32_t needed = w.total - w.done;
@@ -211,7 +148,7 @@ ZUB_WALK_INLINE void read_array(Walk &w)
     if (a == 1) {
         copy_bytes(dst + w.done, w.in, n);
     } else if (valid_atom(a)) {
-        place_atoms(dst, w.done, w.in, n, a);
+        swap_any_atoms<false>(dst, w.done, w.in, n, a);
     } else {
         // The piece is consumed but not stored, so the stream keeps its length.
         ZUB_DIAG(2, 3000, 3, "Invalid atom size %d in table found.\n", static_cast<int>(a));
@@ -367,9 +304,10 @@ ZUB_WALK_INLINE bool take_atoms(Walk &w, const zubEndianInfoEntry_t *e, uint8_t 
             return true;
         }
         if (a == 1) {
-            copy_bytes(static_cast<uint8_t *>(block), w.in, static_cast<size_t>(bytes));
+            copy_bytes(static_cast<uint8_t *>(block), w.in, static_cast<uint32_t>(bytes));
         } else {
-            place_atoms(static_cast<uint8_t *>(block), 0, w.in, static_cast<uint32_t>(bytes), a);
+            swap_any_atoms<false>(static_cast<uint8_t *>(block), 0, w.in,
+                                  static_cast<uint32_t>(bytes), a);
         }
     }
     w.in += bytes;
@@ -496,13 +434,7 @@ int32_t deserialize(zubDeserState_t *s)
         return 0;
     }
     Walk w;
-    w.lv = {s->current, s->stack, s->stackDepth, s->stackCapacity};
-    w.state = s->state;
-    w.nextState = s->nextState;
-    w.done = s->bytesOfMemberDone;
-    w.total = s->totalBytesOfMember;
-    w.srcval = reinterpret_cast<uintptr_t>(s->srcval);
-    w.error = 0;
+    copy_in(w, s);
     w.allocator = s->allocator;
     // A position past the end of the chunk leaves nothing to read.
     const uint32_t position =
@@ -516,14 +448,7 @@ int32_t deserialize(zubDeserState_t *s)
     }
 
     const auto consumed = static_cast<uint32_t>(w.in - start);
-    s->current = w.lv.cur;
-    s->state = w.state;
-    s->nextState = w.nextState;
-    s->bytesOfMemberDone = w.done;
-    s->totalBytesOfMember = w.total;
-    s->srcval = reinterpret_cast<uint8_t *>(w.srcval);
-    s->stackDepth = w.lv.depth;
-    s->errorCode = w.error;
+    write_back(w, s);
     s->bufferPosition += consumed;
     s->totalBytes += consumed;
     return w.error < 0 ? w.error : 0;

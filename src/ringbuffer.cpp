@@ -10,7 +10,7 @@
 // and for them a call into the C library's memcpy costs as much as the copy
 // itself. So the exported enqueue and dequeue first try a fast path: a
 // transfer of up to 64 bytes that does not reach the end of the area is
-// copied inline (copy_small) with the record's fields in registers, and no
+// copied inline (copy_short) with the record's fields in registers, and no
 // stack frame is set up; every other case goes to the general code, which
 // gives the same results for the fast path's cases too.
 #include "zub/ringbuffer.h"
@@ -18,6 +18,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+
+#include "internal/atoms.h"
 
 namespace {
 
@@ -40,53 +42,8 @@ Split split(uint32_t pos, uint32_t n, uint32_t capacity)
     return {toEnd, n - toEnd, n - toEnd};
 }
 
-// Up to kInlineCopy bytes as two runs of fixed size from both ends, which
-// overlap as needed (the same bytes written twice); source and destination
-// never overlap, so the order of the loads and stores does not matter. A
-// copy of a constant size becomes plain loads and stores.
-constexpr uint32_t kInlineCopy = 64;
-
-template <uint32_t Size> inline void copy_ends(uint8_t *dst, const uint8_t *src, uint32_t n)
-{
-    std::memcpy(dst, src, Size);
-    std::memcpy(dst + n - Size, src + n - Size, Size);
-}
-
-#if defined(__arm__)
-// 32 bytes at word-aligned addresses: on 32-bit ARM a load or store of
-// several words (four instructions for 32 bytes rather than sixteen)
-// needs word alignment, which the compiler is told here.
-inline void copy_aligned32(uint8_t *dst, const uint8_t *src)
-{
-    std::memcpy(__builtin_assume_aligned(dst, 4), __builtin_assume_aligned(src, 4), 32);
-}
-#endif
-
-// 1 <= n <= kInlineCopy.
-inline void copy_small(uint8_t *dst, const uint8_t *src, uint32_t n)
-{
-#if defined(__arm__)
-    if (n >= 32 &&
-        ((reinterpret_cast<uintptr_t>(dst) | reinterpret_cast<uintptr_t>(src) | n) & 3) == 0) {
-        copy_aligned32(dst, src);
-        copy_aligned32(dst + n - 32, src + n - 32);
-        return;
-    }
-#endif
-    if (n >= 32) {
-        copy_ends<32>(dst, src, n);
-    } else if (n >= 16) {
-        copy_ends<16>(dst, src, n);
-    } else if (n >= 8) {
-        copy_ends<8>(dst, src, n);
-    } else if (n >= 4) {
-        copy_ends<4>(dst, src, n);
-    } else {
-        dst[0] = src[0];
-        dst[n / 2] = src[n / 2];
-        dst[n - 1] = src[n - 1];
-    }
-}
+// Transfers up to this long are copied inline.
+constexpr uint32_t kInlineCopy = zub::detail::kShortCopy;
 
 // One field as one 32-bit load. The compiler would otherwise merge the
 // loads of readPos and available into one 64-bit vector load, which cannot
@@ -267,7 +224,7 @@ int32_t zubRingBufferEnqueue(zubRingBuffer_t *ring, const void *source, uint32_t
     const uint32_t pos = load_field(ring->writePos);
     const uint32_t toEnd = ring->capacity - pos;
     if (length <= kInlineCopy && length <= available && length < toEnd) {
-        copy_small(ring->data + pos, static_cast<const uint8_t *>(source), length);
+        zub::detail::copy_short(ring->data + pos, static_cast<const uint8_t *>(source), length);
         ring->writePos = pos + length;
         ring->available = available - length;
         return static_cast<int32_t>(length);
@@ -285,7 +242,7 @@ int32_t zubRingBufferDequeue(zubRingBuffer_t *ring, void *destination, uint32_t 
     const uint32_t pos = load_field(ring->readPos);
     const uint32_t n = std::min(capacity - available, length);
     if (n - 1 < kInlineCopy && n < capacity - pos && destination != nullptr) {
-        copy_small(static_cast<uint8_t *>(destination), ring->data + pos, n);
+        zub::detail::copy_short(static_cast<uint8_t *>(destination), ring->data + pos, n);
         ring->readPos = pos + n;
         ring->available = available + n;
         return static_cast<int32_t>(n);

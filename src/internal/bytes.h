@@ -7,6 +7,10 @@
 
 namespace zub::detail {
 
+inline uint8_t bswap(uint8_t v)
+{
+    return v;
+}
 inline uint16_t bswap(uint16_t v)
 {
     return __builtin_bswap16(v);

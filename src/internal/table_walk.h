@@ -24,8 +24,18 @@
 //
 // Where a table ends differs by walker: the serializer, deserializer and
 // release end it at the first entry whose argument is the all-ones end mark
-// (entry_is_end); the byte-order conversion at the first entry of kind 0
-// only. None reads entries past that end.
+// (entry_is_end), whatever its kind; the byte-order conversion at the first
+// entry of kind 0 only, whatever its argument. None reads entries past that
+// end.
+//
+// A resumable walk (serializer, deserializer) keeps its whole progress in
+// the caller's record and moves it one way only: a call copies the fields
+// it changes into a local WalkState (copy_in), keeps them there, in
+// registers, for the length of the call, and writes them back
+// (write_back) at every exit. The walkers' stores into host memory and
+// the buffer are byte stores, which the compiler must assume could alias
+// the record; working on the record itself would reload every field after
+// every store.
 #pragma once
 
 #include <bit>
@@ -256,6 +266,58 @@ ZUB_WALK_INLINE TableEnd end_of_table(Levels<Level> &w, ArrayDone &&arrayDone)
 template <typename Level> ZUB_WALK_INLINE TableEnd end_of_table(Levels<Level> &w)
 {
     return end_of_table(w, [](const Level &) {});
+}
+
+// ---- Walk state -----------------------------------------------------------
+
+// The fields of the record that a resumable walk changes.
+struct WalkState {
+    Levels<zubDeserTableState_t> lv; // the current level and the stack
+    uint32_t state;
+    uint32_t nextState;
+    uint32_t done;  // bytesOfMemberDone
+    uint32_t total; // totalBytesOfMember
+    uintptr_t srcval;
+    int16_t error; // 0 while the call runs; the call ends when it is not
+};
+
+// Field by field, both ways: a block copy would read, in wide words, fields
+// the caller has just stored one by one, which the processor cannot
+// forward and has to wait for.
+ZUB_WALK_INLINE void copy_in(WalkState &w, const zubDeserState_t *s)
+{
+    w.lv.cur.table = s->current.table;
+    w.lv.cur.entry = s->current.entry;
+    w.lv.cur.count = s->current.count;
+    w.lv.cur.index = s->current.index;
+    w.lv.cur.multiplicity = s->current.multiplicity;
+    w.lv.cur.base = s->current.base;
+    w.lv.stack = s->stack;
+    w.lv.depth = s->stackDepth;
+    w.lv.capacity = s->stackCapacity;
+    w.state = s->state;
+    w.nextState = s->nextState;
+    w.done = s->bytesOfMemberDone;
+    w.total = s->totalBytesOfMember;
+    w.srcval = reinterpret_cast<uintptr_t>(s->srcval);
+    w.error = 0;
+}
+
+ZUB_WALK_INLINE void write_back(const WalkState &w, zubDeserState_t *s)
+{
+    s->current.table = w.lv.cur.table;
+    s->current.entry = w.lv.cur.entry;
+    s->current.count = w.lv.cur.count;
+    s->current.index = w.lv.cur.index;
+    s->current.multiplicity = w.lv.cur.multiplicity;
+    s->current.base = w.lv.cur.base;
+    s->stackDepth = w.lv.depth;
+    s->state = w.state;
+    s->nextState = w.nextState;
+    s->bytesOfMemberDone = w.done;
+    s->totalBytesOfMember = w.total;
+    s->srcval = reinterpret_cast<uint8_t *>(w.srcval);
+    s->errorCode = w.error;
 }
 
 } // namespace zub::detail
