@@ -166,14 +166,24 @@ ZUB_WALK_INLINE void start_array(Walk &w)
     w.state = ZUB_SIS_WRITE_ARRAY;
 }
 
-// ZUB_SIS_WRITE_ARRAY. The overrun reports stay inline: a resumable walk
+// The rest of the atom data when it fits, then the next entry; false
+// (nothing done) when it does not.
+ZUB_WALK_INLINE bool put_array_rest(Walk &w)
+{
+    const uint32_t n = w.total - w.done;
+    if (n > w.space) {
+        return false;
+    }
+    put_atoms(w, n);
+    advance_entry(w);
+    return true;
+}
+
+// ZUB_SIS_WRITE_ARRAY. The overrun report stays inline: a resumable walk
 // through a small buffer makes one at the end of every call.
 ZUB_WALK_INLINE void write_array(Walk &w)
 {
-    const uint32_t n = w.total - w.done;
-    if (n <= w.space) {
-        put_atoms(w, n);
-        advance_entry(w);
+    if (put_array_rest(w)) {
         return;
     }
     if (w.space != 0) {
@@ -186,7 +196,8 @@ ZUB_WALK_INLINE void write_array(Walk &w)
 }
 
 // The integer is complete: on to its next state; the atom data after a
-// count go on at once.
+// count go on at once when they fit (else ZUB_SIS_WRITE_ARRAY writes what
+// does).
 ZUB_WALK_INLINE void integral_done(Walk &w)
 {
     w.state = w.nextState;
@@ -197,7 +208,7 @@ ZUB_WALK_INLINE void integral_done(Walk &w)
     } else {
         start_array(w);
         if (w.error == 0) {
-            write_array(w);
+            put_array_rest(w);
         }
     }
 }
@@ -211,7 +222,12 @@ ZUB_WALK_INLINE void writing_integral(Walk &w)
         w.error = ZUB_DES_ERR_XRUN;
         return;
     }
-    integral_done(w);
+    // On to nextState through the state loop; a value that is none of the
+    // three goes on with the atom data, as a count of atoms would.
+    w.state = w.nextState;
+    if (w.state != ZUB_SIS_ADVANCE_ENTRY && w.state != ZUB_SIS_ENTER_ELEMENTS) {
+        w.state = ZUB_SIS_START_ARRAY;
+    }
 }
 
 // An integer member of T: whole when it fits, else left to
@@ -292,7 +308,7 @@ ZUB_WALK_INLINE bool put_entry(Walk &w)
     const unsigned kind = head.kind();
     uint8_t *member = static_cast<uint8_t *>(w.lv.cur.base) + head.member_offset();
     // The commonest kind first, one predictable branch before the table.
-    if (kind == ZUB_DESER_TYPE_U32) {
+    if (kind == ZUB_DESER_TYPE_U32) [[likely]] {
         return put_integer<uint32_t>(w, member);
     }
     switch (kind) {
@@ -327,15 +343,14 @@ ZUB_WALK_INLINE bool put_entry(Walk &w)
         }
         w.total = atom_size(e) * entry_high12(e);
         w.state = ZUB_SIS_WRITE_ARRAY;
-        write_array(w);
-        return w.state == ZUB_SIS_HANDLE_ENTRY;
+        return put_array_rest(w);
     default: at_member(w, member); break;
     }
     invalid_entry(w, kind);
     return false;
 }
 
-int32_t serialize(zubDeserState_t *record)
+ZUB_WALK_INLINE int32_t serialize(zubDeserState_t *record)
 {
     // A position past the end is taken as a full buffer.
     const uint32_t length = record->bufferLength;
@@ -347,16 +362,17 @@ int32_t serialize(zubDeserState_t *record)
     const uint32_t spaceAtStart = w.space;
 
     while (w.error == 0) {
+        if (w.state == ZUB_SIS_HANDLE_ENTRY) [[likely]] {
+            while (put_entry(w)) {
+            }
+            continue;
+        }
         switch (w.state) {
         case ZUB_SIS_START_TABLE:
             w.lv.cur.entry = w.lv.cur.table->entries;
             w.state = ZUB_SIS_HANDLE_ENTRY;
             break;
         case ZUB_SIS_ADVANCE_ENTRY: advance_entry(w); break;
-        case ZUB_SIS_HANDLE_ENTRY:
-            while (put_entry(w)) {
-            }
-            break;
         case ZUB_SIS_ENTER_ELEMENTS: enter_elements(w); break;
         case ZUB_SIS_START_ARRAY: start_array(w); break;
         case ZUB_SIS_WRITING_INTEGRAL: writing_integral(w); break;
@@ -405,13 +421,12 @@ int32_t zubSimpleSerializeInto(uint8_t *buffer, uint32_t bufferLength,
     s.current.table = table;
     // Only read: the serializer never writes through base.
     s.current.base = const_cast<void *>(data);
-    (void)_zubDeserStatePushTable(&s);
+    // The top level pushed once; the record is ours and ends here, so there
+    // is nothing to pop afterwards.
+    stack[0] = s.current;
+    s.stackDepth = 1;
     const int32_t result = serialize(&s);
-    if (result < 0) {
-        return result;
-    }
-    (void)_zubDeserStatePopTable(&s);
-    return static_cast<int32_t>(s.bufferPosition);
+    return result < 0 ? result : static_cast<int32_t>(s.bufferPosition);
 }
 
 } // extern "C"

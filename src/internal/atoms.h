@@ -1,8 +1,10 @@
 // Moving bytes between host memory and a byte stream: the short copy of the
 // ring buffer and the codecs, and the atom swaps of the codecs.
 //
-// Both stay inline at every caller: most copies are a few bytes long, where
-// a call (into the C library or out of line here) costs more than the copy.
+// The short copy stays inline at every caller: most copies are a few bytes
+// long, where a call (into the C library or out of line here) costs more
+// than the copy. At -Os the compiler weighs each inlining itself, and the
+// atom swaps go byte by byte.
 #pragma once
 
 #include <cstdint>
@@ -11,16 +13,30 @@
 
 #include "internal/bytes.h"
 
+#if defined(__OPTIMIZE_SIZE__)
+#define ZUB_COPY_INLINE inline
+#else
+#define ZUB_COPY_INLINE [[gnu::always_inline]] inline
+#endif
+
 namespace zub::detail {
 
 // The longest copy made by fixed-size loads and stores.
 constexpr uint32_t kShortCopy = 64;
 
 template <uint32_t Size>
-[[gnu::always_inline]] inline void copy_ends(uint8_t *dst, const uint8_t *src, uint32_t n)
+ZUB_COPY_INLINE void copy_ends(uint8_t *dst, const uint8_t *src, uint32_t n)
 {
     std::memcpy(dst, src, Size);
     std::memcpy(dst + n - Size, src + n - Size, Size);
+}
+
+// 1 <= n <= 3.
+ZUB_COPY_INLINE void copy_tiny(uint8_t *dst, const uint8_t *src, uint32_t n)
+{
+    dst[0] = src[0];
+    dst[n / 2] = src[n / 2];
+    dst[n - 1] = src[n - 1];
 }
 
 // 1 <= n <= Max (at most kShortCopy) bytes as two runs of fixed size from
@@ -28,7 +44,7 @@ template <uint32_t Size>
 // and destination never overlap, so the order of the loads and stores does
 // not matter. A copy of a constant size becomes plain loads and stores.
 template <uint32_t Max = kShortCopy>
-[[gnu::always_inline]] inline void copy_short(uint8_t *dst, const uint8_t *src, uint32_t n)
+ZUB_COPY_INLINE void copy_short(uint8_t *dst, const uint8_t *src, uint32_t n)
 {
     static_assert(Max <= kShortCopy);
 #if defined(__arm__)
@@ -54,26 +70,31 @@ template <uint32_t Max = kShortCopy>
     } else if (n >= 4) {
         copy_ends<4>(dst, src, n);
     } else {
-        dst[0] = src[0];
-        dst[n / 2] = src[n / 2];
-        dst[n - 1] = src[n - 1];
+        copy_tiny(dst, src, n);
     }
 }
 
-// Any n bytes; short ones inline, none read or written for n = 0.
-[[gnu::always_inline]] inline void copy_bytes(uint8_t *dst, const uint8_t *src, uint32_t n)
+// Any n bytes, short ones inline, the shortest tested first (most strings
+// of a message are a few bytes long); none read or written for n = 0.
+ZUB_COPY_INLINE void copy_bytes(uint8_t *dst, const uint8_t *src, uint32_t n)
 {
-    if (n - 1u < 16u) {
-        copy_short<16>(dst, src, n);
-    } else if (n - 17u < 16u) {
+    if (n <= 16) {
+        if (n >= 8) {
+            copy_ends<8>(dst, src, n);
+        } else if (n >= 4) {
+            copy_ends<4>(dst, src, n);
+        } else if (n != 0) {
+            copy_tiny(dst, src, n);
+        }
+    } else if (n <= 32) {
         copy_ends<16>(dst, src, n);
-    } else if (n != 0) {
+    } else [[unlikely]] {
         std::memcpy(dst, src, n);
     }
 }
 
 // Eight bytes of 2- or 4-byte atoms, each atom's bytes reversed in place.
-template <typename T> [[gnu::always_inline]] inline uint64_t swap_lanes(uint64_t v)
+template <typename T> ZUB_COPY_INLINE uint64_t swap_lanes(uint64_t v)
 {
     if constexpr (sizeof(T) == 4) {
         const uint64_t r = bswap(v); // atoms reversed and in swapped order
@@ -121,15 +142,20 @@ inline void swap_atoms(MemberBytes<ToStream> *__restrict member, uint32_t d,
     }
     if constexpr (sizeof(T) < 8) {
         // Whole 64-bit words of smaller atoms: one load, swap and store.
-        for (; n - i >= 16u; i += 16u) {
-            const uint64_t w0 = load<uint64_t>(from + i);
-            const uint64_t w1 = load<uint64_t>(from + i + 8u);
-            store<uint64_t>(to + i, swap_lanes<T>(w0));
-            store<uint64_t>(to + i + 8u, swap_lanes<T>(w1));
+        auto words = [&](uint32_t count) {
+            for (uint32_t k = 0; k < count; ++k) {
+                store<uint64_t>(to + i + 8u * k, swap_lanes<T>(load<uint64_t>(from + i + 8u * k)));
+            }
+            i += 8u * count;
+        };
+        while (n - i >= 32u) {
+            words(4);
+        }
+        if (n - i >= 16u) {
+            words(2);
         }
         if (n - i >= 8u) {
-            store<uint64_t>(to + i, swap_lanes<T>(load<uint64_t>(from + i)));
-            i += 8u;
+            words(1);
         }
     }
     for (; n - i >= sizeof(T); i += sizeof(T)) {
@@ -146,6 +172,16 @@ template <bool ToStream>
 [[gnu::noinline]] void swap_any_atoms(MemberBytes<ToStream> *member, uint32_t d,
                                       StreamBytes<ToStream> *stream, uint32_t n, uint32_t atom)
 {
+#if defined(__OPTIMIZE_SIZE__)
+    const uint32_t mask = atom - 1u;
+    for (uint32_t i = 0; i < n; ++i) {
+        if constexpr (ToStream) {
+            stream[i] = member[(d + i) ^ mask];
+        } else {
+            member[(d + i) ^ mask] = stream[i];
+        }
+    }
+#else
     if (atom == 4) {
         swap_atoms<uint32_t, ToStream>(member, d, stream, n);
     } else if (atom == 2) {
@@ -153,6 +189,7 @@ template <bool ToStream>
     } else {
         swap_atoms<uint64_t, ToStream>(member, d, stream, n);
     }
+#endif
 }
 
 } // namespace zub::detail
