@@ -95,7 +95,8 @@ template <typename T> ZUB_WALK_INLINE void put_swapped(Walk &w)
 }
 
 // Moves what fits of the integer whose next byte is at srcval; true when
-// it is complete. Byte i of this step is the byte at srcval - i.
+// it is complete, false also when there is no space at all. Byte i of this
+// step is the byte at srcval - i.
 ZUB_WALK_INLINE bool put_integral(Walk &w)
 {
     const uint32_t rest = w.total - w.done;
@@ -105,6 +106,9 @@ ZUB_WALK_INLINE bool put_integral(Walk &w)
     case 4: put_swapped<uint32_t>(w); break;
     case 2: put_swapped<uint16_t>(w); break;
     default:
+        if (w.space == 0) {
+            return false;
+        }
         for (uint32_t i = 0; i < n; ++i) {
             w.out[i] = *reinterpret_cast<const uint8_t *>(w.srcval - i);
         }
@@ -232,7 +236,7 @@ ZUB_WALK_INLINE void writing_integral(Walk &w)
 
 // An integer member of T: whole when it fits, else left to
 // ZUB_SIS_WRITING_INTEGRAL.
-template <typename T> ZUB_WALK_INLINE bool put_integer(Walk &w, uint8_t *member)
+template <typename T> ZUB_WALK_INLINE bool put_integer(Walk &w, const uint8_t *member)
 {
     w.srcval = reinterpret_cast<uintptr_t>(member) + sizeof(T) - 1u;
     w.done = 0;
@@ -284,7 +288,7 @@ ZUB_WALK_INLINE bool put_counted(Walk &w, const zubEndianInfoEntry_t *e, uint8_t
 
 // Kinds other than integers and counts start their byte state at the
 // member itself.
-ZUB_WALK_INLINE void at_member(Walk &w, uint8_t *member)
+ZUB_WALK_INLINE void at_member(Walk &w, const uint8_t *member)
 {
     w.done = 0;
     w.srcval = reinterpret_cast<uintptr_t>(member);
@@ -350,6 +354,9 @@ ZUB_WALK_INLINE bool put_entry(Walk &w)
     return false;
 }
 
+// Inlined into both entry points: in the one-call form the record is a
+// local that nobody reads afterwards, so the per-member bookkeeping of its
+// walk drops out.
 ZUB_WALK_INLINE int32_t serialize(zubDeserState_t *record)
 {
     // A position past the end is taken as a full buffer.

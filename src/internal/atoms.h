@@ -44,7 +44,7 @@ ZUB_COPY_INLINE void copy_tiny(uint8_t *dst, const uint8_t *src, uint32_t n)
 // and destination never overlap, so the order of the loads and stores does
 // not matter. A copy of a constant size becomes plain loads and stores.
 template <uint32_t Max = kShortCopy>
-ZUB_COPY_INLINE void copy_short(uint8_t *dst, const uint8_t *src, uint32_t n)
+inline void copy_short(uint8_t *dst, const uint8_t *src, uint32_t n)
 {
     static_assert(Max <= kShortCopy);
 #if defined(__arm__)
@@ -141,21 +141,23 @@ inline void swap_atoms(MemberBytes<ToStream> *__restrict member, uint32_t d,
         edge(i);
     }
     if constexpr (sizeof(T) < 8) {
-        // Whole 64-bit words of smaller atoms: one load, swap and store.
+        // Whole 64-bit words of smaller atoms: one load, swap and store
+        // each, four to a round.
         auto words = [&](uint32_t count) {
             for (uint32_t k = 0; k < count; ++k) {
                 store<uint64_t>(to + i + 8u * k, swap_lanes<T>(load<uint64_t>(from + i + 8u * k)));
             }
-            i += 8u * count;
         };
-        while (n - i >= 32u) {
+        for (; n - i >= 32u; i += 32u) {
             words(4);
         }
         if (n - i >= 16u) {
             words(2);
+            i += 16u;
         }
         if (n - i >= 8u) {
             words(1);
+            i += 8u;
         }
     }
     for (; n - i >= sizeof(T); i += sizeof(T)) {
