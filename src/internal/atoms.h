@@ -1,10 +1,10 @@
 // Moving bytes between host memory and a byte stream: the short copy of the
 // ring buffer and the codecs, and the atom swaps of the codecs.
 //
-// The short copy stays inline at every caller: most copies are a few bytes
-// long, where a call (into the C library or out of line here) costs more
-// than the copy. At -Os the compiler weighs each inlining itself, and the
-// atom swaps go byte by byte.
+// The short copies stay inline: most copies are a few bytes long, where a
+// call (into the C library or out of line here) costs more than the copy.
+// At -Os the compiler weighs each inlining itself, and the atom swaps go
+// byte by byte.
 #pragma once
 
 #include <cstdint>
@@ -39,31 +39,29 @@ ZUB_COPY_INLINE void copy_tiny(uint8_t *dst, const uint8_t *src, uint32_t n)
     dst[n - 1] = src[n - 1];
 }
 
-// 1 <= n <= Max (at most kShortCopy) bytes as two runs of fixed size from
-// both ends, which overlap as needed (the same bytes written twice); source
-// and destination never overlap, so the order of the loads and stores does
-// not matter. A copy of a constant size becomes plain loads and stores.
-template <uint32_t Max = kShortCopy>
+// 1 <= n <= kShortCopy bytes, the longest tested first (the ring buffer's
+// transfers), as two runs of fixed size from both ends, which overlap as
+// needed (the same bytes written twice); source and destination never
+// overlap, so the order of the loads and stores does not matter. A copy of
+// a constant size becomes plain loads and stores. Plain inline: the ring
+// buffer's fast paths are small enough that the compiler always takes it.
 inline void copy_short(uint8_t *dst, const uint8_t *src, uint32_t n)
 {
-    static_assert(Max <= kShortCopy);
 #if defined(__arm__)
     // 32 bytes at word-aligned addresses: on 32-bit ARM a load or store of
     // several words (four instructions for 32 bytes rather than sixteen)
     // needs word alignment, which the compiler is told here.
-    if constexpr (Max >= 32) {
-        if (n >= 32 &&
-            ((reinterpret_cast<uintptr_t>(dst) | reinterpret_cast<uintptr_t>(src) | n) & 3) == 0) {
-            std::memcpy(__builtin_assume_aligned(dst, 4), __builtin_assume_aligned(src, 4), 32);
-            std::memcpy(__builtin_assume_aligned(dst + n - 32, 4),
-                        __builtin_assume_aligned(src + n - 32, 4), 32);
-            return;
-        }
+    if (n >= 32 &&
+        ((reinterpret_cast<uintptr_t>(dst) | reinterpret_cast<uintptr_t>(src) | n) & 3) == 0) {
+        std::memcpy(__builtin_assume_aligned(dst, 4), __builtin_assume_aligned(src, 4), 32);
+        std::memcpy(__builtin_assume_aligned(dst + n - 32, 4),
+                    __builtin_assume_aligned(src + n - 32, 4), 32);
+        return;
     }
 #endif
-    if (Max >= 32 && n >= 32) {
+    if (n >= 32) {
         copy_ends<32>(dst, src, n);
-    } else if (Max >= 16 && n >= 16) {
+    } else if (n >= 16) {
         copy_ends<16>(dst, src, n);
     } else if (n >= 8) {
         copy_ends<8>(dst, src, n);
@@ -105,15 +103,16 @@ template <typename T> ZUB_COPY_INLINE uint64_t swap_lanes(uint64_t v)
     }
 }
 
+// The two sides of a move; the side read from is const.
+template <bool ToStream> using MemberBytes = std::conditional_t<ToStream, const uint8_t, uint8_t>;
+template <bool ToStream> using StreamBytes = std::conditional_t<ToStream, uint8_t, const uint8_t>;
+
 // Atom data between a member and the stream: byte j of a member of T-sized
 // atoms travels as stream byte j ^ (sizeof(T) - 1), so each atom goes most
 // significant byte first. n bytes from member byte d on; ToStream writes
 // stream[i] from member[(d + i) ^ mask], else member[(d + i) ^ mask] from
 // stream[i]. Whole atoms in the middle go as word swaps; the member and the
 // stream never overlap.
-// The source side is read only.
-template <bool ToStream> using MemberBytes = std::conditional_t<ToStream, const uint8_t, uint8_t>;
-template <bool ToStream> using StreamBytes = std::conditional_t<ToStream, uint8_t, const uint8_t>;
 
 template <typename T, bool ToStream>
 inline void swap_atoms(MemberBytes<ToStream> *__restrict member, uint32_t d,
