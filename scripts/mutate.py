@@ -59,7 +59,8 @@ FAMILIES = {
     "object": (["src/object.cpp"], ["object_test"]),
     "platform": (["platform/debug/zub_debug.c", "platform/osal/zub_osal.c"], ["platform_test"]),
     "serialization": (["src/serializer.cpp", "src/deserializer.cpp", "src/dealloc.cpp",
-                       "src/byteorder.cpp", "src/serialization_tables.cpp", "src/internal/table_walk.h"],
+                       "src/byteorder.cpp", "src/serialization_tables.cpp", "src/internal/table_walk.h",
+                       "src/internal/atoms.h"],
                       ["serializer_test", "deserializer_test", "dealloc_test", "byteorder_test",
                        "streaming_test"]),
 }
