@@ -42,7 +42,9 @@ TEST(Scanner, SplitsQuotesEscapesAndLimits)
         const int32_t got = zubCommandLineSimpleScan(
             argv.data(), aux.data(), reinterpret_cast<char *>(buffer.data()), bufferSize, maxArgs,
             line, int32_t(strlen(line)), 0);
-        EXPECT_TRUE(got == result && buffer.guardsIntact() && (got < 0 || !argv[size_t(got)]))
+        // aux holds where each argument starts in the line.
+        EXPECT_TRUE(got == result && buffer.guardsIntact() && (got < 0 || !argv[size_t(got)]) &&
+                    (got <= 0 || aux[0] == strspn(line, " \t")))
             << line;
         EXPECT_EQ(std::vector<std::string>(argv.begin(), argv.begin() + std::max(got, 0)), args)
             << line;
@@ -56,12 +58,15 @@ TEST(Scanner, SplitsQuotesEscapesAndLimits)
 }
 
 // The chosen sites pass their checks, from the capture interface or from
-// ZUB_DEBUG (read again on reset); messages to standard error end in a newline.
+// ZUB_DEBUG (read again on reset; "none" wins, "backtrace" asks for the
+// frames); captured messages keep their site, long ones whole; messages to
+// standard error end in a newline.
 TEST(Debug, ChecksFollowTheChosenSitesAndMessagesEndInANewline)
 {
+    zubDebugTestEnableAll();
     zubtest::DebugCapture capture(false);
     const zubDebugSite_t level1 = {ZUB_DEBUG_SITE_WORD(1, 3000), 0, 0},
-                         level2 = {ZUB_DEBUG_SITE_WORD(2, 3000), 3, 0};
+                         level2 = {ZUB_DEBUG_SITE_WORD(2, 3000), 3, 5};
     EXPECT_FALSE(zubDebugCheckLevelGetFrameAndChunk(&level1));
     capture.enable(1, 3000);
     EXPECT_TRUE(zubDebugCheckLevelGetFrameAndChunk(&level1) &&
@@ -69,15 +74,21 @@ TEST(Debug, ChecksFollowTheChosenSitesAndMessagesEndInANewline)
     zubDebugOutput0("value %d %s\n", 42, "x");
     capture.enable(2, 0xFFFF);
     EXPECT_TRUE(zubDebugCheckLevelGetFrameAndChunk(&level2));
-    zubDebugOutput0("second");
-    EXPECT_EQ(capture.messages(), (std::vector<std::string>{"value 42 x\n", "second"}));
+    zubDebugOutput0("%s", std::string(600, 'y').c_str());
+    zubDebugTestEnable(1, 0xFFFF, 0);
+    EXPECT_FALSE(zubDebugCheckLevelGetFrameAndChunk(&level1));
+    EXPECT_EQ(capture.messages(),
+              (std::vector<std::string>{"value 42 x\n", std::string(600, 'y')}));
     uint32_t words[3];
-    EXPECT_TRUE(capture.site(1) == (std::vector<uint32_t>{0x00020BB8u, 3, 0}) &&
-                zubDebugTestSite(2, words) == 0 && zubDebugTestCheckCount() == 4u);
+    EXPECT_TRUE(capture.site(1) == (std::vector<uint32_t>{0x00020BB8u, 3, 5}) &&
+                zubDebugTestSite(2, words) == 0 && zubDebugTestCheckCount() == 5u);
     const char *saved = std::getenv("ZUB_DEBUG");
     const std::string original = saved ? saved : "";
     // Which of the sites 2:7, 2:8, 3:1 and 1:1 pass.
-    for (auto [choice, expected] : {std::pair{"2:7,3", "1010"}, {"all", "1111"}, {"1", "0001"}}) {
+    for (auto [choice, expected] : {std::pair{"2:7,3", "1010"},
+                                    {"all", "1111"},
+                                    {"1,backtrace", "0001"},
+                                    {"all,2:7,backtrace,none", "0000"}}) {
         setenv("ZUB_DEBUG", choice, 1);
         zubDebugTestReset();
         std::string passes;
@@ -86,7 +97,13 @@ TEST(Debug, ChecksFollowTheChosenSitesAndMessagesEndInANewline)
             const zubDebugSite_t site = {word, 0, 0};
             passes += zubDebugCheckLevelGetFrameAndChunk(&site) ? '1' : '0';
         }
-        EXPECT_EQ(passes, expected) << choice;
+        testing::internal::CaptureStderr();
+        const bool backtrace = zubOsalWriteBacktrace() > 0;
+        const std::string frames = testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(passes == expected && backtrace == (choice[1] == ',') &&
+                    (frames.size() > 11) == backtrace &&
+                    frames.rfind("Backtrace:\n", 0) == (backtrace ? 0 : std::string::npos))
+            << choice << " " << passes;
     }
     saved ? setenv("ZUB_DEBUG", original.c_str(), 1) : unsetenv("ZUB_DEBUG");
     zubDebugTestCapture(0);

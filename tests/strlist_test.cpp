@@ -11,24 +11,26 @@
 
 TEST(StrList, HashNodeSizesAndRefusals)
 {
-    EXPECT_EQ(
-        (std::vector<uint32_t>{strnode_Hash(""), strnode_Hash("abc"), strnode_Hash("\xff"),
-                               strnode_Hash("aaaaaa")}),
-        (std::vector<uint32_t>{0, 403683, 255, 0xA28A28A1u})); // unsigned bytes, wraps at 32 bits
+    // Unsigned bytes, wrapping at 32 bits.
+    EXPECT_TRUE(strnode_Hash("") == 0 && strnode_Hash("abc") == 403683 &&
+                strnode_Hash("\xff") == 255 && strnode_Hash("aaaaaa") == 0xA28A28A1u);
     strlist_t list;
     strlist_Init(&list);
     strnode_t bare;
-    std::memset(&bare, 0xA5, sizeof bare); // a used node: Init clears every field
+    // A used node: Init clears every field, and a node without a string is refused.
+    std::memset(&bare, 0xA5, sizeof bare);
     strnode_Init(&bare);
-    EXPECT_TRUE(bare.length == 0 && strnode_Insert(&list, &bare) == -1); // no string
+    EXPECT_TRUE(bare.length == 0 && strnode_Insert(&list, &bare) == -1);
     EXPECT_TRUE(!strnode_Create(&list, "") && !strnode_Create(nullptr, "x") &&
                 !strnode_Create(&list, nullptr) && !strnode_Find(&list, nullptr));
     EXPECT_EQ(strnode_Remove(nullptr) + strnode_Delete(nullptr) + strnode_DeleteAll(nullptr), -3);
     std::memset(&bare, 0xA5, sizeof bare);
-    EXPECT_EQ(strnode_InitString(&bare, "hello"), 0); // a copy with its length, fields cleared
-    EXPECT_TRUE(std::string(bare.string) == "hello" && bare.length == 5 && !bare.node.list);
+    // A copy with its length, fields cleared.
+    EXPECT_TRUE(strnode_InitString(&bare, "hello") == 0 && std::string(bare.string) == "hello" &&
+                bare.length == 5 && !bare.node.list);
     std::free(bare.string);
-    for (int32_t size : {-1, 1, 80}) { // zero-filled, never smaller than a string node
+    // Zero-filled, never smaller than a string node.
+    for (int32_t size : {-1, 1, 80}) {
         list.list.nodeSize = size;
         auto *bytes = reinterpret_cast<unsigned char *>(strnode_New(&list));
         const size_t least = std::max<size_t>(size < 0 ? 0 : size_t(size), sizeof(strnode_t));
@@ -52,12 +54,11 @@ TEST(StrList, RandomOperationsMatchTheModelInBothKindsOfList)
         std::mt19937 random(seed);
         strlist_t list;
         strlist_InitHash(&list, buckets);
-        std::vector<std::pair<std::string, strnode_t *>> model; // in list order; "-": cleared
+        // In list order; "-" for a cleared string.
+        std::vector<std::pair<std::string, strnode_t *>> model;
         auto randomText = [&random] {
             std::string text(random() % 7, 'a');
-            for (char &c : text) {
-                c = static_cast<char>('a' + random() % 3);
-            }
+            std::generate(text.begin(), text.end(), [&random] { return char('a' + random() % 3); });
             return text;
         };
         for (int step = 0; step < 3000; step++) {
@@ -83,12 +84,10 @@ TEST(StrList, RandomOperationsMatchTheModelInBothKindsOfList)
                 model[victim].first = "-";
             } else {
                 strnode_t *node = model[victim].second;
+                ASSERT_EQ(how == 5 ? strnode_Remove(node) : strnode_Delete(node), 0);
                 if (how == 5) {
-                    ASSERT_EQ(strnode_Remove(node), 0);
                     std::free(node->string);
                     std::free(node);
-                } else {
-                    ASSERT_EQ(strnode_Delete(node), 0);
                 }
                 model.erase(model.begin() + static_cast<long>(victim));
             }
@@ -120,7 +119,8 @@ TEST(StrList, RandomOperationsMatchTheModelInBothKindsOfList)
             }
         }
         strnode_DeleteAll(&list);
-        strlist_DestroyData(&list); // a plain list from now on
+        // A plain list from now on.
+        strlist_DestroyData(&list);
         EXPECT_TRUE(!list.buckets && !list.bucketCount && !strnode_HashFind(&list, "a"));
     }
 }

@@ -61,28 +61,17 @@ TEST(TimeToBrokenDown, MatchesGmtimeAndConvertsBack)
     }
 }
 
-// Known dates, and each field out of range repaired alone.
-TEST(TimeToCalendar, KnownDatesAndRepairs)
+// An out-of-range field is repaired alone, never carried into the next;
+// times run to 2106.
+TEST(TimeToCalendar, RepairsEachFieldAlone)
 {
     const std::tuple<struct tm, uint32_t, const char *> cases[] = {
-        {record(138, 0, 19, 3, 14, 8), 2147483648u, "2038-01-19 03:14:08 w2 d18 s0"},
-        // 2100: no leap day
-        {record(200, 2, 1, 0, 0, 0), 4107542400u, "2100-03-01 00:00:00 w1 d59 s0"},
-        // Each field out of range is repaired alone, never carried.
         {record(101, 4, 6, 7, 8, 60), 989132880, "2001-05-06 07:08:00 w0 d125 s0"},
-        {record(101, 4, 6, 7, 60, 9), 989107200 + 7 * 3600 + 9, "2001-05-06 07:00:09 w0 d125 s0"},
-        {record(101, 4, 6, 24, 8, 0), 989107200 + 8 * 60, "2001-05-06 00:08:00 w0 d125 s0"},
         // Month 12 is January: no leap day yet.
         {record(100, 12, 6, 7, 8, 0), 947142480, "2000-01-06 07:08:00 w4 d5 s0"},
-        {record(101, 4, 0, 0, 0, 0), 988675200, "2001-05-01 00:00:00 w2 d120 s0"},
-        {record(101, 4, 32, 0, 0, 0), 988675200, "2001-05-01 00:00:00 w2 d120 s0"},
         {record(101, -1, -1, -1, -1, -1), 978307200, "2001-01-01 00:00:00 w1 d0 s0"},
-        {record(69, 2, 1, 0, 0, 0), 59 * 86400, "1970-03-01 00:00:00 w0 d59 s0"},
-        {record(201, 2, 1, 0, 0, 0), 59 * 86400, "1970-03-01 00:00:00 w0 d59 s0"},
-        {record(INT32_MIN, 2, 1, 0, 0, 0), 59 * 86400, "1970-03-01 00:00:00 w0 d59 s0"},
-        // The day is not checked against its month; the leap day goes by the month field.
-        {record(101, 1, 31, 0, 0, 0), 983577600, "2001-02-31 00:00:00 w6 d61 s0"},
-        {record(200, 1, 30, 0, 0, 0), 4107628800u, "2100-02-30 00:00:00 w2 d60 s0"},
+        // Past 2038 in 32 unsigned bits; 2100 has no leap day.
+        {record(200, 2, 1, 0, 0, 0), 4107542400u, "2100-03-01 00:00:00 w1 d59 s0"},
     };
     for (auto [given, time, repaired] : cases) {
         EXPECT_EQ(zubTimeConvertBrokenDownTimeToCalendarTime(&given), time) << repaired;
