@@ -98,11 +98,12 @@ TEST(Debug, ChecksFollowTheChosenSitesAndMessagesEndInANewline)
             passes += zubDebugCheckLevelGetFrameAndChunk(&site) ? '1' : '0';
         }
         testing::internal::CaptureStderr();
-        const bool backtrace = zubOsalWriteBacktrace() > 0;
-        const std::string frames = testing::internal::GetCapturedStderr();
-        EXPECT_TRUE(passes == expected && backtrace == (choice[1] == ',') &&
-                    (frames.size() > 11) == backtrace &&
-                    frames.rfind("Backtrace:\n", 0) == (backtrace ? 0 : std::string::npos))
+        // Where the unwinder finds no frames, only the heading is written.
+        const int frames = zubOsalWriteBacktrace();
+        const std::string text = testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(passes == expected &&
+                    text.rfind("Backtrace:\n", 0) == (choice[1] == ',' ? 0 : std::string::npos) &&
+                    (text.size() > 11) == (frames > 0))
             << choice << " " << passes;
     }
     saved ? setenv("ZUB_DEBUG", original.c_str(), 1) : unsetenv("ZUB_DEBUG");
