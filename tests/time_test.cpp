@@ -70,6 +70,10 @@ TEST(TimeToCalendar, RepairsEachFieldAlone)
         // Month 12 is January: no leap day yet.
         {record(100, 12, 6, 7, 8, 0), 947142480, "2000-01-06 07:08:00 w4 d5 s0"},
         {record(101, -1, -1, -1, -1, -1), 978307200, "2001-01-01 00:00:00 w1 d0 s0"},
+        // A year outside 1970-2106 is taken as 1970; the day is not checked
+        // against its month, and the leap day goes by the month field.
+        {record(INT32_MIN, 2, 1, 0, 0, 0), 59 * 86400, "1970-03-01 00:00:00 w0 d59 s0"},
+        {record(200, 1, 30, 0, 0, 0), 4107628800u, "2100-02-30 00:00:00 w2 d60 s0"},
         // Past 2038 in 32 unsigned bits; 2100 has no leap day.
         {record(200, 2, 1, 0, 0, 0), 4107542400u, "2100-03-01 00:00:00 w1 d59 s0"},
     };
