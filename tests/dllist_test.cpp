@@ -40,48 +40,62 @@ struct Walk {
 } // namespace
 
 // Nodes join the list of the node they are added after, keep their fields
-// when removed, and are never allocated smaller than a node; forEach goes on
-// past deletions, stops at -1 and visits nodes added during the walk.
-TEST(DlList, LinksNodeSizesRefusalsAndForEach)
+// when removed, and are never allocated smaller than a node; null arguments
+// are refused.
+TEST(DlList, NodesKeepTheirFieldsAndJoinTheListOfTheirNeighbour)
 {
-    dllist_t list, other, *made = dllist_new();
-    EXPECT_EQ(dllist_init(&list) + dllist_init(&other), 0);
-    EXPECT_TRUE(linked(&list, {}) && linked(made, {}) &&
-                list.nodeSize == int32_t(sizeof(dlnode_t)));
+    dllist_t list, other;
+    EXPECT_EQ((std::vector<int32_t>{dllist_init(&list), dllist_init(&other)}),
+              std::vector<int32_t>(2, 0));
+    EXPECT_TRUE(linked(&list, {}) && list.nodeSize == int32_t(sizeof(dlnode_t)));
     dlnode_t a, b, *stranger = dlnode_new(&other);
     EXPECT_EQ(stranger->list, &other);
-    EXPECT_EQ(
-        dlnode_add(&list, &b) + dlnode_addAfter(list.head, &a) + dlnode_addAfter(&b, stranger), 0);
+    EXPECT_EQ((std::vector<int32_t>{dlnode_add(&list, &b), dlnode_addAfter(list.head, &a),
+                                    dlnode_addAfter(&b, stranger)}),
+              std::vector<int32_t>(3, 0));
     EXPECT_TRUE(linked(&list, {&a, &b, stranger}) && linked(&other, {}));
     EXPECT_EQ(dlnode_remove(&b), 0);
     EXPECT_TRUE(b.prev == &a && b.next == stranger && b.list == &list);
-    EXPECT_TRUE(dlnode_delete(stranger) == 0 && linked(&list, {&a}));
-    EXPECT_TRUE(dlnode_init(&b) == 0 && !b.prev && !b.next && !b.list);
+    EXPECT_EQ(dlnode_delete(stranger), 0);
+    EXPECT_TRUE(linked(&list, {&a}));
+    EXPECT_EQ(dlnode_init(&b), 0);
+    EXPECT_TRUE(!b.prev && !b.next && !b.list);
     for (int32_t size : {0, -5, 1, 100}) {
-        made->nodeSize = size;
-        auto *bytes = reinterpret_cast<unsigned char *>(dlnode_new(made));
+        list.nodeSize = size;
+        auto *bytes = reinterpret_cast<unsigned char *>(dlnode_new(&list));
         // The sanitizer build checks the size.
         bytes[std::max<int32_t>(size, sizeof(dlnode_t)) - 1] = 1;
-        dlnode_add(made, reinterpret_cast<dlnode_t *>(bytes));
+        std::free(bytes);
     }
-    EXPECT_EQ(dlnode_addAfter(nullptr, &a) + dlnode_addAfter(list.head, nullptr) +
-                  dlnode_add(nullptr, &a) + dlnode_add(&list, nullptr) + dlnode_remove(nullptr) +
-                  dlnode_delete(nullptr) + dlnode_deleteAll(nullptr),
-              -7);
+    EXPECT_EQ((std::vector<int32_t>{dlnode_addAfter(nullptr, &a),
+                                    dlnode_addAfter(list.head, nullptr), dlnode_add(nullptr, &a),
+                                    dlnode_add(&list, nullptr), dlnode_remove(nullptr),
+                                    dlnode_delete(nullptr), dlnode_deleteAll(nullptr)}),
+              std::vector<int32_t>(7, -1));
     EXPECT_TRUE(!dlnode_new(nullptr) && !dlnode_forEach(nullptr, Walk::visit, nullptr) &&
-                !dlnode_forEach(&list, nullptr, nullptr) && linked(&list, {&a}));
+                !dlnode_forEach(&list, nullptr, nullptr));
+    EXPECT_TRUE(linked(&list, {&a}));
+}
+
+// forEach goes on past deletions, stops at -1 and visits nodes added during
+// the walk; an empty list sees no call and stays usable.
+TEST(DlList, ForEachToleratesDeletionStopsAtMinusOneAndVisitsInsertions)
+{
+    dllist_t *list = dllist_new();
+    ASSERT_TRUE(linked(list, {}));
     std::vector<dlnode_t *> nodes;
-    for (dlnode_t *at = made->head->next; at != made->tail; at = at->next) {
-        nodes.push_back(at);
+    for (int i = 0; i < 4; i++) {
+        dlnode_add(list, nodes.emplace_back(dlnode_new(list)));
     }
     Walk stop{{}, false, {}}, deleting{{}, true, {}};
-    EXPECT_EQ(dlnode_forEach(made, Walk::visit, &stop), nodes[1]);
+    EXPECT_EQ(dlnode_forEach(list, Walk::visit, &stop), nodes[1]);
     EXPECT_EQ(stop.seen, (std::vector<dlnode_t *>{nodes[0], &stop.inserted, nodes[1]}));
     dlnode_remove(&stop.inserted);
-    EXPECT_TRUE(!dlnode_forEach(made, Walk::visit, &deleting) && deleting.seen == nodes &&
-                linked(made, {}));
-    // Empty: no call, and deleting all keeps it empty and usable.
-    EXPECT_TRUE(!dlnode_forEach(made, Walk::visit, &deleting) && deleting.seen == nodes);
-    EXPECT_TRUE(dlnode_deleteAll(made) == 0 && linked(made, {}));
-    std::free(made);
+    EXPECT_EQ(dlnode_forEach(list, Walk::visit, &deleting), nullptr);
+    EXPECT_TRUE(deleting.seen == nodes && linked(list, {}));
+    EXPECT_EQ(dlnode_forEach(list, Walk::visit, &deleting), nullptr);
+    EXPECT_EQ(deleting.seen, nodes);
+    EXPECT_EQ(dlnode_deleteAll(list), 0);
+    EXPECT_TRUE(linked(list, {}));
+    std::free(list);
 }

@@ -10,7 +10,7 @@ TEST(Object, RootClassAndTheAbstractMethod)
     EXPECT_TRUE(!zubObjectClass.parent && std::string(zubObjectClass.name) == "zubObject" &&
                 zubObjectInitialize() == 0);
     uint32_t object[3] = {1, 2, 3};
-    EXPECT_EQ(zubObjectClass.release(object) + _zubObjectReleaseSelf(nullptr), 0);
+    EXPECT_TRUE(zubObjectClass.release(object) == 0 && _zubObjectReleaseSelf(nullptr) == 0);
     EXPECT_EQ(std::vector<uint32_t>(object, object + 3),
               (std::vector<uint32_t>{0xDEADBABEu, 2, 3}));
     zubtest::DebugCapture capture(false);

@@ -23,7 +23,9 @@ TEST(StrList, HashNodeSizesAndRefusals)
     EXPECT_TRUE(bare.length == 0 && strnode_Insert(&list, &bare) == -1);
     EXPECT_TRUE(!strnode_Create(&list, "") && !strnode_Create(nullptr, "x") &&
                 !strnode_Create(&list, nullptr) && !strnode_Find(&list, nullptr));
-    EXPECT_EQ(strnode_Remove(nullptr) + strnode_Delete(nullptr) + strnode_DeleteAll(nullptr), -3);
+    EXPECT_EQ((std::vector<int32_t>{strnode_Remove(nullptr), strnode_Delete(nullptr),
+                                    strnode_DeleteAll(nullptr)}),
+              std::vector<int32_t>(3, -1));
     std::memset(&bare, 0xA5, sizeof bare);
     // A copy with its length, fields cleared.
     EXPECT_TRUE(strnode_InitString(&bare, "hello") == 0 && std::string(bare.string) == "hello" &&
