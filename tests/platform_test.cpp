@@ -74,14 +74,21 @@ TEST(Debug, ChecksFollowTheChosenSitesAndMessagesEndInANewline)
     zubDebugOutput0("value %d %s\n", 42, "x");
     capture.enable(2, 0xFFFF);
     EXPECT_TRUE(zubDebugCheckLevelGetFrameAndChunk(&level2));
-    zubDebugOutput0("%s", std::string(600, 'y').c_str());
+    zubDebugOutput0("%s", std::string(4000, 'y').c_str());
     zubDebugTestEnable(1, 0xFFFF, 0);
     EXPECT_FALSE(zubDebugCheckLevelGetFrameAndChunk(&level1));
     EXPECT_EQ(capture.messages(),
-              (std::vector<std::string>{"value 42 x\n", std::string(600, 'y')}));
+              (std::vector<std::string>{"value 42 x\n", std::string(4000, 'y')}));
     uint32_t words[3];
     EXPECT_TRUE(capture.site(1) == (std::vector<uint32_t>{0x00020BB8u, 3, 5}) &&
                 zubDebugTestSite(2, words) == 0 && zubDebugTestCheckCount() == 5u);
+    // The capture keeps the first 4096 messages; clearing empties it.
+    for (int i = 0; i < 4100; i++) {
+        zubDebugOutput0("m");
+    }
+    EXPECT_EQ(capture.messages().size(), 4096u);
+    capture.clear();
+    EXPECT_TRUE(capture.messages().empty());
     const char *saved = std::getenv("ZUB_DEBUG");
     const std::string original = saved ? saved : "";
     // Which of the sites 2:7, 2:8, 3:1 and 1:1 pass.
