@@ -42,24 +42,18 @@ struct Walk {
 // Nodes join the list of the node they are added after, keep their fields
 // when removed, and are never allocated smaller than a node; null arguments
 // are refused.
-TEST(DlList, NodesKeepTheirFieldsAndJoinTheListOfTheirNeighbour)
+TEST(DlList, NodesKeepTheirFieldsJoinTheListOfTheirNeighbourAndSurviveAWalk)
 {
     dllist_t list, other;
-    EXPECT_EQ((std::vector<int32_t>{dllist_init(&list), dllist_init(&other)}),
-              std::vector<int32_t>(2, 0));
-    EXPECT_TRUE(linked(&list, {}) && list.nodeSize == int32_t(sizeof(dlnode_t)));
+    ASSERT_TRUE(dllist_init(&list) == 0 && dllist_init(&other) == 0 && linked(&list, {}) &&
+                list.nodeSize == int32_t(sizeof(dlnode_t)));
     dlnode_t a, b, *stranger = dlnode_new(&other);
-    EXPECT_EQ(stranger->list, &other);
-    EXPECT_EQ((std::vector<int32_t>{dlnode_add(&list, &b), dlnode_addAfter(list.head, &a),
-                                    dlnode_addAfter(&b, stranger)}),
-              std::vector<int32_t>(3, 0));
-    EXPECT_TRUE(linked(&list, {&a, &b, stranger}) && linked(&other, {}));
-    EXPECT_EQ(dlnode_remove(&b), 0);
-    EXPECT_TRUE(b.prev == &a && b.next == stranger && b.list == &list);
-    EXPECT_EQ(dlnode_delete(stranger), 0);
-    EXPECT_TRUE(linked(&list, {&a}));
-    EXPECT_EQ(dlnode_init(&b), 0);
-    EXPECT_TRUE(!b.prev && !b.next && !b.list);
+    EXPECT_TRUE(stranger->list == &other && dlnode_add(&list, &b) == 0 &&
+                dlnode_addAfter(list.head, &a) == 0 && dlnode_addAfter(&b, stranger) == 0 &&
+                linked(&list, {&a, &b, stranger}) && linked(&other, {}));
+    EXPECT_TRUE(dlnode_remove(&b) == 0 && b.prev == &a && b.next == stranger && b.list == &list &&
+                dlnode_delete(stranger) == 0 && linked(&list, {&a}));
+    EXPECT_TRUE(dlnode_init(&b) == 0 && !b.prev && !b.next && !b.list);
     for (int32_t size : {0, -5, 1, 100}) {
         list.nodeSize = size;
         auto *bytes = reinterpret_cast<unsigned char *>(dlnode_new(&list));
@@ -73,29 +67,21 @@ TEST(DlList, NodesKeepTheirFieldsAndJoinTheListOfTheirNeighbour)
                                     dlnode_delete(nullptr), dlnode_deleteAll(nullptr)}),
               std::vector<int32_t>(7, -1));
     EXPECT_TRUE(!dlnode_new(nullptr) && !dlnode_forEach(nullptr, Walk::visit, nullptr) &&
-                !dlnode_forEach(&list, nullptr, nullptr));
-    EXPECT_TRUE(linked(&list, {&a}));
-}
-
-// forEach goes on past deletions, stops at -1 and visits nodes added during
-// the walk; an empty list sees no call and stays usable.
-TEST(DlList, ForEachToleratesDeletionStopsAtMinusOneAndVisitsInsertions)
-{
-    dllist_t *list = dllist_new();
-    ASSERT_TRUE(linked(list, {}));
+                !dlnode_forEach(&list, nullptr, nullptr) && linked(&list, {&a}));
+    // forEach goes on past deletions, stops at -1 and visits nodes added
+    // during the walk; an empty list sees no call and stays usable.
+    dllist_t *heap = dllist_new();
+    ASSERT_TRUE(linked(heap, {}));
     std::vector<dlnode_t *> nodes;
     for (int i = 0; i < 4; i++) {
-        dlnode_add(list, nodes.emplace_back(dlnode_new(list)));
+        dlnode_add(heap, nodes.emplace_back(dlnode_new(heap)));
     }
     Walk stop{{}, false, {}}, deleting{{}, true, {}};
-    EXPECT_EQ(dlnode_forEach(list, Walk::visit, &stop), nodes[1]);
+    EXPECT_EQ(dlnode_forEach(heap, Walk::visit, &stop), nodes[1]);
     EXPECT_EQ(stop.seen, (std::vector<dlnode_t *>{nodes[0], &stop.inserted, nodes[1]}));
     dlnode_remove(&stop.inserted);
-    EXPECT_EQ(dlnode_forEach(list, Walk::visit, &deleting), nullptr);
-    EXPECT_TRUE(deleting.seen == nodes && linked(list, {}));
-    EXPECT_EQ(dlnode_forEach(list, Walk::visit, &deleting), nullptr);
-    EXPECT_EQ(deleting.seen, nodes);
-    EXPECT_EQ(dlnode_deleteAll(list), 0);
-    EXPECT_TRUE(linked(list, {}));
-    std::free(list);
+    EXPECT_TRUE(dlnode_forEach(heap, Walk::visit, &deleting) == nullptr && deleting.seen == nodes &&
+                linked(heap, {}) && !dlnode_forEach(heap, Walk::visit, &deleting) &&
+                deleting.seen == nodes && dlnode_deleteAll(heap) == 0 && linked(heap, {}));
+    std::free(heap);
 }
