@@ -2,11 +2,9 @@
 // creation with a source location, and the command-line scanner.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #include "test_support.h"
 #include "zub/debug.h"
@@ -19,7 +17,10 @@
 TEST(Scanner, SplitsQuotesEscapesAndLimits)
 {
     const std::tuple<const char *, int32_t, int32_t, int32_t, std::vector<std::string>> cases[] = {
-        {"  say\t\"hello world\" 'a b'  \"\" pre\"mid dle\"post ", 64, 100, 5,
+        {"  say\t\"hello world\" 'a b'  \"\" pre\"mid dle\"post ",
+         64,
+         100,
+         5,
          {"say", "hello world", "a b", "", "premid dlepost"}},
         {R"(a\ b c\"d 'x\y' "q\"r" "it's")", 64, 100, 5, {"a b", "c\"d", "x\\y", "q\"r", "it's"}},
         {"say \"open", 64, 100, -EINVAL, {}},
@@ -74,8 +75,8 @@ TEST(Debug, TheEnvironmentChoosesSitesAndStandardErrorLinesEndInANewline)
         setenv("ZUB_DEBUG", choice, 1);
         zubDebugTestReset();
         std::string passes;
-        for (uint32_t word : {ZUB_DEBUG_SITE_WORD(2, 7), ZUB_DEBUG_SITE_WORD(2, 8),
-                              ZUB_DEBUG_SITE_WORD(3, 1)}) {
+        for (uint32_t word :
+             {ZUB_DEBUG_SITE_WORD(2, 7), ZUB_DEBUG_SITE_WORD(2, 8), ZUB_DEBUG_SITE_WORD(3, 1)}) {
             const zubDebugSite_t site = {word, 0, 0};
             passes += zubDebugCheckLevelGetFrameAndChunk(&site) ? '1' : '0';
         }
@@ -91,31 +92,23 @@ TEST(Debug, TheEnvironmentChoosesSitesAndStandardErrorLinesEndInANewline)
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "a\nb\n\n");
 }
 
-namespace {
-std::atomic<bool> g_finish{false};
-void *waitingBody(void *)
-{
-    while (!g_finish) {
-        std::this_thread::yield();
-    }
-    return nullptr;
-}
-} // namespace
-
 // Only the next creation fails when told to; a thread is named after the
 // base name of its source file and its line.
 TEST(Osal, ThreadCreationKeepsItsSourceLocationAndName)
 {
+    // The thread waits for the test to read its name.
+    static pthread_rwlock_t hold = PTHREAD_RWLOCK_INITIALIZER;
+    auto *body = +[](void *) -> void * { return pthread_rwlock_rdlock(&hold), nullptr; };
     pthread_t thread;
+    pthread_rwlock_wrlock(&hold);
     zubOsalTestFailThreadCreation(1);
-    EXPECT_NE(_zubOsalPOSIX_pthread_create_line(&thread, nullptr, waitingBody, nullptr, "f", 1), 0);
+    EXPECT_NE(_zubOsalPOSIX_pthread_create_line(&thread, nullptr, body, nullptr, "f", 1), 0);
     const char *file = "some/path/file", *source = nullptr;
-    ASSERT_EQ(_zubOsalPOSIX_pthread_create_line(&thread, nullptr, waitingBody, nullptr, file, 430),
-              0);
+    ASSERT_EQ(_zubOsalPOSIX_pthread_create_line(&thread, nullptr, body, nullptr, file, 430), 0);
     char name[16] = {};
     int line = 0;
     EXPECT_EQ(pthread_getname_np(thread, name, sizeof name), 0);
-    g_finish = true;
+    pthread_rwlock_unlock(&hold);
     pthread_join(thread, nullptr);
     EXPECT_TRUE(std::string(name) == "file:430" && zubOsalTestLastThreadSource(&source, &line) &&
                 source == file && line == 430)
