@@ -30,6 +30,7 @@ TEST(Scanner, SplitsQuotesEscapesAndLimits)
         {"abc", 4, 100, 1, {"abc"}},
         {"abcd", 4, 100, -ENOBUFS, {}},
         {"ab cd", 6, 2, 2, {"ab", "cd"}},
+        {"a", 0, 1, -EINVAL, {}},
     };
     for (const auto &[line, bufferSize, maxArgs, result, args] : cases) {
         std::vector<char *> argv(size_t(maxArgs) + 1, reinterpret_cast<char *>(1));
@@ -41,13 +42,9 @@ TEST(Scanner, SplitsQuotesEscapesAndLimits)
                     std::vector<std::string>(argv.begin(), argv.begin() + std::max(got, 0)) == args)
             << line;
     }
-    char *argv[2];
-    char buffer[8];
-    EXPECT_EQ(
-        (std::vector<int32_t>{zubCommandLineSimpleScan(nullptr, nullptr, buffer, 8, 1, "a", 1, 0),
-                              zubCommandLineSimpleScan(argv, nullptr, nullptr, 8, 1, "a", 1, 0),
-                              zubCommandLineSimpleScan(argv, nullptr, buffer, 0, 1, "a", 1, 0)}),
-        std::vector<int32_t>(3, -EINVAL));
+    char *argv[2], buffer[8];
+    EXPECT_TRUE(zubCommandLineSimpleScan(nullptr, nullptr, buffer, 8, 1, "a", 1, 0) == -EINVAL &&
+                zubCommandLineSimpleScan(argv, nullptr, nullptr, 8, 1, "a", 1, 0) == -EINVAL);
 }
 
 // A site chosen through the capture interface passes its check, and its
