@@ -15,11 +15,11 @@ TEST(StrList, HashNodeSizesAndRefusals)
     EXPECT_TRUE(strnode_Hash("") == 0 && strnode_Hash("abc") == 403683 &&
                 strnode_Hash("\xff") == 255 && strnode_Hash("aaaaaa") == 0xA28A28A1u);
     strlist_t list;
-    strlist_Init(&list);
     strnode_t bare;
     // A used node: Init clears every field, and a node without a string is refused.
     std::memset(&bare, 0xA5, sizeof bare);
-    EXPECT_TRUE((strnode_Init(&bare), bare.length == 0) && strnode_Insert(&list, &bare) == -1);
+    EXPECT_TRUE(strlist_Init(&list) == 0 && strnode_Init(&bare) == 0 && bare.length == 0 &&
+                strnode_Insert(&list, &bare) == -1);
     EXPECT_TRUE(!strnode_Create(&list, "") && !strnode_Create(nullptr, "x") &&
                 !strnode_Create(&list, nullptr) && !strnode_Find(&list, nullptr) &&
                 strnode_Remove(nullptr) == -1 && strnode_Delete(nullptr) == -1 &&
@@ -79,8 +79,7 @@ TEST(StrList, RandomOperationsMatchTheModelInBothKindsOfList)
                 });
                 model.emplace(at.base(), text, node);
             } else if (how == 4) {
-                std::free(model[victim].second->string);
-                model[victim].second->string = nullptr;
+                std::free(std::exchange(model[victim].second->string, nullptr));
                 model[victim].first = "-";
             } else {
                 strnode_t *node = model[victim].second;
@@ -95,24 +94,20 @@ TEST(StrList, RandomOperationsMatchTheModelInBothKindsOfList)
             // of its equals), the forward walk the newest (the first).
             const std::string wanted = randomText();
             const bool newest = buckets == 0 && wanted.size() < 4;
-            std::vector<std::string> expected, got;
             strnode_t *want = nullptr;
+            dlnode_t *at = list.list.head;
             for (const auto &[entry, node] : model) {
-                expected.push_back(entry);
+                at = at->next;
+                ASSERT_TRUE(at == &node->node && entry == (node->string ? node->string : "-"));
                 want = entry == wanted && (want == nullptr || !newest) ? node : want;
             }
             size_t chained = 0;
             for (uint32_t i = 0; i < list.bucketCount; i++) {
-                for (strnode_t *node = list.buckets[i]; node != nullptr; node = node->hashNext) {
-                    chained++;
+                for (strnode_t *node = list.buckets[i]; node; node = node->hashNext, chained++) {
                 }
             }
-            for (dlnode_t *at = list.list.head->next; at != list.list.tail; at = at->next) {
-                const char *string = reinterpret_cast<strnode_t *>(at)->string;
-                got.emplace_back(string ? string : "-");
-            }
-            ASSERT_TRUE(got == expected && chained == (buckets ? model.size() : 0));
-            ASSERT_TRUE(strnode_Find(&list, wanted.c_str()) == want &&
+            ASSERT_TRUE(at->next == list.list.tail && chained == (buckets ? model.size() : 0) &&
+                        strnode_Find(&list, wanted.c_str()) == want &&
                         (!buckets || strnode_HashFind(&list, wanted.c_str()) == want));
             if (step % 250 == 249) {
                 strnode_DeleteAll(&list);
