@@ -49,7 +49,7 @@ TEST(Scanner, SplitsQuotesEscapesAndLimits)
 
 // A site chosen through the capture interface passes its check, and its
 // captured message keeps the site.
-TEST(Debug, AChosenSitePassesAndItsCapturedMessageKeepsTheSite)
+TEST(Debug, ChosenSitesCaptureAndTheEnvironment)
 {
     zubtest::DebugCapture capture(false);
     const zubDebugSite_t site = {ZUB_DEBUG_SITE_WORD(1, 3000), 3, 5};
@@ -57,16 +57,11 @@ TEST(Debug, AChosenSitePassesAndItsCapturedMessageKeepsTheSite)
     capture.enable(1, 3000);
     EXPECT_TRUE(zubDebugCheckLevelGetFrameAndChunk(&site));
     zubDebugOutput0("value %d %s\n", 42, "x");
-    EXPECT_EQ(capture.messages(), std::vector<std::string>{"value 42 x\n"});
-    EXPECT_EQ(capture.site(0), (std::vector<uint32_t>{0x00010BB8u, 3, 5}));
-}
-
-// ZUB_DEBUG chooses the sites when read again on reset; messages to
-// standard error end in a newline.
-TEST(Debug, TheEnvironmentChoosesSitesAndStandardErrorLinesEndInANewline)
-{
-    const char *saved = std::getenv("ZUB_DEBUG");
-    const std::string original = saved ? saved : "";
+    EXPECT_TRUE(capture.messages() == std::vector<std::string>{"value 42 x\n"} &&
+                capture.site(0) == (std::vector<uint32_t>{0x00010BB8u, 3, 5}));
+    // ZUB_DEBUG chooses the sites when read again on reset; messages to
+    // standard error end in a newline.
+    const std::string saved = std::getenv("ZUB_DEBUG") ? std::getenv("ZUB_DEBUG") : "";
     // Which of the sites 2:7, 2:8 and 3:1 pass.
     for (auto [choice, expected] : {std::pair{"2:7,3", "101"}, {"all", "111"}}) {
         setenv("ZUB_DEBUG", choice, 1);
@@ -74,12 +69,12 @@ TEST(Debug, TheEnvironmentChoosesSitesAndStandardErrorLinesEndInANewline)
         std::string passes;
         for (uint32_t word :
              {ZUB_DEBUG_SITE_WORD(2, 7), ZUB_DEBUG_SITE_WORD(2, 8), ZUB_DEBUG_SITE_WORD(3, 1)}) {
-            const zubDebugSite_t site = {word, 0, 0};
-            passes += zubDebugCheckLevelGetFrameAndChunk(&site) ? '1' : '0';
+            const zubDebugSite_t chosen = {word, 0, 0};
+            passes += zubDebugCheckLevelGetFrameAndChunk(&chosen) ? '1' : '0';
         }
         EXPECT_EQ(passes, expected) << choice;
     }
-    saved ? setenv("ZUB_DEBUG", original.c_str(), 1) : unsetenv("ZUB_DEBUG");
+    saved.empty() ? unsetenv("ZUB_DEBUG") : setenv("ZUB_DEBUG", saved.c_str(), 1);
     zubDebugTestCapture(0);
     zubDebugTestReset();
     testing::internal::CaptureStderr();
