@@ -10,7 +10,7 @@
 // Null arguments and areas of 8 bytes or less are refused before anything
 // is written; the capacity is rounded down to a multiple of 8; an empty ring
 // moved to a small area is detached: nothing goes in, nothing comes out.
-TEST(RingBuffer, InitRoundsCapacityDownRefusesEightOrLessAndSmallAreasDetach)
+TEST(RingBuffer, InitRefusalsDetachingAndRandomOperationsAgainstADeque)
 {
     uint8_t area[16];
     zubRingBuffer_t ring = {1, 2, 3, 4, nullptr};
@@ -34,13 +34,9 @@ TEST(RingBuffer, InitRoundsCapacityDownRefusesEightOrLessAndSmallAreasDetach)
                 fields() == std::tuple(0u, 0u, 0u, 0u, nullptr) &&
                 zubRingBufferEnqueue(&ring, "x", 1) == -28 &&
                 zubRingBufferDequeue(&ring, area, 1) == 0);
-}
-
-// Shadow model: a std::deque of the buffered bytes, compared after every
-// random operation. New areas are random windows of two guarded backings,
-// so moves go both to separate and to overlapping areas.
-TEST(RingBuffer, RandomOperationsMatchADeque)
-{
+    // Shadow model: a std::deque of the buffered bytes, compared after every
+    // random operation. New areas are random windows of two guarded backings,
+    // so moves go both to separate and to overlapping areas.
     const uint32_t firstSeed = zubtest::testSeed(0x5EED0000u);
     for (uint32_t seed = firstSeed; seed < firstSeed + 150; ++seed) {
         SCOPED_TRACE(testing::Message() << "seed " << seed);
@@ -48,7 +44,6 @@ TEST(RingBuffer, RandomOperationsMatchADeque)
         auto pick = [&rng](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
         zubtest::GuardedBuffer backing[2] = {zubtest::GuardedBuffer{160},
                                              zubtest::GuardedBuffer{160}};
-        zubRingBuffer_t ring;
         ASSERT_EQ(zubRingBufferInit(&ring, backing[0].data(), 9 + pick(60)), 0);
         std::deque<uint8_t> model;
         uint8_t next = 0, out[80];

@@ -9,7 +9,7 @@
 #include "test_support.h"
 #include "zub/strlist.h"
 
-TEST(StrList, HashNodeSizesAndRefusals)
+TEST(StrList, HashNodeSizesRefusalsAndTheModelInBothKindsOfList)
 {
     // Unsigned bytes, wrapping at 32 bits.
     EXPECT_TRUE(strnode_Hash("") == 0 && strnode_Hash("abc") == 403683 &&
@@ -39,20 +39,15 @@ TEST(StrList, HashNodeSizesAndRefusals)
             << size;
         std::free(bytes);
     }
-}
-
-// Random inserts, removals, deletions, cleared strings and lookups in plain
-// and hashing lists, against a model of the documented order: sorted, equal
-// strings newest first. A caller may clear the string of a linked node:
-// lookups and insertions pass over it, and removing or deleting it takes it
-// out of every chain.
-TEST(StrList, RandomOperationsMatchTheModelInBothKindsOfList)
-{
+    // Random inserts, removals, deletions, cleared strings and lookups in
+    // plain and hashing lists, against a model of the documented order:
+    // sorted, equal strings newest first. A caller may clear the string of a
+    // linked node: lookups and insertions pass over it, and removing or
+    // deleting it takes it out of every chain.
     const uint32_t seed = zubtest::testSeed(1);
     for (uint32_t buckets : {0u, 1u, 3u}) {
         SCOPED_TRACE(testing::Message() << "seed " << seed << ", " << buckets << " buckets");
         std::mt19937 random(seed);
-        strlist_t list;
         strlist_InitHash(&list, buckets);
         // In list order; "-" for a cleared string.
         std::vector<std::pair<std::string, strnode_t *>> model;

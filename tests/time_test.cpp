@@ -36,7 +36,7 @@ bool matchesGmtime(const struct tm &tm, time_t time)
 // Every day of the 32-bit range at a few times of day, and at one that moves
 // through the day from one day to the next, against gmtime_r; non-negative
 // times also convert back.
-TEST(TimeToBrokenDown, MatchesGmtimeAndConvertsBack)
+TEST(Time, MatchesGmtimeConvertsBackAndRepairsEachFieldAlone)
 {
     for (int64_t day = INT32_MIN / 86400 - 1; day <= INT32_MAX / 86400; ++day) {
         for (int64_t second : std::array<int64_t, 5>{0, 1, 43199, 86399, day * 7919 % 86400}) {
@@ -51,14 +51,10 @@ TEST(TimeToBrokenDown, MatchesGmtimeAndConvertsBack)
                 << time;
         }
     }
-}
-
-// An out-of-range field is repaired alone, never carried into the next: the
-// repaired record is the one of the returned time. Month 12 is January (no
-// leap day yet); a year outside 1970-2106 is taken as 1970, and the leap day
-// goes by the month field.
-TEST(TimeToCalendar, RepairsEachFieldAlone)
-{
+    // An out-of-range field is repaired alone, never carried into the next:
+    // the repaired record is the one of the returned time. Month 12 is
+    // January (no leap day yet); a year outside 1970-2106 is taken as 1970,
+    // and the leap day goes by the month field.
     for (auto [given, time] : {std::pair{record(101, 4, 6, 7, 8, 60), 989132880u},
                                {record(100, 12, 6, 7, 8, 0), 947142480u},
                                {record(101, -1, -1, -1, -1, -1), 978307200u},
