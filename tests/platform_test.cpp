@@ -14,7 +14,7 @@
 // Splitting, quoting, escapes and the limits (a buffer of bytes and an
 // argument count), each line with its expected result and arguments; the
 // argument list ends in a null, the scanner writes only inside its buffer.
-TEST(Scanner, SplitsQuotesEscapesAndLimits)
+TEST(Osal, TheScannerSplitsQuotesEscapesAndLimitsAndThreadsKeepTheirSourceLocation)
 {
     const std::tuple<const char *, int32_t, int32_t, int32_t, std::vector<std::string>> cases[] = {
         {"  say\t\"hello world\" 'a b'  \"\" pre\"mid dle\"post ",
@@ -42,9 +42,26 @@ TEST(Scanner, SplitsQuotesEscapesAndLimits)
                     std::vector<std::string>(argv.begin(), argv.begin() + std::max(got, 0)) == args)
             << line;
     }
-    char *argv[2], buffer[8];
+    char *argv[2], buffer[8], name[16] = {};
     EXPECT_TRUE(zubCommandLineSimpleScan(nullptr, nullptr, buffer, 8, 1, "a", 1, 0) == -EINVAL &&
                 zubCommandLineSimpleScan(argv, nullptr, nullptr, 8, 1, "a", 1, 0) == -EINVAL);
+    // Only the next thread creation fails when told to; a thread is named
+    // after the base name of its source file and its line (the thread waits
+    // for the test to read its name).
+    static pthread_rwlock_t hold = PTHREAD_RWLOCK_INITIALIZER;
+    auto *body = +[](void *) -> void * { return pthread_rwlock_rdlock(&hold), nullptr; };
+    pthread_t thread;
+    pthread_rwlock_wrlock(&hold);
+    zubOsalTestFailThreadCreation(1);
+    EXPECT_NE(_zubOsalPOSIX_pthread_create_line(&thread, nullptr, body, nullptr, "f", 1), 0);
+    const char *file = "some/path/file", *source = nullptr;
+    ASSERT_EQ(_zubOsalPOSIX_pthread_create_line(&thread, nullptr, body, nullptr, file, 430), 0);
+    int line = 0;
+    EXPECT_EQ(pthread_getname_np(thread, name, sizeof name), 0);
+    pthread_rwlock_unlock(&hold);
+    pthread_join(thread, nullptr);
+    EXPECT_TRUE(std::string(name) == "file:430" && zubOsalTestLastThreadSource(&source, &line) &&
+                source == file && line == 430);
 }
 
 // A site chosen through the capture interface passes its check, and its
@@ -82,27 +99,4 @@ TEST(Debug, ChosenSitesCaptureAndTheEnvironment)
     zubDebugOutput0("b\n");
     zubDebugOutput0("%s", "");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "a\nb\n\n");
-}
-
-// Only the next creation fails when told to; a thread is named after the
-// base name of its source file and its line.
-TEST(Osal, ThreadCreationKeepsItsSourceLocationAndName)
-{
-    // The thread waits for the test to read its name.
-    static pthread_rwlock_t hold = PTHREAD_RWLOCK_INITIALIZER;
-    auto *body = +[](void *) -> void * { return pthread_rwlock_rdlock(&hold), nullptr; };
-    pthread_t thread;
-    pthread_rwlock_wrlock(&hold);
-    zubOsalTestFailThreadCreation(1);
-    EXPECT_NE(_zubOsalPOSIX_pthread_create_line(&thread, nullptr, body, nullptr, "f", 1), 0);
-    const char *file = "some/path/file", *source = nullptr;
-    ASSERT_EQ(_zubOsalPOSIX_pthread_create_line(&thread, nullptr, body, nullptr, file, 430), 0);
-    char name[16] = {};
-    int line = 0;
-    EXPECT_EQ(pthread_getname_np(thread, name, sizeof name), 0);
-    pthread_rwlock_unlock(&hold);
-    pthread_join(thread, nullptr);
-    EXPECT_TRUE(std::string(name) == "file:430" && zubOsalTestLastThreadSource(&source, &line) &&
-                source == file && line == 430)
-        << name;
 }

@@ -35,8 +35,7 @@ TEST(StrList, HashNodeSizesRefusalsAndTheModelInBothKindsOfList)
         auto *bytes = reinterpret_cast<unsigned char *>(strnode_New(&list));
         const size_t least = std::max<size_t>(size < 0 ? 0 : size_t(size), sizeof(strnode_t));
         EXPECT_TRUE(malloc_usable_size(bytes) >= least && bytes[least - 1] == 0 &&
-                    reinterpret_cast<strnode_t *>(bytes)->node.list == &list.list)
-            << size;
+                    reinterpret_cast<strnode_t *>(bytes)->node.list == &list.list);
         std::free(bytes);
     }
     // Random inserts, removals, deletions, cleared strings and lookups in

@@ -61,11 +61,11 @@ TEST(Vector, RandomOperationsMatchTheModel)
     for (uint32_t es : {1u, 2u, 3u, 4u, 6u, 8u, 12u, 16u, 24u, 32u, 40u}) {
         std::mt19937 rng(seed + es);
         zubtest::CountingAllocator allocator;
-        zubVectorParams_t params{allocator.record(), es, 0x1111, 0x2222};
+        // A buffer of 2^32 bytes or more is a failed allocation, never asked for.
+        zubVectorParams_t params{allocator.record(), es, 0x1111, 0x2222},
+            huge{allocator.record(), 0x20000000u, 0, 0};
         zubVector_t v;
         Model m{es};
-        // A buffer of 2^32 bytes or more is a failed allocation, never asked for.
-        zubVectorParams_t huge{allocator.record(), 0x20000000u, 0, 0};
         ASSERT_TRUE(zubVectorInitialize(&v, &huge, 8) == ZUB_ENOMEM &&
                     zubVectorInsert(&v, -1, "x") == ZUB_ENOMEM && allocator.allocations() == 0 &&
                     zubVectorGetSize(nullptr) == ZUB_EINVAL &&
