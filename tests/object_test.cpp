@@ -31,18 +31,16 @@ TEST(Object, RootClassTheAbstractMethodAndStringCopies)
         {zubStrdup(a, "hello", 5), "hello"},
         {zubSlowStrdup(a, "hi"), "hi"},
         {zubStrndup(a, 2, "abcdef", 10), "ab"},
-        {zubStrndup(a, 10, "abcdef", 3), "abc"},
         {zubStrndup(a, 100, reinterpret_cast<const char *>(buffer.data()), 4), "wxyz"},
         {zubStrndup(a, 0, "abc", 3), ""}};
-    EXPECT_TRUE(allocator.sizes() == (std::vector<size_t>{6, 3, 3, 4, 5, 1}) &&
-                buffer.guardsIntact());
+    EXPECT_TRUE(allocator.sizes() == (std::vector<size_t>{6, 3, 3, 5, 1}) && buffer.guardsIntact());
     for (auto [copy, expected] : copies) {
         EXPECT_STREQ(copy, expected);
         a->release(a->context, copy);
     }
     EXPECT_TRUE(!zubStrdup(a, nullptr, 3) && !zubStrdup(a, "abc", 0xFFFFFFFFu) &&
                 !zubSlowStrdup(a, nullptr) && !zubStrndup(a, 5, nullptr, 5) &&
-                !zubStrndup(a, 0xFFFFFFFFu, "abc", 0xFFFFFFFFu) && allocator.allocations() == 6u);
+                !zubStrndup(a, 0xFFFFFFFFu, "abc", 0xFFFFFFFFu) && allocator.allocations() == 5u);
     allocator.failAfter = 0;
     EXPECT_TRUE(!zubStrdup(a, "abc", 3) && !zubSlowStrdup(a, "abc") && !zubStrndup(a, 3, "abc", 3));
 }

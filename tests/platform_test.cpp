@@ -93,7 +93,6 @@ TEST(Debug, ChosenSitesCaptureAndTheEnvironment)
     }
     saved.empty() ? unsetenv("ZUB_DEBUG") : setenv("ZUB_DEBUG", saved.c_str(), 1);
     zubDebugTestCapture(0);
-    zubDebugTestReset();
     testing::internal::CaptureStderr();
     zubDebugOutput0("a");
     zubDebugOutput0("b\n");

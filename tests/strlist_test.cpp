@@ -56,7 +56,6 @@ TEST(StrList, HashNodeSizesRefusalsAndTheModelInBothKindsOfList)
             return text;
         };
         for (int step = 0; step < 3000; step++) {
-            SCOPED_TRACE(step);
             const std::string text = randomText();
             const size_t victim = random() % (model.size() + 1), how = random() % 8;
             if (victim == model.size() || how < 4) {
