@@ -5,177 +5,110 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "test_support.h"
 #include "zub/strlist.h"
 
-namespace {
-std::vector<std::string> in_order(strlist_t *list)
+TEST(StrList, HashNodeSizesRefusalsAndTheModelInBothKindsOfList)
 {
-    std::vector<std::string> out;
-    for (dlnode_t *at = list->list.head->next; at != list->list.tail; at = at->next) {
-        const char *text = reinterpret_cast<strnode_t *>(at)->string;
-        out.emplace_back(text ? text : "(none)");
-    }
-    return out;
-}
-size_t chained(strlist_t *list)
-{
-    size_t count = 0;
-    for (uint32_t i = 0; i < list->bucketCount; i++) {
-        for (strnode_t *node = list->buckets[i]; node != nullptr; node = node->hashNext) {
-            count++;
-        }
-    }
-    return count;
-}
-} // namespace
-
-TEST(StrList, HashNodeSizesAndRefusals)
-{
-    EXPECT_EQ(
-        (std::vector<uint32_t>{strnode_Hash(""), strnode_Hash("abc"), strnode_Hash("\xff"),
-                               strnode_Hash("aaaaaa")}),
-        (std::vector<uint32_t>{0, 403683, 255, 0xA28A28A1u})); // unsigned bytes, wraps at 32 bits
+    // Unsigned bytes, wrapping at 32 bits.
+    EXPECT_TRUE(strnode_Hash("") == 0 && strnode_Hash("abc") == 403683 &&
+                strnode_Hash("\xff") == 255 && strnode_Hash("aaaaaa") == 0xA28A28A1u);
     strlist_t list;
-    strlist_Init(&list);
     strnode_t bare;
-    std::memset(&bare, 0xA5, sizeof bare); // a used node: Init clears every field
-    strnode_Init(&bare);
-    EXPECT_EQ(bare.length, 0);
-    EXPECT_EQ(strnode_Insert(&list, &bare), -1); // no string
-    EXPECT_TRUE(!strnode_Create(&list, "") && !strnode_Create(nullptr, "x") &&
-                !strnode_Create(&list, nullptr) && !strnode_Find(&list, nullptr));
-    EXPECT_EQ(strnode_Remove(nullptr) + strnode_Delete(nullptr) + strnode_DeleteAll(nullptr), -3);
+    // A used node: Init clears every field, and a node without a string is refused.
     std::memset(&bare, 0xA5, sizeof bare);
-    EXPECT_EQ(strnode_InitString(&bare, "hello"), 0); // a copy with its length, fields cleared
-    EXPECT_TRUE(std::string(bare.string) == "hello" && bare.length == 5 &&
-                bare.node.list == nullptr);
+    EXPECT_TRUE(strlist_Init(&list) == 0 && strnode_Init(&bare) == 0 && bare.length == 0 &&
+                strnode_Insert(&list, &bare) == -1);
+    EXPECT_TRUE(!strnode_Create(&list, "") && !strnode_Create(nullptr, "x") &&
+                !strnode_Create(&list, nullptr) && !strnode_Find(&list, nullptr) &&
+                strnode_Remove(nullptr) == -1 && strnode_Delete(nullptr) == -1 &&
+                strnode_DeleteAll(nullptr) == -1);
+    std::memset(&bare, 0xA5, sizeof bare);
+    // A copy with its length, fields cleared.
+    EXPECT_TRUE(strnode_InitString(&bare, "hello") == 0 && std::string(bare.string) == "hello" &&
+                bare.length == 5 && !bare.node.list);
     std::free(bare.string);
-    for (int32_t size : {-1, 1, 80}) { // zero-filled, never smaller than a string node
+    // Zero-filled, never smaller than a string node.
+    for (int32_t size : {-1, 1, 80}) {
         list.list.nodeSize = size;
         auto *bytes = reinterpret_cast<unsigned char *>(strnode_New(&list));
         const size_t least = std::max<size_t>(size < 0 ? 0 : size_t(size), sizeof(strnode_t));
-        EXPECT_GE(malloc_usable_size(bytes), least) << size;
-        EXPECT_EQ(reinterpret_cast<strnode_t *>(bytes)->node.list, &list.list);
-        EXPECT_EQ(bytes[least - 1], 0);
+        EXPECT_TRUE(malloc_usable_size(bytes) >= least && bytes[least - 1] == 0 &&
+                    reinterpret_cast<strnode_t *>(bytes)->node.list == &list.list);
         std::free(bytes);
     }
-}
-
-// A removed node keeps its string and may join another list; a list whose
-// buckets are destroyed is a plain list.
-TEST(StrList, RemovedNodesMoveToOtherListsAndDestroyedBucketsLeaveAPlainList)
-{
-    strlist_t list, other;
-    ASSERT_EQ(strlist_InitHash(&list, 1), 0); // one chain holds everything
-    strnode_t *x1 = strnode_Create(&list, "x");
-    strnode_Create(&list, "a");
-    strnode_t *x2 = strnode_Create(&list, "x");
-    EXPECT_EQ(strnode_Remove(x1), 0); // head of the chain
-    EXPECT_EQ(strnode_HashFind(&list, "x"), x2);
-    strlist_InitHash(&other, 13);
-    EXPECT_EQ(strnode_Insert(&other, x1), 0);
-    EXPECT_EQ(other.buckets[strnode_Hash("x") % 13], x1);
-    strnode_DeleteAll(&other);
-    strlist_DestroyData(&other);
-    strnode_DeleteAll(&list);
-    EXPECT_EQ(list.buckets[0], nullptr);
-    strlist_DestroyData(&list);
-    EXPECT_EQ(list.buckets, nullptr);
-    strnode_t *again = strnode_Create(&list, "again");
-    EXPECT_EQ(strnode_Find(&list, "again"), again);
-    EXPECT_EQ(strnode_HashFind(&list, "again"), nullptr);
-    strnode_DeleteAll(&list);
-}
-
-// A caller may clear the string of a linked node: lookups and insertions
-// pass over it, and removing or deleting it takes it out of its chain.
-TEST(StrList, NodesWithAClearedStringArePassedOverAndLeaveEveryChain)
-{
-    for (uint32_t buckets : {0u, 1u, 7u}) {
-        for (bool remove : {true, false}) {
-            SCOPED_TRACE(testing::Message()
-                         << buckets << " buckets, " << (remove ? "Remove" : "Delete"));
-            strlist_t list;
-            ASSERT_EQ(strlist_InitHash(&list, buckets), 0);
-            strnode_t *ab = strnode_Create(&list, "ab");
-            strnode_t *beta = strnode_Create(&list, "beta");
-            strnode_Create(&list, "zz");
-            for (strnode_t *node : {ab, beta}) {
-                std::free(node->string);
-                node->string = nullptr;
-            }
-            // Forward for short strings, backward for long ones, and the chain.
-            EXPECT_EQ(strnode_Find(&list, "b"), nullptr);
-            EXPECT_EQ(strnode_Find(&list, "aaaa"), nullptr);
-            EXPECT_EQ(strnode_Find(&list, "zeta"), nullptr);
-            strnode_t *a = strnode_Create(&list, "a");
-            EXPECT_EQ(in_order(&list), (std::vector<std::string>{"a", "(none)", "(none)", "zz"}));
-            EXPECT_EQ(strnode_Find(&list, "a"), a);
-            EXPECT_EQ(remove ? strnode_Remove(beta) : strnode_Delete(beta), 0);
-            EXPECT_EQ(chained(&list), buckets ? 3u : 0u);
-            if (remove) {
-                std::free(beta);
-            }
-            strnode_DeleteAll(&list);
-            strlist_DestroyData(&list);
-        }
-    }
-}
-
-// Random inserts, deletions and lookups in a hashing and a plain list,
-// against a model of the documented order (equal strings newest first).
-TEST(StrList, RandomOperationsMatchTheModelInBothKindsOfList)
-{
+    // Random inserts, removals, deletions, cleared strings and lookups in
+    // plain and hashing lists, against a model of the documented order:
+    // sorted, equal strings newest first. A caller may clear the string of a
+    // linked node: lookups and insertions pass over it, and removing or
+    // deleting it takes it out of every chain.
     const uint32_t seed = zubtest::testSeed(1);
-    for (uint32_t buckets : {0u, 3u}) {
+    for (uint32_t buckets : {0u, 1u, 3u}) {
+        SCOPED_TRACE(testing::Message() << "seed " << seed << ", " << buckets << " buckets");
         std::mt19937 random(seed);
-        strlist_t list;
         strlist_InitHash(&list, buckets);
-        std::vector<std::pair<std::string, strnode_t *>> model; // in list order
+        // In list order; "-" for a cleared string.
+        std::vector<std::pair<std::string, strnode_t *>> model;
         auto randomText = [&random] {
             std::string text(random() % 7, 'a');
-            for (char &c : text) {
-                c = static_cast<char>('a' + random() % 3);
-            }
+            std::generate(text.begin(), text.end(), [&random] { return char('a' + random() % 3); });
             return text;
         };
         for (int step = 0; step < 3000; step++) {
-            SCOPED_TRACE(testing::Message() << "seed " << seed << " step " << step);
             const std::string text = randomText();
-            if (random() % 3 != 0 || model.empty()) {
-                strnode_t *node = strnode_New(&list);
-                node->string = strdup(text.c_str());
-                ASSERT_EQ(strnode_Insert(&list, node), 0);
-                auto at = std::find_if(model.begin(), model.end(),
-                                       [&](const auto &e) { return e.first >= text; });
-                model.emplace(at, text, node);
+            const size_t victim = random() % (model.size() + 1), how = random() % 8;
+            if (victim == model.size() || how < 4) {
+                // Created, or inserted by hand (an empty string too), in front
+                // of the first string not below it.
+                strnode_t *node = how % 2 && !text.empty() ? strnode_Create(&list, text.c_str())
+                                                           : strnode_New(&list);
+                if (!node->string) {
+                    node->string = strdup(text.c_str());
+                    ASSERT_EQ(strnode_Insert(&list, node), 0);
+                }
+                auto at = std::find_if(model.rbegin(), model.rend(), [&](const auto &e) {
+                    return e.first != "-" && e.first < text;
+                });
+                model.emplace(at.base(), text, node);
+            } else if (how == 4) {
+                std::free(std::exchange(model[victim].second->string, nullptr));
+                model[victim].first = "-";
             } else {
-                const size_t victim = random() % model.size();
-                strnode_Delete(model[victim].second);
+                strnode_t *node = model[victim].second;
+                ASSERT_EQ(how == 5 ? strnode_Remove(node) : strnode_Delete(node), 0);
+                if (how == 5) {
+                    std::free(node->string);
+                    std::free(node);
+                }
                 model.erase(model.begin() + static_cast<long>(victim));
             }
-            std::vector<std::string> expected;
-            strnode_t *want = nullptr;
-            const std::string wanted = randomText();
             // Hashed and backward lookups find the earliest inserted (the last
             // of its equals), the forward walk the newest (the first).
+            const std::string wanted = randomText();
             const bool newest = buckets == 0 && wanted.size() < 4;
+            strnode_t *want = nullptr;
+            dlnode_t *at = list.list.head;
             for (const auto &[entry, node] : model) {
-                expected.push_back(entry);
+                at = at->next;
+                ASSERT_TRUE(at == &node->node && entry == (node->string ? node->string : "-"));
                 want = entry == wanted && (want == nullptr || !newest) ? node : want;
             }
-            ASSERT_EQ(in_order(&list), expected);
-            ASSERT_EQ(strnode_Find(&list, wanted.c_str()), want);
-            if (step % 250 == 249) {
-                strnode_DeleteAll(&list);
+            size_t chained = 0;
+            for (uint32_t i = 0; i < list.bucketCount; i++) {
+                for (strnode_t *node = list.buckets[i]; node; node = node->hashNext, chained++) {
+                }
+            }
+            ASSERT_TRUE(at->next == list.list.tail && chained == (buckets ? model.size() : 0) &&
+                        strnode_Find(&list, wanted.c_str()) == want &&
+                        (!buckets || strnode_HashFind(&list, wanted.c_str()) == want));
+            if (step % 250 == 249 && strnode_DeleteAll(&list) == 0) {
                 model.clear();
             }
         }
         strnode_DeleteAll(&list);
+        // A plain list from now on.
         strlist_DestroyData(&list);
+        EXPECT_TRUE(!list.buckets && !list.bucketCount && !strnode_HashFind(&list, "a"));
     }
 }
