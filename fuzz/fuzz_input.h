@@ -1,13 +1,18 @@
 // Shared helpers of the fuzz targets: a reader that turns the fuzz input
-// into numbers and byte runs, and the check that stops the run on a
-// mismatch against a reference model.
+// into numbers and byte runs, the check that stops the run on a mismatch
+// against a reference model, and the reading of corpus files for a replay.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
 
 namespace zubfuzz {
 
@@ -30,10 +35,9 @@ public:
     // Up to `count` raw bytes (fewer at the end of the input).
     const uint8_t *bytes(size_t count, size_t *got)
     {
-        *got = count < left() ? count : left();
-        const uint8_t *at = data_ + pos_;
+        *got = std::min(count, left());
         pos_ += *got;
-        return at;
+        return data_ + pos_ - *got;
     }
 
 private:
@@ -48,13 +52,26 @@ private:
     std::abort();
 }
 
+// Appends the file, or every file of the directory in name order, to
+// `inputs`; false when one cannot be read.
+inline bool readInputs(const std::filesystem::path &path, std::vector<std::vector<uint8_t>> &inputs)
+{
+    std::vector<std::filesystem::path> files{path};
+    if (std::filesystem::is_directory(path))
+        files.assign(std::filesystem::directory_iterator(path), {});
+    std::sort(files.begin(), files.end());
+    for (const auto &file : files) {
+        std::ifstream in(file, std::ios::binary);
+        inputs.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (!in)
+            return false;
+    }
+    return true;
+}
+
 } // namespace zubfuzz
 
 // Aborts (a crash for libFuzzer, which then saves the input) when a result
 // differs from the reference.
-#define FUZZ_CHECK(condition)                                    \
-    do {                                                         \
-        if (!(condition)) {                                      \
-            zubfuzz::fail(__FILE__, __LINE__, #condition);       \
-        }                                                        \
-    } while (0)
+#define FUZZ_CHECK(condition) \
+    ((condition) ? (void)0 : zubfuzz::fail(__FILE__, __LINE__, #condition))

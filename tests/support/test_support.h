@@ -1,6 +1,7 @@
 // Helpers shared by the family tests.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -16,21 +17,28 @@ namespace zubtest {
 // Allocator record that counts blocks and bytes, fills fresh blocks with a
 // pattern, and can be told to fail: after `failAfter` more successful
 // allocations (negative: never), or every allocation above `failAbove` bytes.
+// Not copyable (its mutex is not).
 class CountingAllocator {
 public:
-    CountingAllocator();
+    CountingAllocator() : record_{this, &allocThunk, &releaseThunk} {}
     ~CountingAllocator();
-    CountingAllocator(const CountingAllocator &) = delete;
-    CountingAllocator &operator=(const CountingAllocator &) = delete;
-
     zubAllocator_t *record() { return &record_; }
 
-    size_t liveBlocks() const;
+    size_t liveBlocks() const
+    {
+        std::scoped_lock lock(mutex_);
+        return live_.size();
+    }
     size_t allocations() const { return allocations_; }
     size_t lastSize() const { return lastSize_; }
     std::vector<size_t> sizes() const { return sizes_; }
     // Size of a live block, 0 when unknown.
-    size_t blockSize(const void *block) const;
+    size_t blockSize(const void *block) const
+    {
+        std::scoped_lock lock(mutex_);
+        const auto it = live_.find(block);
+        return it == live_.end() ? 0 : it->second;
+    }
 
     long failAfter = -1;
     size_t failAbove = SIZE_MAX;
@@ -52,18 +60,30 @@ private:
 // with the given sites enabled (all of them by default).
 class DebugCapture {
 public:
-    explicit DebugCapture(bool enableAll = true);
-    ~DebugCapture();
-    DebugCapture(const DebugCapture &) = delete;
-    DebugCapture &operator=(const DebugCapture &) = delete;
-
+    explicit DebugCapture(bool enableAll = true)
+    {
+        zubDebugTestClear();
+        enableAll ? zubDebugTestEnableAll() : zubDebugTestDisableAll();
+        zubDebugTestCapture(1);
+    }
+    ~DebugCapture()
+    {
+        zubDebugTestCapture(0);
+        zubDebugTestClear();
+        zubDebugTestReset();
+    }
     void enable(uint16_t level, uint16_t messageClass)
     {
         zubDebugTestEnable(level, messageClass, 1);
     }
     std::vector<std::string> messages() const;
     // Site words (level << 16 | class, frame, chunk) of message i.
-    std::vector<uint32_t> site(size_t i) const;
+    std::vector<uint32_t> site(size_t i) const
+    {
+        std::vector<uint32_t> words(3);
+        zubDebugTestSite(i, words.data());
+        return words;
+    }
     void clear() { zubDebugTestClear(); }
 };
 
@@ -91,10 +111,17 @@ size_t replayHarness(const char *target, int (*harness)(const uint8_t *, size_t)
 // A buffer with guard bytes on both sides, to catch writes past the ends.
 class GuardedBuffer {
 public:
-    explicit GuardedBuffer(size_t size, uint8_t guard = 0xA5, size_t guardSize = 64);
+    explicit GuardedBuffer(size_t size, uint8_t guard = 0xA5, size_t guardSize = 64)
+        : storage_(size + 2 * guardSize, guard), size_(size), guardSize_(guardSize), guard_(guard)
+    {}
     uint8_t *data() { return storage_.data() + guardSize_; }
     size_t size() const { return size_; }
-    bool guardsIntact() const;
+    bool guardsIntact() const
+    {
+        return std::count(storage_.begin(), storage_.begin() + guardSize_, guard_) +
+                   std::count(storage_.end() - guardSize_, storage_.end(), guard_) ==
+               static_cast<ptrdiff_t>(2 * guardSize_);
+    }
 
 private:
     std::vector<uint8_t> storage_;
