@@ -4,7 +4,6 @@
 #pragma once
 
 #include <algorithm>
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -46,25 +45,20 @@ private:
     size_t pos_ = 0;
 };
 
-[[noreturn]] inline void fail(const char *file, int line, const char *what)
-{
-    std::fprintf(stderr, "%s:%d: check failed: %s\n", file, line, what);
-    std::abort();
-}
-
 // Appends the file, or every file of the directory in name order, to
-// `inputs`; false when one cannot be read.
+// `inputs`; false when one cannot be read (or the path does not exist).
 inline bool readInputs(const std::filesystem::path &path, std::vector<std::vector<uint8_t>> &inputs)
 {
-    std::vector<std::filesystem::path> files{path};
-    if (std::filesystem::is_directory(path))
-        files.assign(std::filesystem::directory_iterator(path), {});
+    std::error_code notDirectory;
+    std::vector<std::filesystem::path> files(
+        std::filesystem::directory_iterator(path, notDirectory),
+        std::filesystem::directory_iterator());
     std::sort(files.begin(), files.end());
-    for (const auto &file : files) {
+    for (const auto &file : notDirectory ? std::vector{path} : files) {
         std::ifstream in(file, std::ios::binary);
-        inputs.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         if (!in)
             return false;
+        inputs.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     return true;
 }
@@ -73,5 +67,8 @@ inline bool readInputs(const std::filesystem::path &path, std::vector<std::vecto
 
 // Aborts (a crash for libFuzzer, which then saves the input) when a result
 // differs from the reference.
-#define FUZZ_CHECK(condition) \
-    ((condition) ? (void)0 : zubfuzz::fail(__FILE__, __LINE__, #condition))
+#define FUZZ_CHECK(condition)                                                                  \
+    ((condition)                                                                               \
+         ? (void)0                                                                             \
+         : (std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition), \
+            std::abort()))

@@ -12,17 +12,12 @@ int main(int argc, char **argv)
     if (LLVMFuzzerInitialize != nullptr)
         LLVMFuzzerInitialize(&argc, &argv);
     std::vector<std::vector<uint8_t>> inputs;
-    for (int i = 1; i < argc; ++i) {
-        if (!zubfuzz::readInputs(argv[i], inputs)) {
-            std::fprintf(stderr, "cannot read %s\n", argv[i]);
-            return 1;
-        }
-    }
-    for (const auto &input : inputs) {
-        // A copy of exactly the input's size, as libFuzzer hands it over.
-        std::vector<uint8_t> copy(input);
-        LLVMFuzzerTestOneInput(copy.data(), copy.size());
-    }
+    for (int i = 1; i < argc; ++i)
+        if (!zubfuzz::readInputs(argv[i], inputs))
+            return std::fprintf(stderr, "cannot read %s\n", argv[i]), 1;
+    for (std::vector<uint8_t> input :
+         inputs) // a copy of exactly its size, as libFuzzer hands it over
+        LLVMFuzzerTestOneInput(input.data(), input.size());
     std::printf("replayed %zu inputs\n", inputs.size());
     return 0;
 }

@@ -2,53 +2,41 @@
 
 #include <numeric>
 #include <random>
+#include <sstream>
 
 #include "fuzz_input.h"
 
 namespace zubtest {
 
-CountingAllocator::~CountingAllocator()
-{
-    for (auto &block : live_)
-        std::free(const_cast<void *>(block.first));
-}
-
-void *CountingAllocator::allocThunk(void *context, size_t size, uintptr_t zero)
+static void *allocate(void *context, size_t size, uintptr_t zero)
 {
     auto *self = static_cast<CountingAllocator *>(context);
     std::scoped_lock lock(self->mutex_);
-    if (zero != 0)
-        std::fprintf(stderr, "allocator called with a non-zero third argument\n"), std::abort();
-    self->lastSize_ = size;
+    FUZZ_CHECK(zero == 0); // the third argument is always 0
     self->sizes_.push_back(size);
     if (self->failAfter == 0 || size > self->failAbove)
         return nullptr;
     self->failAfter -= self->failAfter > 0;
     void *block = std::malloc(size == 0 ? 1 : size);
-    if (block != nullptr) {
-        std::memset(block, self->fill, size);
-        self->live_[block] = size;
-        self->allocations_++;
-    }
+    if (block != nullptr)
+        std::memset(block, self->fill, size), self->live_[block] = size, self->allocations_++;
     return block;
 }
 
-void CountingAllocator::releaseThunk(void *context, void *block)
+static void release(void *context, void *block)
 {
     auto *self = static_cast<CountingAllocator *>(context);
     std::scoped_lock lock(self->mutex_);
-    if (block != nullptr && self->live_.erase(block) == 0)
-        std::fprintf(stderr, "release of a block this allocator did not hand out: %p\n", block),
-            std::abort();
+    FUZZ_CHECK(block == nullptr || self->live_.erase(block) == 1); // a block it handed out
     std::free(block);
 }
 
-std::vector<std::string> DebugCapture::messages() const
+CountingAllocator::CountingAllocator() : record_{this, allocate, release} {}
+
+CountingAllocator::~CountingAllocator()
 {
-    std::vector<std::string> out;
-    for (size_t i = 0; i < zubDebugTestCount(); i++)
-        out.emplace_back(zubDebugTestMessage(i) ? zubDebugTestMessage(i) : "");
-    return out;
+    for (auto &block : live_)
+        std::free(const_cast<void *>(block.first));
 }
 
 std::string hex(const void *data, size_t length)
@@ -63,14 +51,11 @@ std::string hex(const void *data, size_t length)
 
 std::vector<uint8_t> bytes(const std::string &hexText)
 {
+    std::istringstream in(hexText);
     std::vector<uint8_t> out;
-    char *end = nullptr;
-    for (const char *p = hexText.c_str();; p = end) {
-        const unsigned long value = std::strtoul(p, &end, 16);
-        if (end == p)
-            return out;
+    for (unsigned value = 0; in >> std::hex >> value;)
         out.push_back(static_cast<uint8_t>(value));
-    }
+    return out;
 }
 
 std::vector<uint8_t> seq(uint8_t first, size_t n)
@@ -94,10 +79,8 @@ size_t replayHarness(const char *target, int (*harness)(const uint8_t *, size_t)
     std::vector<std::vector<uint8_t>> corpus;
     for (const fs::path &dir :
          {fuzz / "corpus" / target, fuzz / "corpus" / (std::string(target) + "_fuzz"),
-          fuzz / "campaign" / target}) {
-        if (fs::is_directory(dir)) // a target without a campaign corpus
-            zubfuzz::readInputs(dir, corpus);
-    }
+          fuzz / "campaign" / target})
+        zubfuzz::readInputs(dir, corpus); // false for a folder the target does not have
     const uint32_t seed = testSeed(defaultSeed);
     std::printf("%s: %zu corpus inputs, then %d from seed %u\n", target, corpus.size(), runs, seed);
     std::fflush(stdout);

@@ -2,8 +2,6 @@
 #pragma once
 
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
@@ -17,10 +15,9 @@ namespace zubtest {
 // Allocator record that counts blocks and bytes, fills fresh blocks with a
 // pattern, and can be told to fail: after `failAfter` more successful
 // allocations (negative: never), or every allocation above `failAbove` bytes.
-// Not copyable (its mutex is not).
-class CountingAllocator {
-public:
-    CountingAllocator() : record_{this, &allocThunk, &releaseThunk} {}
+// Not copyable (its mutex is not); the members with a trailing _ are its own.
+struct CountingAllocator {
+    CountingAllocator();
     ~CountingAllocator();
     zubAllocator_t *record() { return &record_; }
 
@@ -30,7 +27,7 @@ public:
         return live_.size();
     }
     size_t allocations() const { return allocations_; }
-    size_t lastSize() const { return lastSize_; }
+    size_t lastSize() const { return sizes_.empty() ? 0 : sizes_.back(); }
     std::vector<size_t> sizes() const { return sizes_; }
     // Size of a live block, 0 when unknown.
     size_t blockSize(const void *block) const
@@ -44,22 +41,16 @@ public:
     size_t failAbove = SIZE_MAX;
     uint8_t fill = 0xA5;
 
-private:
-    static void *allocThunk(void *context, size_t size, uintptr_t zero);
-    static void releaseThunk(void *context, void *block);
-
     zubAllocator_t record_;
     mutable std::mutex mutex_;
     std::map<const void *, size_t> live_;
     size_t allocations_ = 0;
-    size_t lastSize_ = 0;
     std::vector<size_t> sizes_;
 };
 
 // Captures the diagnostics stand-in's messages for the life of the object,
 // with the given sites enabled (all of them by default).
-class DebugCapture {
-public:
+struct DebugCapture {
     explicit DebugCapture(bool enableAll = true)
     {
         zubDebugTestClear();
@@ -72,11 +63,14 @@ public:
         zubDebugTestClear();
         zubDebugTestReset();
     }
-    void enable(uint16_t level, uint16_t messageClass)
+    void enable(uint16_t level, uint16_t cls) { zubDebugTestEnable(level, cls, 1); }
+    std::vector<std::string> messages() const
     {
-        zubDebugTestEnable(level, messageClass, 1);
+        std::vector<std::string> out;
+        for (size_t i = 0; i < zubDebugTestCount(); i++)
+            out.emplace_back(zubDebugTestMessage(i) ? zubDebugTestMessage(i) : "");
+        return out;
     }
-    std::vector<std::string> messages() const;
     // Site words (level << 16 | class, frame, chunk) of message i.
     std::vector<uint32_t> site(size_t i) const
     {
@@ -109,13 +103,13 @@ size_t replayHarness(const char *target, int (*harness)(const uint8_t *, size_t)
                      size_t maxSize, uint32_t defaultSeed);
 
 // A buffer with guard bytes on both sides, to catch writes past the ends.
-class GuardedBuffer {
-public:
+// The members with a trailing _ are its own.
+struct GuardedBuffer {
     explicit GuardedBuffer(size_t size, uint8_t guard = 0xA5, size_t guardSize = 64)
-        : storage_(size + 2 * guardSize, guard), size_(size), guardSize_(guardSize), guard_(guard)
+        : storage_(size + 2 * guardSize, guard), guardSize_(guardSize), guard_(guard)
     {}
     uint8_t *data() { return storage_.data() + guardSize_; }
-    size_t size() const { return size_; }
+    size_t size() const { return storage_.size() - 2 * guardSize_; }
     bool guardsIntact() const
     {
         return std::count(storage_.begin(), storage_.begin() + guardSize_, guard_) +
@@ -123,9 +117,7 @@ public:
                static_cast<ptrdiff_t>(2 * guardSize_);
     }
 
-private:
     std::vector<uint8_t> storage_;
-    size_t size_;
     size_t guardSize_;
     uint8_t guard_;
 };
