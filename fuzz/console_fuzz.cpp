@@ -80,6 +80,7 @@ int record(vklState_t *console, uintptr_t context, char **argv, int32_t argc)
     static const zubDebugSite_t note = {ZUB_DEBUG_SITE_WORD(1, 7), 0, 0};
     FUZZ_CHECK(argc >= 1 && argv[argc] == nullptr && zubDebugCheckLevelGetFrameAndChunk(&note));
     zubDebugOutput0("%s", call(context, argv, argc).c_str());
+    errno = EAGAIN; // what a handler leaves in errno must not end or hang the loop
     if (context == 0 && std::strcmp(argv[0], "quit") == 0)
         g_quit = true, console->flags |= VKL_FLAG_TERMINATING; // the handler holds the mutex
     return 0;
@@ -221,9 +222,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The whole input fits the pipe, so the write never waits for the reader.
     FUZZ_CHECK(write(fds[1], text, textSize) == static_cast<ssize_t>(textSize));
 
-    std::atomic<int32_t> stops[2] = {1, 1}; // 1: not returned yet
-    const auto stop = [&](int i) { stops[i] = _vklTerminateConsoleThread(console); };
-    std::thread second;
+    // A stop may find errno at EINTR from an earlier call: it writes the stop byte once.
+    std::atomic<int32_t> ends[2] = {1, 1}; // 1: not returned yet
+    const auto stop = [&](int i) { errno = EINTR, ends[i] = _vklTerminateConsoleThread(console); };
+    std::jthread second; // joined when the run ends
     if (ending < TwoStops) {
         FUZZ_CHECK(ending != Closed || close(0) == 0);
         // Not the stop byte: the console goes on (and meets the broken input).
@@ -234,22 +236,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     } else if (ending == TwoStops) {
         std::jthread(stop, 1), stop(0); // the other stop is joined after this one
     } else if (ending == StopDestroy) { // Destroy once the other stop began: it waits for it
-        second = std::thread(stop, 1);
+        second = std::jthread(stop, 1);
         FUZZ_CHECK(eventually([&] {
-            return stops[1] != 1 || ((flags(console) & VKL_FLAG_TERMINATING) != 0 && !g_quit);
+            return ends[1] != 1 || ((flags(console) & VKL_FLAG_TERMINATING) != 0 && !g_quit);
         }));
     } else if (ending == Restart) {
         FUZZ_CHECK(eventually([&] { return vklStateStart(console) == 0; }));
         FUZZ_CHECK(g_exited == 1); // Start joined the thread that returned
         stop(0);
-        FUZZ_CHECK(stops[0] == 0 && g_exited == 2);
+        FUZZ_CHECK(ends[0] == 0 && g_exited == 2);
     }
     // The loop ends its thread without clearing the started bit.
     FUZZ_CHECK(ending == Restart || vklStateStart(console) == ZUB_EBUSY);
     adder.join();
     FUZZ_CHECK(vklStateDestroy(console) == 0);
-    if (second.joinable())
-        second.join();
     close(ending < TwoStops ? -1 : fds[1]);
     FUZZ_CHECK(openDescriptors() + 1 + (ending == Closed) == descriptors && g_liveBlocks == 0);
 
@@ -268,7 +268,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                                    : seen.size() < expected.size() &&
                                          std::equal(seen.begin(), seen.end(), expected.begin()));
     if (ending == TwoStops) { // one stop wins, the other is told; both are told after a quit
-        const int32_t first = std::min(stops[0], stops[1]), last = std::max(stops[0], stops[1]);
+        const int32_t first = std::min(ends[0], ends[1]), last = std::max(ends[0], ends[1]);
         FUZZ_CHECK(first == ZUB_EBUSY && (last == 0 || (g_quit && last == ZUB_EBUSY)));
     }
     return 0;
