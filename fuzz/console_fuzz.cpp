@@ -131,8 +131,8 @@ std::vector<std::string> reference(const char *text, size_t size, int32_t lineSi
     return out;
 }
 
-// Counts the blocks, fails when told to, sees the
-// record go back filled with 0xFF.
+// The console's allocator: counts the live blocks, fails once when told
+// to, and sees the record come back filled with 0xFF.
 void *allocate(void *, size_t size, uintptr_t)
 {
     g_lastSize = size;
