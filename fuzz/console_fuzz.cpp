@@ -255,6 +255,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(vklStateDestroy(console) == 0);
     close(ending < TwoStops ? -1 : fds[1]);
     FUZZ_CHECK(openDescriptors() + 1 + (ending == Closed) == descriptors && g_liveBlocks == 0);
+    vklState_t own; // released in place: every byte 0x55
+    FUZZ_CHECK(vklStateInitialize(&own, &config) == 0 && vklStateRelease(&own) == 0 &&
+               filled(&own, 0x55));
 
     std::vector<std::string> seen;
     for (size_t i = 0; i < zubDebugTestCount(); ++i) {

@@ -35,8 +35,7 @@ public:
     const uint8_t *bytes(size_t count, size_t *got)
     {
         *got = std::min(count, left());
-        pos_ += *got;
-        return data_ + pos_ - *got;
+        return (pos_ += *got, data_ + pos_ - *got);
     }
 
 private:

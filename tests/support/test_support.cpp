@@ -61,8 +61,7 @@ std::vector<uint8_t> bytes(const std::string &hexText)
 std::vector<uint8_t> seq(uint8_t first, size_t n)
 {
     std::vector<uint8_t> v(n);
-    std::iota(v.begin(), v.end(), first); // a uint8_t counter wraps at 256
-    return v;
+    return std::iota(v.begin(), v.end(), first), v; // a uint8_t counter wraps at 256
 }
 
 uint32_t testSeed(uint32_t defaultSeed)

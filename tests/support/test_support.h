@@ -75,8 +75,7 @@ struct DebugCapture {
     std::vector<uint32_t> site(size_t i) const
     {
         std::vector<uint32_t> words(3);
-        zubDebugTestSite(i, words.data());
-        return words;
+        return zubDebugTestSite(i, words.data()), words;
     }
     void clear() { zubDebugTestClear(); }
 };
