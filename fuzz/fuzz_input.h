@@ -1,13 +1,17 @@
 // Shared helpers of the fuzz targets: a reader that turns the fuzz input
-// into numbers and byte runs, and the check that stops the run on a
-// mismatch against a reference model.
+// into numbers and byte runs, the check that stops the run on a mismatch
+// against a reference model, and the reading of corpus files for a replay.
 #pragma once
 
-#include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
 
 namespace zubfuzz {
 
@@ -30,10 +34,8 @@ public:
     // Up to `count` raw bytes (fewer at the end of the input).
     const uint8_t *bytes(size_t count, size_t *got)
     {
-        *got = count < left() ? count : left();
-        const uint8_t *at = data_ + pos_;
-        pos_ += *got;
-        return at;
+        *got = std::min(count, left());
+        return (pos_ += *got, data_ + pos_ - *got);
     }
 
 private:
@@ -42,19 +44,30 @@ private:
     size_t pos_ = 0;
 };
 
-[[noreturn]] inline void fail(const char *file, int line, const char *what)
+// Appends the file, or every file of the directory in name order, to
+// `inputs`; false when one cannot be read (or the path does not exist).
+inline bool readInputs(const std::filesystem::path &path, std::vector<std::vector<uint8_t>> &inputs)
 {
-    std::fprintf(stderr, "%s:%d: check failed: %s\n", file, line, what);
-    std::abort();
+    std::error_code notDirectory;
+    std::vector<std::filesystem::path> files(
+        std::filesystem::directory_iterator(path, notDirectory),
+        std::filesystem::directory_iterator());
+    std::sort(files.begin(), files.end());
+    for (const auto &file : notDirectory ? std::vector{path} : files) {
+        std::ifstream in(file, std::ios::binary);
+        if (!in)
+            return false;
+        inputs.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return true;
 }
 
 } // namespace zubfuzz
 
 // Aborts (a crash for libFuzzer, which then saves the input) when a result
 // differs from the reference.
-#define FUZZ_CHECK(condition)                                    \
-    do {                                                         \
-        if (!(condition)) {                                      \
-            zubfuzz::fail(__FILE__, __LINE__, #condition);       \
-        }                                                        \
-    } while (0)
+#define FUZZ_CHECK(condition)                                                                  \
+    ((condition)                                                                               \
+         ? (void)0                                                                             \
+         : (std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition), \
+            std::abort()))

@@ -54,7 +54,7 @@ FAMILIES = {
     "ohash": (["src/ohash.cpp", "src/internal/ohash_probe.h", "src/zubohash.cpp"],
               ["ohash_test", "zubohash_test"]),
     "lists": (["src/dllist.cpp", "src/strlist.cpp"], ["dllist_test", "strlist_test"]),
-    "console": (["src/zubsimplecommandline.cpp"], ["console_test", "console_stress_test"]),
+    "console": (["src/zubsimplecommandline.cpp"], ["console_test"]),
     "time": (["src/zubtime.cpp"], ["time_test"]),
     "object": (["src/object.cpp"], ["object_test"]),
     "platform": (["platform/debug/zub_debug.c", "platform/osal/zub_osal.c"], ["platform_test"]),

@@ -1,8 +1,7 @@
 // Helpers shared by the family tests.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <string>
@@ -16,54 +15,68 @@ namespace zubtest {
 // Allocator record that counts blocks and bytes, fills fresh blocks with a
 // pattern, and can be told to fail: after `failAfter` more successful
 // allocations (negative: never), or every allocation above `failAbove` bytes.
-class CountingAllocator {
-public:
+// Not copyable (its mutex is not); the members with a trailing _ are its own.
+struct CountingAllocator {
     CountingAllocator();
     ~CountingAllocator();
-    CountingAllocator(const CountingAllocator &) = delete;
-    CountingAllocator &operator=(const CountingAllocator &) = delete;
-
     zubAllocator_t *record() { return &record_; }
 
-    size_t liveBlocks() const;
+    size_t liveBlocks() const
+    {
+        std::scoped_lock lock(mutex_);
+        return live_.size();
+    }
     size_t allocations() const { return allocations_; }
-    size_t lastSize() const { return lastSize_; }
+    size_t lastSize() const { return sizes_.empty() ? 0 : sizes_.back(); }
     std::vector<size_t> sizes() const { return sizes_; }
     // Size of a live block, 0 when unknown.
-    size_t blockSize(const void *block) const;
+    size_t blockSize(const void *block) const
+    {
+        std::scoped_lock lock(mutex_);
+        const auto it = live_.find(block);
+        return it == live_.end() ? 0 : it->second;
+    }
 
     long failAfter = -1;
     size_t failAbove = SIZE_MAX;
     uint8_t fill = 0xA5;
 
-private:
-    static void *allocThunk(void *context, size_t size, uintptr_t zero);
-    static void releaseThunk(void *context, void *block);
-
     zubAllocator_t record_;
     mutable std::mutex mutex_;
     std::map<const void *, size_t> live_;
     size_t allocations_ = 0;
-    size_t lastSize_ = 0;
     std::vector<size_t> sizes_;
 };
 
 // Captures the diagnostics stand-in's messages for the life of the object,
 // with the given sites enabled (all of them by default).
-class DebugCapture {
-public:
-    explicit DebugCapture(bool enableAll = true);
-    ~DebugCapture();
-    DebugCapture(const DebugCapture &) = delete;
-    DebugCapture &operator=(const DebugCapture &) = delete;
-
-    void enable(uint16_t level, uint16_t messageClass)
+struct DebugCapture {
+    explicit DebugCapture(bool enableAll = true)
     {
-        zubDebugTestEnable(level, messageClass, 1);
+        zubDebugTestClear();
+        enableAll ? zubDebugTestEnableAll() : zubDebugTestDisableAll();
+        zubDebugTestCapture(1);
     }
-    std::vector<std::string> messages() const;
+    ~DebugCapture()
+    {
+        zubDebugTestCapture(0);
+        zubDebugTestClear();
+        zubDebugTestReset();
+    }
+    void enable(uint16_t level, uint16_t cls) { zubDebugTestEnable(level, cls, 1); }
+    std::vector<std::string> messages() const
+    {
+        std::vector<std::string> out;
+        for (size_t i = 0; i < zubDebugTestCount(); i++)
+            out.emplace_back(zubDebugTestMessage(i) ? zubDebugTestMessage(i) : "");
+        return out;
+    }
     // Site words (level << 16 | class, frame, chunk) of message i.
-    std::vector<uint32_t> site(size_t i) const;
+    std::vector<uint32_t> site(size_t i) const
+    {
+        std::vector<uint32_t> words(3);
+        return zubDebugTestSite(i, words.data()), words;
+    }
     void clear() { zubDebugTestClear(); }
 };
 
@@ -89,16 +102,21 @@ size_t replayHarness(const char *target, int (*harness)(const uint8_t *, size_t)
                      size_t maxSize, uint32_t defaultSeed);
 
 // A buffer with guard bytes on both sides, to catch writes past the ends.
-class GuardedBuffer {
-public:
-    explicit GuardedBuffer(size_t size, uint8_t guard = 0xA5, size_t guardSize = 64);
+// The members with a trailing _ are its own.
+struct GuardedBuffer {
+    explicit GuardedBuffer(size_t size, uint8_t guard = 0xA5, size_t guardSize = 64)
+        : storage_(size + 2 * guardSize, guard), guardSize_(guardSize), guard_(guard)
+    {}
     uint8_t *data() { return storage_.data() + guardSize_; }
-    size_t size() const { return size_; }
-    bool guardsIntact() const;
+    size_t size() const { return storage_.size() - 2 * guardSize_; }
+    bool guardsIntact() const
+    {
+        return std::count(storage_.begin(), storage_.begin() + guardSize_, guard_) +
+                   std::count(storage_.end() - guardSize_, storage_.end(), guard_) ==
+               static_cast<ptrdiff_t>(2 * guardSize_);
+    }
 
-private:
     std::vector<uint8_t> storage_;
-    size_t size_;
     size_t guardSize_;
     uint8_t guard_;
 };
