@@ -196,6 +196,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(vklAddSimpleCommand(nullptr, "x", record, 0, 0) == ZUB_EINVAL);
     FUZZ_CHECK(_vklTerminateConsoleThread(console) == ZUB_ENOENT);
     FUZZ_CHECK(vklStateStart(nullptr) == ZUB_EINVAL && vklStateCreate(nullptr) == nullptr);
+    FUZZ_CHECK(vklRemoveSimpleCommand(console, "x") == ZUB_ENOSYS &&
+               vklRemoveSimpleModuleCommands(console, 0) == ZUB_ENOSYS);
 
     // A Start that fails (no block, no thread, no descriptor for the pipe)
     // leaves no block, descriptor or started bit behind.
