@@ -2,6 +2,8 @@
 // fuzz input, with keys from a small alphabet so that collisions, tombstones
 // and rebuilds are frequent, checked against std::unordered_map after every
 // operation that answers something. Entries are exact-size heap blocks.
+// Refused sizes, refused arguments and the duplicate's message are checked
+// on the way.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -12,19 +14,6 @@
 #include "fuzz_input.h"
 #include "zub/ohash.h"
 
-namespace {
-
-std::string take_key(zubfuzz::Input &in, uint32_t length, uint32_t alphabet)
-{
-    std::string key(length, '\0');
-    for (char &c : key) {
-        c = static_cast<char>(in.small(alphabet) * 37u);
-    }
-    return key;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     zubDebugTestEnableAll();
@@ -32,52 +21,62 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     zubfuzz::Input in(data, size);
     const uint32_t length = in.small(9); // 0 to 8 key bytes
     const uint32_t alphabet = 1 + in.small(8);
-    const int32_t exponent = static_cast<int32_t>(in.small(12)) - 1; // -1 and 0 are refused
+    int32_t exponent = static_cast<int32_t>(in.small(13)) - 1; // -1, 0 and past 31 are refused
+    exponent = exponent == 11 ? 32 + (in.u8() << 23) : exponent;
 
-    ohash table;
+    ohash table, untouched;
     std::memset(&table, 0x5A, sizeof table);
+    std::memset(&untouched, 0x5A, sizeof table);
+    FUZZ_CHECK(zubOHashInit(&untouched, 32) == -22);
     const int32_t initResult = zubOHashInit(&table, exponent);
-    if (exponent <= 0) {
-        FUZZ_CHECK(initResult == -22);
+    if (exponent <= 0 || exponent > 31) {
+        FUZZ_CHECK(initResult == -22 && std::memcmp(&table, &untouched, sizeof table) == 0);
         return 0;
     }
-    FUZZ_CHECK(initResult == 0);
+    FUZZ_CHECK(initResult == 0 && table.size == (exponent < 4 ? 16u : 1u << exponent) && table.setup.keyOffset == 0);
 
     std::unordered_map<std::string, void *> model;
     while (!in.empty()) {
         const uint32_t op = in.small(8);
-        const std::string key = take_key(in, length, alphabet);
+        std::string key(length, '\0');
+        for (char &c : key) {
+            c = static_cast<char>(in.small(alphabet) * 37u);
+        }
         const auto it = model.find(key);
+        void *const present = it == model.end() ? nullptr : it->second;
         if (op < 3) {
-            void *entry = std::malloc(length == 0 ? 1 : length);
-            std::memcpy(entry, key.data(), length);
+            void *entry = std::memcpy(std::malloc(length == 0 ? 1 : length), key.data(), length);
             const int32_t result = zubOHashInsert(&table, key.data(), length, entry);
-            if (it != model.end()) {
-                FUZZ_CHECK(result == -16);
+            FUZZ_CHECK(result == (present ? -16 : 0));
+            FUZZ_CHECK(zubDebugTestCount() == (present ? 1u : 0u));
+            if (present) {
+                uint32_t site[3];
+                FUZZ_CHECK(std::strcmp(zubDebugTestMessage(0), "zubOHashInsert: collision in open hash!\n") == 0);
+                FUZZ_CHECK(zubDebugTestSite(0, site) && site[0] == 0x00010BB8u && site[1] == 0 && site[2] == 0);
                 std::free(entry);
             } else {
-                FUZZ_CHECK(result == 0);
                 model.emplace(key, entry);
             }
         } else if (op < 5) {
             void *removed = zubOHashRemove(&table, key.data(), length);
-            FUZZ_CHECK(removed == (it == model.end() ? nullptr : it->second));
-            if (removed != nullptr) {
-                std::free(removed);
-                model.erase(it);
-            }
+            FUZZ_CHECK(removed == present);
+            std::free(removed);
+            model.erase(key);
         } else if (op < 7) {
-            FUZZ_CHECK(zubOHashFind(&table, key.data(), length) == (it == model.end() ? nullptr : it->second));
+            FUZZ_CHECK(zubOHashFind(&table, key.data(), length) == present);
+            // Refused arguments change nothing: no key bytes, no entry, the deleted marker.
+            FUZZ_CHECK(zubOHashInsert(&table, nullptr, 1 + length, &model) == -22 &&
+                       zubOHashInsert(&table, key.data(), length, nullptr) == -22 &&
+                       zubOHashInsert(&table, key.data(), length, &table) == -22);
+            FUZZ_CHECK(zubOHashFind(&table, nullptr, 1 + length) == nullptr &&
+                       zubOHashRemove(&table, nullptr, 1 + length) == nullptr);
         } else {
             std::unordered_set<void *> seen;
             uint32_t position = 0;
             for (void *e = zubOHashFirstHV(&table, &position); e != nullptr; e = zubOHashNextHV(&table, &position)) {
-                FUZZ_CHECK(seen.insert(e).second);
+                FUZZ_CHECK(seen.insert(e).second && model.count(std::string(static_cast<char *>(e), length)) == 1);
             }
-            FUZZ_CHECK(seen.size() == model.size());
-            for (const auto &kv : model) {
-                FUZZ_CHECK(seen.count(kv.second) == 1);
-            }
+            FUZZ_CHECK(seen.size() == model.size() && position == table.size);
         }
         // The counters match the slots, and every operation restores the load bounds: at most
         // three-quarters of the slots used, tombstones at most a quarter of them once there are four.
