@@ -149,6 +149,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(zubSortedIdListGetSize(&list) == static_cast<int32_t>(model.size()));
         FUZZ_CHECK(list.count <= list.alloced && list.alloced <= list.maxEntries);
     }
+    // Null arguments are refused, whatever the list holds.
+    uint16_t key = 0;
+    uint32_t wide = 0;
+    FUZZ_CHECK(zubSortedIdListCreateKey(&list, nullptr) + zubSortedIdListCreateKey(nullptr, &key) +
+                   zubSortedIdListGetSize(nullptr) + zubSortedIdListRelease(nullptr) + zubSortedIdListGetFirstKey(&list, nullptr) +
+                   zubSortedIdListPutUnique(nullptr, nullptr, key) + zubSortedIdListInitialize(&list, nullptr) +
+                   zubSortedIdListGetLastKey(&list, nullptr) + zubSortedIdListGetKey(&list, nullptr, &wide) ==
+               9 * -22);
     FUZZ_CHECK(params.maxEntries == 0 || zubSortedIdListRelease(&list) == 0);
     FUZZ_CHECK(values.live == 0 && keys.live == 0);
     return 0;
