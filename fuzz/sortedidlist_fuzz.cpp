@@ -40,10 +40,7 @@ using Model = std::map<uint16_t, std::vector<uint8_t>>;
 // smallest by 2, else the middle of the first gap; -1 when there is none.
 long proposed_key(const Model &model)
 {
-    if (model.empty()) {
-        return 32768;
-    }
-    const unsigned lowest = model.begin()->first, highest = model.rbegin()->first;
+    const unsigned lowest = model.empty() ? 0 : model.begin()->first, highest = model.empty() ? 32766 : model.rbegin()->first;
     if (highest <= 65532 || lowest > 1) {
         return highest <= 65532 ? highest + 2 : lowest - 2;
     }
@@ -60,9 +57,7 @@ long proposed_key(const Model &model)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     zubfuzz::Input in(data, size);
-    Arena values, keys;
-    values.record = {&values, arena_alloc, arena_release};
-    keys.record = {&keys, arena_alloc, arena_release};
+    Arena values{{&values, arena_alloc, arena_release}}, keys{{&keys, arena_alloc, arena_release}};
     zubSortedIdListParams_t params = {&values.record, &keys.record, 1u + in.small(12),
                                       static_cast<uint16_t>(in.small(2) ? 1 + in.small(40) : in.u16()), in.u8()};
     const bool wideKeys = in.small(2) == 1; // else keys cluster at both ends of the range
@@ -77,41 +72,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const uint16_t key = wideKeys ? raw : static_cast<uint16_t>(raw & 0x8000 ? 0xFFFF - (raw & 15) : raw & 15);
         const auto it = model.find(key);
         const bool found = it != model.end();
-        const auto same = [&](const void *value, const std::vector<uint8_t> &bytes) {
-            return std::memcmp(value, bytes.data(), valueSize) == 0;
-        };
+        const auto same = [&](const void *v, const std::vector<uint8_t> &b) { return !std::memcmp(v, b.data(), valueSize); };
         void *value = reinterpret_cast<void *>(uintptr_t{1});
         if (op < 4) {
             values.failNext = in.small(16) == 0;
             keys.failNext = in.small(16) == 0;
             const int32_t result = zubSortedIdListPutUnique(&list, &value, key);
-            values.failNext = keys.failNext = false;
             if (result == -28 && !found) {
                 FUZZ_CHECK(value == nullptr);
                 continue;
             }
             FUZZ_CHECK(found ? result == 1 && same(value, it->second) : result == 0 && model.size() < params.maxEntries);
-            std::vector<uint8_t> &bytes = model[key];
-            bytes.resize(valueSize);
-            for (uint8_t &b : bytes) {
-                b = in.u8();
-            }
-            std::memcpy(value, bytes.data(), valueSize);
+            std::memcpy(value, (model[key] = std::vector<uint8_t>(valueSize, in.u8())).data(), valueSize);
         } else if (op == 4) {
             FUZZ_CHECK(zubSortedIdListPutUnique(&list, nullptr, key) == found);
         } else if (op == 5) {
-            FUZZ_CHECK(zubSortedIdListGet(&list, &value, key) == found);
-            FUZZ_CHECK(found ? same(value, it->second) : value == nullptr);
+            FUZZ_CHECK(zubSortedIdListGet(&list, &value, key) == found && (found ? same(value, it->second) : value == nullptr));
         } else if (op < 8) {
             FUZZ_CHECK(zubSortedIdListRemove(&list, key) == (found ? 0 : -2));
-            if (found) {
-                model.erase(it);
-            }
+            model.erase(key);
         } else if (op == 8) {
             uint16_t proposal = 0;
-            const long want = proposed_key(model);
             const int32_t result = zubSortedIdListCreateKey(&list, &proposal);
-            FUZZ_CHECK(want < 0 ? result == -28 : result == 0 && proposal == want);
+            FUZZ_CHECK(proposed_key(model) < 0 ? result == -28 : result == 0 && proposal == proposed_key(model));
         } else if (op == 9) {
             uint16_t ends[4] = {};
             void *firstValue = nullptr, *lastValue = nullptr;
@@ -130,21 +113,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const size_t changeAt = op == 11 ? in.small(8) : SIZE_MAX;
             size_t step = 0;
             uint32_t got = 7;
-            bool changed = false;
             for (auto kv = model.begin(); kv != model.end(); ++kv, ++step) {
                 if (step == changeAt) {
                     zubSortedIdListRemove(&list, kv->first);
                     model.erase(kv);
-                    FUZZ_CHECK(zubSortedIdListNext(&list, &iterator) == 0);
-                    FUZZ_CHECK(zubSortedIdListGetKey(&list, &iterator, &got) == -4 && got == 0);
-                    changed = true;
+                    FUZZ_CHECK(zubSortedIdListNext(&list, &iterator) == 0 && zubSortedIdListGetKey(&list, &iterator, &got) == -4 && got == 0);
                     break;
                 }
-                FUZZ_CHECK(zubSortedIdListNext(&list, &iterator) == 1);
-                FUZZ_CHECK(zubSortedIdListGetKey(&list, &iterator, &got) == 0 && got == kv->first);
-                FUZZ_CHECK(zubSortedIdListGetValue(&list, &iterator, &value) == 0 && same(value, kv->second));
+                FUZZ_CHECK(zubSortedIdListNext(&list, &iterator) == 1 && zubSortedIdListGetKey(&list, &iterator, &got) == 0 &&
+                           got == kv->first && zubSortedIdListGetValue(&list, &iterator, &value) == 0 && same(value, kv->second));
             }
-            FUZZ_CHECK(changed || zubSortedIdListNext(&list, &iterator) == 0);
+            FUZZ_CHECK(step == changeAt || zubSortedIdListNext(&list, &iterator) == 0);
         }
         FUZZ_CHECK(zubSortedIdListGetSize(&list) == static_cast<int32_t>(model.size()));
         FUZZ_CHECK(list.count <= list.alloced && list.alloced <= list.maxEntries);
@@ -157,7 +136,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                    zubSortedIdListPutUnique(nullptr, nullptr, key) + zubSortedIdListInitialize(&list, nullptr) +
                    zubSortedIdListGetLastKey(&list, nullptr) + zubSortedIdListGetKey(&list, nullptr, &wide) ==
                9 * -22);
-    FUZZ_CHECK(params.maxEntries == 0 || zubSortedIdListRelease(&list) == 0);
-    FUZZ_CHECK(values.live == 0 && keys.live == 0);
+    FUZZ_CHECK((params.maxEntries == 0 || zubSortedIdListRelease(&list) == 0) && values.live == 0 && keys.live == 0);
     return 0;
 }
