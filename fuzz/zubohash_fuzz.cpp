@@ -66,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Slots slots{&in, 0, 0, false, {}};
     std::memset(&table, 0x5A, sizeof table);
     std::memset(&untouched, 0x5A, sizeof table);
+    FUZZ_CHECK(zubOHashInit(&untouched, 32) == -22);
     const bool own = mode != 0 && exponent > 0 && exponent < 11;
     if (own) {
         const ohash_setup setup{0, &slots, slots_alloc, slots_release, nullptr};
