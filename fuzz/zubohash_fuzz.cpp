@@ -8,6 +8,7 @@
 // quarters, rebuild when tombstones pass a quarter of the used slots.
 // Entries are exact-size heap blocks; refused arguments, stale indices and
 // the duplicate's message are checked on the way.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -44,8 +45,7 @@ void *slots_alloc(size_t bytes, void *user)
 void slots_release(void *block, size_t bytes, void *user)
 {
     auto *s = static_cast<Slots *>(user);
-    FUZZ_CHECK(block != nullptr && s->live.count(block) == 1 && s->live[block] == bytes);
-    s->live.erase(block);
+    FUZZ_CHECK(block != nullptr && s->live.count(block) == 1 && s->live[block] == bytes && s->live.erase(block) == 1);
     std::free(block);
 }
 
@@ -97,10 +97,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             void *entry = std::memcpy(std::malloc(length == 0 ? 1 : length), key.data(), length);
             const bool full = total0 == size0 && deleted0 == 0;
             FUZZ_CHECK(zubOHashInsert(&table, key.data(), length, entry) == (present ? -16 : full ? -12 : 0));
-            FUZZ_CHECK(zubDebugTestCount() == (present ? 1u : 0u));
             uint32_t site[3];
-            FUZZ_CHECK(!present || (!std::strcmp(zubDebugTestMessage(0), "zubOHashInsert: collision in open hash!\n") &&
-                                    zubDebugTestSite(0, site) && site[0] == 0x00010BB8u && site[1] == 0 && site[2] == 0));
+            FUZZ_CHECK(zubDebugTestCount() == (present ? 1u : 0u) && (!present || (!std::strcmp(zubDebugTestMessage(0), "zubOHashInsert: collision in open hash!\n") &&
+                                    zubDebugTestSite(0, site) && site[0] == 0x00010BB8u && site[1] == 0 && site[2] == 0)));
             if (present || full) {
                 std::free(entry);
             } else {
@@ -111,11 +110,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 model.emplace(key, entry);
             }
         } else if (op < 5) {
-            void *removed = zubOHashRemove(&table, key.data(), length);
-            FUZZ_CHECK(removed == present);
+            FUZZ_CHECK(zubOHashRemove(&table, key.data(), length) == present);
             deleted += present != nullptr;
             grow = present != nullptr && deleted >= 4 && 4 * deleted > total;
-            std::free(removed);
+            std::free(present);
             model.erase(key);
         } else if (op < 7) {
             FUZZ_CHECK(zubOHashFind(&table, key.data(), length) == present);
@@ -141,8 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // tombstones, else halves when tombstones pass two thirds of the used slots; at least 16.
         uint32_t want = size0;
         if (grow && !slots.failed) {
-            want = total > 4 * deleted ? 2 * size0 : 3 * deleted > 2 * total ? size0 / 2 : size0;
-            want = want < 16 ? 16 : want;
+            want = std::max(16u, total > 4 * deleted ? 2 * size0 : 3 * deleted > 2 * total ? size0 / 2 : size0);
             total -= deleted;
             deleted = 0;
         }
