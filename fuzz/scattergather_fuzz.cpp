@@ -100,8 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         zubScatterGatherCopyState_t state;
         std::memset(&state, 0xA5, sizeof state);
         FUZZ_CHECK((to == &second ? zubReadScatterGatherPart(to->first(), count, source.first(), source.count(), offset)
-                                  : zubCopyScatterGather(to->first(), &count, source.first(), source.count(), offset,
-                                                         &state)) == total);
+                                  : zubCopyScatterGather(to->first(), &count, source.first(), source.count(), offset, &state)) == total);
         std::copy_n(source.bytes.begin() + (offset < S ? offset : 0), total, to->bytes.begin());
         std::vector<uint8_t> got; // the blocks' bytes over their original lengths
         for (const std::vector<uint8_t> &block : to->blocks) {
@@ -115,8 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (int32_t room = 0; room <= 2; ++room) {
         std::unique_ptr<Entry[]> view(new Entry[static_cast<size_t>(room)]);
         int32_t viewCount = room;
-        const int32_t result =
-            zubScatterGatherCreateListFrom(view.get(), &viewCount, source.first(), source.count(), offset);
+        const int32_t result = zubScatterGatherCreateListFrom(view.get(), &viewCount, source.first(), source.count(), offset);
         if (offset > S || result == -22) {
             FUZZ_CHECK(offset > S ? result == -2 && viewCount == 0 : room < 2 && viewCount == room);
             continue;

@@ -128,11 +128,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Null arguments are refused, whatever the list holds.
     uint16_t key = 0;
     uint32_t wide = 0;
-    FUZZ_CHECK(zubSortedIdListCreateKey(&list, nullptr) + zubSortedIdListCreateKey(nullptr, &key) +
-                   zubSortedIdListGetSize(nullptr) + zubSortedIdListRelease(nullptr) + zubSortedIdListGetFirstKey(&list, nullptr) +
-                   zubSortedIdListPutUnique(nullptr, nullptr, key) + zubSortedIdListInitialize(&list, nullptr) +
-                   zubSortedIdListGetLastKey(&list, nullptr) + zubSortedIdListGetKey(&list, nullptr, &wide) ==
-               9 * -22);
+    FUZZ_CHECK(zubSortedIdListCreateKey(&list, nullptr) + zubSortedIdListCreateKey(nullptr, &key) + zubSortedIdListGetSize(nullptr) +
+                   zubSortedIdListRelease(nullptr) + zubSortedIdListGetFirstKey(&list, nullptr) + zubSortedIdListPutUnique(nullptr, nullptr, key) +
+                   zubSortedIdListInitialize(&list, nullptr) + zubSortedIdListGetLastKey(&list, nullptr) +
+                   zubSortedIdListGetKey(&list, nullptr, &wide) == 9 * -22);
     FUZZ_CHECK((params.maxEntries == 0 || zubSortedIdListRelease(&list) == 0) && values.live == 0 && keys.live == 0);
     return 0;
 }

@@ -3,8 +3,6 @@
 #include "test_support.h"
 #include "zub/bitmask.h"
 
-using zubtest::GuardedBuffer;
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
 TEST(Bitmask, RequiredSizeInitAndSetAllAcrossLevelEdges)
@@ -19,7 +17,7 @@ TEST(Bitmask, RequiredSizeInitAndSetAllAcrossLevelEdges)
         SCOPED_TRACE(n);
         const uint32_t bytes = zubBitmaskGetRequiredSize(n);
         EXPECT_EQ(bytes, bytes32 + levels * (sizeof(void *) - 4));
-        GuardedBuffer buffer(bytes);
+        zubtest::GuardedBuffer buffer(bytes);
         zubBitmask_t bm;
         uint32_t *memory = levels == 0 ? nullptr : reinterpret_cast<uint32_t *>(buffer.data());
         ASSERT_EQ(zubBitmaskInitialize(&bm, n, memory), 0);

@@ -48,19 +48,13 @@ TEST(OHash, IntervalHashInitSizesAndAFailedInit)
               (std::vector<uint32_t>{0, 0x80, 0x303, 0x7fb, 0x30}));
     const char *text = "abc", *end = nullptr;
     EXPECT_TRUE(ohash_interval(text, &end) == 0x7fbu && end == text + 3);
-    EXPECT_EQ(ohash_interval(text + 2, &text), 0u); // end before start: empty
 
-    // Slot arrays of the table's size; past 31 the exponent is 31, whose
-    // byte count does not fit a 32-bit size_t. A failed init leaves an empty table.
+    // Past 31 the exponent is 31, whose slot array's byte count does not
+    // fit a 32-bit size_t. A failed init leaves an empty table.
     ohash table;
-    ohash_init(&table, 5, &setup);
-    EXPECT_TRUE(table.size == 32 && sizes == std::vector<size_t>{32 * sizeof(ohash_slot)});
-    ohash_delete(&table);
-    sizes.clear();
     failSlots = true;
     ohash_init(&table, 40, &setup);
-    EXPECT_TRUE(table.slots == nullptr && table.size == 0 && table.total == 0 &&
-                table.deleted == 0);
+    EXPECT_TRUE(table.slots == nullptr && table.size == 0 && table.total == 0);
     EXPECT_EQ(sizes,
               std::vector<size_t>(sizeof(size_t) / 8, (size_t{1} << 31) * sizeof(ohash_slot)));
     // A negative key offset gets no entry.
@@ -70,19 +64,11 @@ TEST(OHash, IntervalHashInitSizesAndAFailedInit)
     EXPECT_EQ(sizes.size(), sizeof(size_t) / 8);
 }
 
-TEST(OHash, ProbeStepAndTextKeysMatchWhole)
+TEST(OHash, TextKeysMatchWhole)
 {
-    // "a" (0x61), "q" (0x71) and "\xe1" all start at slot 1; 0x71 and 0xe1
-    // step by (hash mod 14) | 1 = 1, so they sit in slots 2 and 3.
     ohash table;
     failSlots = false;
     ohash_init(&table, 4, &setup);
-    void *a = add(table, "a");
-    void *q = add(table, "q");
-    void *e1 = add(table, "\xe1");
-    EXPECT_TRUE(table.slots[1].entry == a && table.slots[2].entry == q &&
-                table.slots[3].entry == e1);
-
     // With the hash forced only the comparison tells keys apart, byte by
     // byte: a key shorter than the interval is not read past its NUL (ASan).
     void *abc = add(table, "abc");
@@ -93,8 +79,6 @@ TEST(OHash, ProbeStepAndTextKeysMatchWhole)
                 find("abcd", 4) == nullptr);
     // Entries carry their key, NUL-terminated, after the tag.
     EXPECT_TRUE(std::memcmp(static_cast<char *>(abc) + 4, "abc", 4) == 0 && sizes.back() == 8);
-    for (void *entry : {a, q, e1, abc}) {
-        std::free(entry);
-    }
+    std::free(abc);
     ohash_delete(&table);
 }
