@@ -32,11 +32,6 @@ uint32_t hashOf(const std::string &bytes)
     const char *end = bytes.data() + bytes.size();
     return ohash_interval(bytes.data(), &end);
 }
-void *add(ohash &table, const char *key)
-{
-    return ohash_insert(&table, ohash_qlookup(&table, key),
-                        ohash_create_entry(&setup, key, nullptr));
-}
 
 } // namespace
 
@@ -71,7 +66,8 @@ TEST(OHash, TextKeysMatchWhole)
     ohash_init(&table, 4, &setup);
     // With the hash forced only the comparison tells keys apart, byte by
     // byte: a key shorter than the interval is not read past its NUL (ASan).
-    void *abc = add(table, "abc");
+    void *abc = ohash_insert(&table, ohash_qlookup(&table, "abc"),
+                             ohash_create_entry(&setup, "abc", nullptr));
     auto find = [&table](const char *start, int length) {
         return ohash_find(&table, ohash_lookup_interval(&table, start, start + length, 0x7fb));
     };

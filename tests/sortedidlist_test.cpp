@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "test_support.h"
@@ -7,7 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
-TEST(SortedIdList, GrowthAndRemovalFill)
+TEST(SortedIdList, GrowthRemovalFillAndARefusedInitialize)
 {
     // Keys from 100 down on one counting allocator: the arrays grow by the
     // step until the maximum, and nothing is left at the end.
@@ -31,6 +32,12 @@ TEST(SortedIdList, GrowthAndRemovalFill)
     EXPECT_EQ((std::vector<uint32_t>{values[0], values[97], values[98], values[99]}),
               (std::vector<uint32_t>{2, 99, 99, 0x77777777u}));
     EXPECT_EQ(zubSortedIdListRelease(&list) + memory.liveBlocks(), 0u);
+
+    // A refused initialize still sets every field.
+    std::memset(&list, 0xEE, sizeof list);
+    params = {nullptr, nullptr, 0, 10, 3};
+    EXPECT_EQ(zubSortedIdListInitialize(&list, &params), ZUB_EINVAL);
+    EXPECT_TRUE(list.growStep == 3 && list.modCount == 0 && !list.keys);
 }
 
 // Puts, gets, removals, key proposals, end getters and walks against a map,
