@@ -3,6 +3,7 @@
 // included), checked against a plain bit vector after every operation. The
 // table memory is an exact-size heap block, so a level table read or
 // written past its end is caught.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -13,65 +14,17 @@
 
 namespace {
 
-// The reference: one bit per index, searched word by word.
-struct Plain {
-    uint32_t n;
-    std::vector<uint64_t> words;
-
-    explicit Plain(uint32_t bits) : n(bits), words((static_cast<size_t>(bits) + 63) / 64) {}
-    bool get(uint32_t i) const { return (words[i / 64] >> (i % 64)) & 1u; }
-    void put(uint32_t i, bool on)
-    {
-        const uint64_t bit = uint64_t{1} << (i % 64);
-        words[i / 64] = on ? words[i / 64] | bit : words[i / 64] & ~bit;
-    }
-    void fill(bool on)
-    {
-        for (uint64_t &w : words) {
-            w = on ? ~uint64_t{0} : 0;
-        }
-        if (on && n % 64 != 0) {
-            words.back() &= (uint64_t{1} << (n % 64)) - 1;
-        }
-    }
-    int32_t next(uint32_t start) const
-    {
-        for (size_t w = start / 64; w < words.size(); ++w) {
-            const uint64_t bits = w == start / 64 ? words[w] & (~uint64_t{0} << (start % 64)) : words[w];
-            if (bits != 0) {
-                return static_cast<int32_t>(w * 64 + static_cast<size_t>(__builtin_ctzll(bits)));
-            }
-        }
-        return -1;
-    }
-    int32_t prev(uint32_t start) const
-    {
-        for (size_t w = start / 64 + 1; w-- > 0;) {
-            const uint64_t bits = w == start / 64 ? words[w] & (~uint64_t{0} >> (63 - start % 64)) : words[w];
-            if (bits != 0) {
-                return static_cast<int32_t>(w * 64 + 63 - static_cast<size_t>(__builtin_clzll(bits)));
-            }
-        }
-        return -1;
-    }
-};
-
-uint32_t choose_size(zubfuzz::Input &in)
+// The reference: the nearest set valid bit from i on, searched index by
+// index in steps of dir (a zero word is passed over whole); -1 when there is
+// none.
+int32_t nearest(const std::vector<uint32_t> &words, uint32_t n, int64_t i, int dir)
 {
-    const uint32_t roll = in.u8();
-    if (roll < 8) {
-        return ZUB_BITMASK_MAX_BITS + 1 + in.small(2) + (in.small(2) ? 0 : in.u32() % 1000000); // refused
+    for (; i >= 0 && i < n; i = words[i / 32] != 0 ? i + dir : dir > 0 ? (i | 31) + 1 : (i & ~31) - 1) {
+        if (words[i / 32] & (1u << (i % 32))) {
+            return static_cast<int32_t>(i);
+        }
     }
-    if (roll == 8) {
-        return 1u + (1u << 25) + in.small(64); // five levels (4 MiB of tables: rarely)
-    }
-    if (roll < 40) {
-        return in.below(1u << 21); // up to four levels
-    }
-    if (roll < 120) {
-        return in.below(40000);
-    }
-    return in.u16() % 1200; // 0 and the one- and two-level edges
+    return -1;
 }
 
 } // namespace
@@ -81,56 +34,61 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     zubDebugTestEnableAll();
     zubDebugTestCapture(1);
     zubfuzz::Input in(data, size);
-    const uint32_t nBits = choose_size(in);
+    // Refused counts, five levels (4 MiB of tables: rarely), up to four, and 0 to the two-level edge.
+    const uint32_t roll = in.u8();
+    const uint32_t nBits = roll < 8    ? ZUB_BITMASK_MAX_BITS + 1 + in.small(2) + (in.small(2) ? 0 : in.u32() % 1000000)
+                           : roll == 8 ? 1u + (1u << 25) + in.small(64)
+                           : roll < 40 ? in.below(1u << 21)
+                           : roll < 120 ? in.below(40000) : in.u16() % 1200;
     const uint32_t bytes = zubBitmaskGetRequiredSize(nBits);
     const bool refused = nBits > ZUB_BITMASK_MAX_BITS;
     FUZZ_CHECK(refused == (bytes == 0 && nBits > 32));
-    auto *memory = static_cast<uint32_t *>(bytes == 0 ? nullptr : std::malloc(bytes));
+    // A refused count gets 64 bytes that must stay as they are.
+    auto *memory = static_cast<uint32_t *>(bytes == 0 && !refused ? nullptr : std::malloc(refused ? 64 : bytes));
     zubBitmask_t mask;
     std::memset(&mask, 0x5A, sizeof mask);
+    if (refused) {
+        std::memset(memory, 0x5A, 64);
+        _zubBitmaskPropagateTables(&mask, nBits, memory); // the layout step alone refuses it too
+    }
     FUZZ_CHECK(zubBitmaskInitialize(&mask, nBits, memory) == (refused ? -22 : 0));
+    uint32_t site[3];
+    FUZZ_CHECK(!refused || (zubDebugTestCount() == 2 && zubDebugTestSite(1, site) && site[0] == 0x000103E8u && site[1] == 0 &&
+                            !std::strcmp(zubDebugTestMessage(0), zubDebugTestMessage(1)) && !std::strcmp(zubDebugTestMessage(0),
+        "Test for \"(int)( (char *)currTable - (char *)tables ) != (int)( bitmask->nTableData * sizeof( uint32_t ) )\"was true: \"Wrong table maintenance data size.\"")));
+    FUZZ_CHECK(!refused || (std::all_of(memory, memory + 16, [](uint32_t w) { return w == 0x5A5A5A5Au; }) && mask.nBits == 0 &&
+                            mask.nTables == 0 && mask.nTableData == 0 && mask.topBits == 0 && !mask.levelTables));
     const uint32_t valid = refused ? 0 : nBits;
-    Plain plain(valid);
+    std::vector<uint32_t> words((static_cast<size_t>(valid) + 31) / 32);
 
-    uint32_t last = 0;
+    uint32_t index = 0;
     while (!in.empty()) {
-        const uint32_t op = in.small(16);
-        const uint32_t pick = in.small(4);
-        uint32_t index = pick == 0 ? in.u32() : pick == 1 ? last + in.small(66) - 33 : in.below(valid + 2);
+        const uint32_t op = in.small(16), pick = in.small(4);
+        index = pick == 0 ? in.u32() : pick == 1 ? index + in.small(66) - 33 : in.below(valid + 2);
         if (pick == 2 && valid > 64 && in.small(2)) {
             index = valid - 1 - in.small(64);
         }
-        last = index;
         const bool inRange = index < valid;
-        const auto mask32 = static_cast<int32_t>(1u << (index % 32));
-        if (op < 5) {
-            const int32_t want = inRange ? (plain.get(index) ? mask32 : 0) : -1;
-            FUZZ_CHECK(zubBitmaskSetBit(&mask, index) == want);
+        const uint32_t bit = 1u << (index % 32);
+        const int32_t state = inRange ? static_cast<int32_t>(words[index / 32] & bit) : -1;
+        if (op < 9) {
+            FUZZ_CHECK((op < 5 ? zubBitmaskSetBit : zubBitmaskResetBit)(&mask, index) == state);
             if (inRange) {
-                plain.put(index, true);
-            }
-        } else if (op < 9) {
-            const int32_t want = inRange ? (plain.get(index) ? mask32 : 0) : -1;
-            FUZZ_CHECK(zubBitmaskResetBit(&mask, index) == want);
-            if (inRange) {
-                plain.put(index, false);
+                words[index / 32] = op < 5 ? words[index / 32] | bit : words[index / 32] & ~bit;
             }
         } else if (op == 9) {
-            FUZZ_CHECK(zubBitmaskGetBit(&mask, index) == (inRange ? (plain.get(index) ? mask32 : 0) : -1));
+            FUZZ_CHECK(zubBitmaskGetBit(&mask, index) == state);
         } else if (op == 10) {
-            if (in.small(4) == 0) {
-                FUZZ_CHECK(zubBitmaskSetAll(&mask) == 0);
-                plain.fill(true);
-            } else {
-                FUZZ_CHECK(zubBitmaskResetAll(&mask) == 0);
-                plain.fill(false);
+            const bool on = in.small(4) == 0;
+            FUZZ_CHECK((on ? zubBitmaskSetAll : zubBitmaskResetAll)(&mask) == 0);
+            for (uint32_t w = 0; w < words.size(); ++w) {
+                words[w] = on ? ~0u >> (valid - 32 * w < 32 ? 32 - (valid - 32 * w) : 0) : 0;
             }
-        } else if (op < 13) {
-            FUZZ_CHECK(zubBitmaskFindNextOne(&mask, index) == (inRange ? plain.next(index) : -22));
         } else if (op < 15) {
-            FUZZ_CHECK(zubBitmaskFindPrevOne(&mask, index) == (inRange ? plain.prev(index) : -22));
+            const int dir = op < 13 ? 1 : -1;
+            FUZZ_CHECK((dir > 0 ? zubBitmaskFindNextOne : zubBitmaskFindPrevOne)(&mask, index) == (inRange ? nearest(words, valid, index, dir) : -22));
         } else {
-            FUZZ_CHECK(zubBitmaskFindFirstOne(&mask) == (valid == 0 ? -1 : plain.next(0)));
+            FUZZ_CHECK(zubBitmaskFindFirstOne(&mask) == nearest(words, valid, 0, 1));
         }
         zubDebugTestClear();
     }

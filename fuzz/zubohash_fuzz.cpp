@@ -1,12 +1,18 @@
-// Keyed open hash: insert, find, remove and iteration sequences from the
-// fuzz input, with keys from a small alphabet so that collisions, tombstones
-// and rebuilds are frequent, checked against std::unordered_map after every
-// operation that answers something. Entries are exact-size heap blocks.
+// Open hash through the keyed map: insert, find, remove and iteration
+// sequences from the fuzz input, with keys from a small alphabet so that
+// collisions, tombstones and rebuilds are frequent, checked against
+// std::unordered_map after every operation. The table comes from
+// zubOHashInit (refused sizes included) or from ohash_init with slot arrays
+// that the input can make fail, so that the table also fills up; either
+// way the slot counters follow the load rules exactly: grow past three
+// quarters, rebuild when tombstones pass a quarter of the used slots.
+// Entries are exact-size heap blocks; refused arguments, stale indices and
+// the duplicate's message are checked on the way.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "zub_debug_test.h"
 #include "fuzz_input.h"
@@ -14,13 +20,32 @@
 
 namespace {
 
-std::string take_key(zubfuzz::Input &in, uint32_t length, uint32_t alphabet)
+// Zero-filled slot arrays, each to be released with the byte count it was
+// made with. Mode 1 fails every allocation, mode 2 one in four.
+struct Slots {
+    zubfuzz::Input *in;
+    uint32_t mode = 0, calls = 0;
+    bool failed = false;
+    std::unordered_map<void *, size_t> live;
+};
+
+void *slots_alloc(size_t bytes, void *user)
 {
-    std::string key(length, '\0');
-    for (char &c : key) {
-        c = static_cast<char>(in.small(alphabet) * 37u);
+    auto *s = static_cast<Slots *>(user);
+    s->calls += 1;
+    s->failed = s->mode == 1 || (s->mode == 2 && s->in->small(4) == 0);
+    void *block = s->failed ? nullptr : std::calloc(1, bytes);
+    if (block != nullptr) {
+        s->live[block] = bytes;
     }
-    return key;
+    return block;
+}
+
+void slots_release(void *block, size_t bytes, void *user)
+{
+    auto *s = static_cast<Slots *>(user);
+    FUZZ_CHECK(block != nullptr && s->live.count(block) == 1 && s->live[block] == bytes && s->live.erase(block) == 1);
+    std::free(block);
 }
 
 } // namespace
@@ -31,63 +56,99 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     zubDebugTestCapture(1);
     zubfuzz::Input in(data, size);
     const uint32_t length = in.small(9); // 0 to 8 key bytes
-    const uint32_t alphabet = 1 + in.small(8);
-    const int32_t exponent = static_cast<int32_t>(in.small(12)) - 1; // -1 and 0 are refused
+    const uint8_t shape = in.u8();
+    const uint32_t alphabet = 1 + shape % 8, mode = shape / 8 % 4; // mode 0: zubOHashInit
+    int32_t exponent = static_cast<int32_t>(in.small(13)) - 1; // -1, 0 and past 31 are refused
+    exponent = exponent == 11 ? 32 + (in.u8() << 23) : exponent;
 
-    ohash table;
+    ohash table, untouched;
+    Slots slots{&in, 0, 0, false, {}};
     std::memset(&table, 0x5A, sizeof table);
-    const int32_t initResult = zubOHashInit(&table, exponent);
-    if (exponent <= 0) {
-        FUZZ_CHECK(initResult == -22);
+    std::memset(&untouched, 0x5A, sizeof table);
+    FUZZ_CHECK(zubOHashInit(&untouched, 32) == -22);
+    const bool own = mode != 0 && exponent > 0 && exponent < 11;
+    if (own) {
+        const ohash_setup setup{0, &slots, slots_alloc, slots_release, nullptr};
+        ohash_init(&table, static_cast<uint32_t>(exponent), &setup);
+        slots.mode = mode - 1;
+        FUZZ_CHECK(table.slots != nullptr && slots.calls == 1);
+    } else if (exponent <= 0 || exponent > 31) {
+        FUZZ_CHECK(zubOHashInit(&table, exponent) == -22 && std::memcmp(&table, &untouched, sizeof table) == 0);
         return 0;
+    } else {
+        FUZZ_CHECK(zubOHashInit(&table, exponent) == 0 && table.setup.keyOffset == 0);
     }
-    FUZZ_CHECK(initResult == 0);
+    FUZZ_CHECK(table.size == (exponent < 4 ? 16u : 1u << exponent) && table.total == 0 && table.deleted == 0);
 
     std::unordered_map<std::string, void *> model;
     while (!in.empty()) {
         const uint32_t op = in.small(8);
-        const std::string key = take_key(in, length, alphabet);
-        const auto it = model.find(key);
+        std::string key(length, '\0');
+        for (char &c : key) {
+            c = static_cast<char>(in.small(alphabet) * 37u);
+        }
+        void *const present = model.count(key) ? model[key] : nullptr;
+        const uint32_t size0 = table.size, total0 = table.total, deleted0 = table.deleted;
+        uint32_t total = total0, deleted = deleted0; // before a resize
+        bool grow = false;
+        slots.calls = slots.failed = 0;
         if (op < 3) {
-            void *entry = std::malloc(length == 0 ? 1 : length);
-            std::memcpy(entry, key.data(), length);
-            const int32_t result = zubOHashInsert(&table, key.data(), length, entry);
-            if (it != model.end()) {
-                FUZZ_CHECK(result == -16);
+            void *entry = std::memcpy(std::malloc(length == 0 ? 1 : length), key.data(), length);
+            const bool full = total0 == size0 && deleted0 == 0;
+            FUZZ_CHECK(zubOHashInsert(&table, key.data(), length, entry) == (present ? -16 : full ? -12 : 0));
+            uint32_t site[3];
+            FUZZ_CHECK(zubDebugTestCount() == (present ? 1u : 0u) && (!present || (!std::strcmp(zubDebugTestMessage(0), "zubOHashInsert: collision in open hash!\n") &&
+                                    zubDebugTestSite(0, site) && site[0] == 0x00010BB8u && site[1] == 0 && site[2] == 0)));
+            if (present || full) {
                 std::free(entry);
             } else {
-                FUZZ_CHECK(result == 0);
+                const bool reused = table.total == total0 && table.size == size0 && deleted0 > 0; // a tombstone
+                deleted -= reused;
+                total += !reused;
+                grow = !reused && 4 * total > 3 * size0;
                 model.emplace(key, entry);
             }
         } else if (op < 5) {
-            void *removed = zubOHashRemove(&table, key.data(), length);
-            FUZZ_CHECK(removed == (it == model.end() ? nullptr : it->second));
-            if (removed != nullptr) {
-                std::free(removed);
-                model.erase(it);
-            }
+            FUZZ_CHECK(zubOHashRemove(&table, key.data(), length) == present);
+            deleted += present != nullptr;
+            grow = present != nullptr && deleted >= 4 && 4 * deleted > total;
+            std::free(present);
+            model.erase(key);
         } else if (op < 7) {
-            FUZZ_CHECK(zubOHashFind(&table, key.data(), length) == (it == model.end() ? nullptr : it->second));
+            FUZZ_CHECK(zubOHashFind(&table, key.data(), length) == present);
+            // Refused arguments change nothing: no key bytes, no entry, the deleted marker.
+            FUZZ_CHECK(zubOHashInsert(&table, nullptr, 1 + length, &model) == -22 &&
+                       zubOHashInsert(&table, key.data(), length, nullptr) == -22 &&
+                       zubOHashInsert(&table, key.data(), length, &table) == -22);
+            FUZZ_CHECK(zubOHashFind(&table, nullptr, 1 + length) == nullptr && zubOHashRemove(&table, nullptr, 1 + length) == nullptr);
         } else {
-            std::unordered_set<void *> seen;
+            auto left = model; // each entry once, and all of them
             uint32_t position = 0;
             for (void *e = zubOHashFirstHV(&table, &position); e != nullptr; e = zubOHashNextHV(&table, &position)) {
-                FUZZ_CHECK(seen.insert(e).second);
+                FUZZ_CHECK(left.erase(std::string(static_cast<char *>(e), length)) == 1);
             }
-            FUZZ_CHECK(seen.size() == model.size());
-            for (const auto &kv : model) {
-                FUZZ_CHECK(seen.count(kv.second) == 1);
-            }
+            FUZZ_CHECK(left.empty() && position == table.size);
         }
-        // The counters match the slots, and every operation restores the load bounds: at most
-        // three-quarters of the slots used, tombstones at most a quarter of them once there are four.
+        // Indices past the end and null or deleted entries are refused.
+        FUZZ_CHECK(ohash_find(&table, table.size + op) == nullptr && ohash_remove(&table, table.size + op) == nullptr);
+        FUZZ_CHECK(ohash_insert(&table, table.size + op, &model) == nullptr && ohash_insert(&table, 0, nullptr) == nullptr &&
+                   ohash_insert(&table, 0, const_cast<void *>(ohash_deleted(&table))) == nullptr);
+        // The load rules: a resize doubles while live entries outnumber four times the
+        // tombstones, else halves when tombstones pass two thirds of the used slots; at least 16.
+        uint32_t want = size0;
+        if (grow && !slots.failed) {
+            want = std::max(16u, total > 4 * deleted ? 2 * size0 : 3 * deleted > 2 * total ? size0 / 2 : size0);
+            total -= deleted;
+            deleted = 0;
+        }
+        FUZZ_CHECK(slots.calls == (own && grow ? 1u : 0u));
+        FUZZ_CHECK(table.size == want && table.total == total && table.deleted == deleted);
         uint32_t used = 0, tombstones = 0;
         for (uint32_t i = 0; i < table.size; ++i) {
             used += table.slots[i].entry != nullptr;
             tombstones += table.slots[i].entry == ohash_deleted(&table);
         }
         FUZZ_CHECK(used == table.total && tombstones == table.deleted && ohash_entries(&table) == model.size());
-        FUZZ_CHECK(4ull * table.total <= 3ull * table.size && (table.deleted < 4 || 4 * table.deleted <= table.total));
         zubDebugTestClear();
     }
     for (const auto &kv : model) {
@@ -95,6 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     ohash_delete(&table);
     ohash_delete(&table); // a second delete is harmless
+    FUZZ_CHECK(table.slots == nullptr && table.size == 0 && table.total == 0 && table.deleted == 0 && slots.live.empty());
     zubDebugTestClear();
     return 0;
 }

@@ -6,130 +6,71 @@
 #include "test_support.h"
 #include "zub/scattergather.h"
 
-// Found by argument-dependent lookup, so at global scope.
-static bool operator==(const zubScatterGatherCopyState_t &a, const zubScatterGatherCopyState_t &b)
-{
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-static std::ostream &operator<<(std::ostream &os, const zubScatterGatherCopyState_t &s)
-{
-    return os << "{" << s.destinationIndex << ", " << s.destinationPosition << ", " << s.sourceIndex
-              << ", " << s.sourcePosition << ", " << s.total << "}";
-}
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
 namespace {
 
 using Entry = zubScatterGatherEntry_t;
-using State = zubScatterGatherCopyState_t;
-using zubtest::seq;
 
 Entry data(void *block, uint32_t length)
 {
     return {block, ZUB_SG_WORD(ZUB_SG_KIND_DATA, length)};
 }
-Entry link(Entry *array, uint32_t count)
+// A copy with a count and a state filled in beforehand: what it returns,
+// the count after it and the five state fields.
+std::vector<int64_t> copy(Entry *to, int32_t count, const Entry *from, int32_t n, uint32_t offset)
 {
-    return {array, ZUB_SG_WORD(ZUB_SG_KIND_LINK, count)};
+    zubScatterGatherCopyState_t s = {111, 222, 333, 444, 555};
+    const uint32_t copied = zubCopyScatterGather(to, &count, from, n, offset, &s);
+    return {copied,           count,  s.destinationIndex, s.destinationPosition, s.sourceIndex,
+            s.sourcePosition, s.total};
 }
-
-bool same(const Entry &a, const Entry &b)
-{
-    return a.data == b.data && a.lengthAndKind == b.lengthAndKind;
-}
-
-const State kUntouched = {111, 222, 333, 444, 555};
+using V = std::vector<int64_t>;
 
 } // namespace
 
-TEST(ScatterGatherCopy, WorkedExamples)
+TEST(ScatterGather, WorkedCopiesAndViews)
 {
-    auto src = seq(0, 100);
+    auto src = zubtest::seq(0, 100);
     std::vector<uint8_t> small(50), large(100);
     Entry one = data(src.data(), 100), destination = data(small.data(), 50);
-    int32_t count = 1;
-    State state = kUntouched;
     // One block each side: a single cut copy; an offset past the source block changes nothing.
-    EXPECT_EQ(zubCopyScatterGather(&destination, &count, &one, 1, 100, &state), 0u);
-    EXPECT_EQ(state, kUntouched);
-    EXPECT_EQ(zubCopyScatterGather(&destination, &count, &one, 1, 30, &state), 50u);
-    EXPECT_TRUE(state == (State{0, 50, 0, 80, 50}) && destination.lengthAndKind == 50 &&
-                small == seq(30, 50));
+    EXPECT_EQ(copy(&destination, 1, &one, 1, 100), (V{0, 1, 111, 222, 333, 444, 555}));
+    EXPECT_EQ(copy(&destination, 1, &one, 1, 30), (V{50, 1, 0, 50, 0, 80, 50}));
     destination = data(large.data(), 100);
-    EXPECT_EQ(zubCopyScatterGather(&destination, &count, &one, 1, 30, &state), 70u);
-    EXPECT_TRUE(destination.lengthAndKind == 70 && count == 1);
+    EXPECT_EQ(copy(&destination, 1, &one, 1, 30), (V{70, 1, 0, 70, 0, 100, 70}));
+    EXPECT_EQ(destination.lengthAndKind, 70u);
 
-    // Three source blocks from offset 15 into two blocks of 25.
+    // Three source blocks: the source's data end before the offset, nothing
+    // written, the rest of the offset left over.
     Entry source[3] = {data(src.data(), 10), data(src.data() + 10, 20), data(src.data() + 30, 30)};
     Entry two[2] = {data(small.data(), 25), data(large.data(), 25)};
-    count = 2;
-    EXPECT_EQ(zubCopyScatterGather(two, &count, source, 3, 15, &state), 45u);
-    EXPECT_TRUE(state == (State{1, 20, 3, 0, 45}) && count == 2 && two[1].lengthAndKind == 20);
-    EXPECT_TRUE(large[0] == 40 && large[19] == 59);
-    // The source's data end before the offset: nothing written, the rest of the offset left over.
-    EXPECT_EQ(zubCopyScatterGather(two, &count, source, 2, 33, &state), 0u);
-    EXPECT_TRUE(state == (State{-1, 0, 2, 3, 0}) && count == 0);
-    // An empty list on either side; the by-value form cuts entries too.
+    EXPECT_EQ(copy(two, 2, source, 2, 33), (V{0, 0, -1, 0, 2, 3, 0}));
+    // An empty list on either side (a null destination list whatever its count says).
     for (int32_t empty : {-1, 0}) {
-        count = empty;
-        EXPECT_EQ(zubCopyScatterGather(two, &count, source, 3, 0, &state), 0u);
-        EXPECT_TRUE(count == 0 && state == (State{0, 0, 0, 0, 0}));
+        EXPECT_EQ(copy(two, empty, source, 3, 0), V(7, 0));
     }
+    EXPECT_EQ(copy(nullptr, 2, source, 1, 0), V(7, 0));
     EXPECT_EQ(zubCopyScatterGather(nullptr, nullptr, nullptr, 1, 0, nullptr), 0u);
-    count = 2; // a null destination list is empty whatever its count says
-    EXPECT_EQ(zubCopyScatterGather(nullptr, &count, source, 1, 0, nullptr), 0u);
-    EXPECT_EQ(count, 0);
+    // The by-value form cuts entries too.
     EXPECT_EQ(zubReadScatterGatherPart(two, 1, source, 3, 50), 10u);
     EXPECT_EQ(two[0].lengthAndKind, 10u);
-}
 
-TEST(ScatterGatherList, CreateListFromEachKindOfOffset)
-{
-    uint8_t a[10], b[20], c[30], d[5];
-    Entry linked[2] = {data(c, 30), data(d, 5)};
-    Entry source[4] = {data(a, 10), data(nullptr, 0), data(b, 20), link(linked, 2)};
-    const struct {
-        uint32_t offset;
-        int32_t count;
-        Entry first, second;
-    } cases[] = {
-        {0, 1, link(source, 4), {}},                 // the whole list
-        {3, 2, data(a + 3, 7), link(source + 1, 3)}, // inside an earlier entry
-        {10, 1, link(source + 2, 2), {}},            // at the start of an entry
-        {30, 1, link(linked, 2), {}},                // at the start of a linked array
-        {62, 1, data(d + 2, 3), {}},                 // inside the last entry of an array
-        {65, 0, {}, {}},                             // exactly at the end
-    };
-    for (const auto &expected : cases) {
-        SCOPED_TRACE(expected.offset);
-        Entry result[3] = {};
-        int32_t count = 3;
-        ASSERT_EQ(zubScatterGatherCreateListFrom(result, &count, source, 4, expected.offset), 0);
-        ASSERT_EQ(count, expected.count);
-        EXPECT_TRUE(same(result[0], expected.first) && same(result[1], expected.second));
-    }
-    Entry result[2];
-    int32_t count = 2;
-    EXPECT_EQ(zubScatterGatherCreateListFrom(result, &count, source, 4, 66), -2);
-    EXPECT_EQ(count, 0);
-    EXPECT_EQ(zubScatterGatherCreateListFrom(result, &count, source, 4, 62), -22); // no room
-    EXPECT_EQ(zubScatterGatherCreateListFrom(nullptr, &count, source, 4, 0), -22);
-    count = 2;
-    EXPECT_TRUE(zubScatterGatherCreateListFrom(result, &count, source, 0, 5) == 0 && count == 0);
+    // A view from the start is a link to the whole list; from inside an
+    // entry, the entry's tail and a link to the rest.
+    Entry view[3];
+    int32_t count = 3;
+    EXPECT_TRUE(zubScatterGatherCreateListFrom(view, &count, source, 3, 0) == 0 && count == 1 &&
+                view[0].data == source &&
+                view[0].lengthAndKind == ZUB_SG_WORD(ZUB_SG_KIND_LINK, 3));
+    count = 3;
+    EXPECT_TRUE(zubScatterGatherCreateListFrom(view, &count, source, 3, 3) == 0 && count == 2 &&
+                view[0].data == src.data() + 3 && view[0].lengthAndKind == 7 &&
+                view[1].data == source + 1 &&
+                view[1].lengthAndKind == ZUB_SG_WORD(ZUB_SG_KIND_LINK, 2));
+    EXPECT_TRUE(zubScatterGatherCreateListFrom(view, &count, source, 0, 5) == 0 && count == 0);
+    EXPECT_EQ(zubGetTotalLength(nullptr, 3) + zubGetTotalLength(source, 0), 0u);
 }
-
-TEST(ScatterGatherList, TotalLengthFollowsLinksAndPassesOverOtherKinds)
-{
-    uint8_t bytes[12];
-    Entry linked[2] = {{bytes, 0xC0000009u}, data(bytes + 7, 5)};
-    Entry list[4] = {data(bytes, 3), {bytes, 0x80000005u}, data(bytes + 3, 4), link(linked, 2)};
-    EXPECT_EQ(zubGetTotalLength(list, 4), 12u);
-    linked[0] = link(nullptr, 3); // ends the list
-    EXPECT_EQ(zubGetTotalLength(list, 4), 7u);
-    EXPECT_EQ(zubGetTotalLength(list, 1), 3u);
-    EXPECT_EQ(zubGetTotalLength(nullptr, 3) + zubGetTotalLength(list, 0), 0u);
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
 // Copy, read-part, create-list and total length on lists with links,
 // terminating links and other kinds, against a flattened model (the fuzz
