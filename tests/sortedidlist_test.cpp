@@ -32,6 +32,8 @@ TEST(SortedIdList, GrowthRemovalFillAndARefusedInitialize)
     EXPECT_EQ((std::vector<uint32_t>{values[0], values[97], values[98], values[99]}),
               (std::vector<uint32_t>{2, 99, 99, 0x77777777u}));
     EXPECT_EQ(zubSortedIdListRelease(&list) + memory.liveBlocks(), 0u);
+    EXPECT_EQ(zubtest::hex(&list, sizeof list),
+              zubtest::hex(std::vector<uint8_t>(sizeof list, 0x55).data(), sizeof list));
 
     // A refused initialize still sets every field.
     std::memset(&list, 0xEE, sizeof list);
