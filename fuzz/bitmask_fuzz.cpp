@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "fuzz_input.h"
-#include "zub_debug_test.h"
 #include "zub/bitmask.h"
+#include "zub_debug_test.h"
 
 namespace {
 
@@ -19,7 +19,9 @@ namespace {
 // none.
 int32_t nearest(const std::vector<uint32_t> &words, uint32_t n, int64_t i, int dir)
 {
-    for (; i >= 0 && i < n; i = words[i / 32] != 0 ? i + dir : dir > 0 ? (i | 31) + 1 : (i & ~31) - 1) {
+    for (; i >= 0 && i < n; i = words[i / 32] != 0 ? i + dir
+                                : dir > 0          ? (i | 31) + 1
+                                                   : (i & ~31) - 1) {
         if (words[i / 32] & (1u << (i % 32))) {
             return static_cast<int32_t>(i);
         }
@@ -36,15 +38,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     zubfuzz::Input in(data, size);
     // Refused counts, five levels (4 MiB of tables: rarely), up to four, and 0 to the two-level edge.
     const uint32_t roll = in.u8();
-    const uint32_t nBits = roll < 8    ? ZUB_BITMASK_MAX_BITS + 1 + in.small(2) + (in.small(2) ? 0 : in.u32() % 1000000)
-                           : roll == 8 ? 1u + (1u << 25) + in.small(64)
-                           : roll < 40 ? in.below(1u << 21)
-                           : roll < 120 ? in.below(40000) : in.u16() % 1200;
+    const uint32_t nBits =
+        roll < 8 ? ZUB_BITMASK_MAX_BITS + 1 + in.small(2) + (in.small(2) ? 0 : in.u32() % 1000000)
+        : roll == 8  ? 1u + (1u << 25) + in.small(64)
+        : roll < 40  ? in.below(1u << 21)
+        : roll < 120 ? in.below(40000)
+                     : in.u16() % 1200;
     const uint32_t bytes = zubBitmaskGetRequiredSize(nBits);
     const bool refused = nBits > ZUB_BITMASK_MAX_BITS;
     FUZZ_CHECK(refused == (bytes == 0 && nBits > 32));
     // A refused count gets 64 bytes that must stay as they are.
-    auto *memory = static_cast<uint32_t *>(bytes == 0 && !refused ? nullptr : std::malloc(refused ? 64 : bytes));
+    auto *memory = static_cast<uint32_t *>(
+        bytes == 0 && !refused ? nullptr : std::malloc(refused ? 64 : bytes));
     zubBitmask_t mask;
     std::memset(&mask, 0x5A, sizeof mask);
     if (refused) {
@@ -53,11 +58,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     FUZZ_CHECK(zubBitmaskInitialize(&mask, nBits, memory) == (refused ? -22 : 0));
     uint32_t site[3];
-    FUZZ_CHECK(!refused || (zubDebugTestCount() == 2 && zubDebugTestSite(1, site) && site[0] == 0x000103E8u && site[1] == 0 &&
-                            !std::strcmp(zubDebugTestMessage(0), zubDebugTestMessage(1)) && !std::strcmp(zubDebugTestMessage(0),
-        "Test for \"(int)( (char *)currTable - (char *)tables ) != (int)( bitmask->nTableData * sizeof( uint32_t ) )\"was true: \"Wrong table maintenance data size.\"")));
-    FUZZ_CHECK(!refused || (std::all_of(memory, memory + 16, [](uint32_t w) { return w == 0x5A5A5A5Au; }) && mask.nBits == 0 &&
-                            mask.nTables == 0 && mask.nTableData == 0 && mask.topBits == 0 && !mask.levelTables));
+    FUZZ_CHECK(
+        !refused ||
+        (zubDebugTestCount() == 2 && zubDebugTestSite(1, site) && site[0] == 0x000103E8u &&
+         site[1] == 0 && !std::strcmp(zubDebugTestMessage(0), zubDebugTestMessage(1)) &&
+         !std::strcmp(
+             zubDebugTestMessage(0),
+             "Test for \"(int)( (char *)currTable - (char *)tables ) != (int)( bitmask->nTableData * sizeof( uint32_t ) )\"was true: \"Wrong table maintenance data size.\"")));
+    FUZZ_CHECK(!refused ||
+               (std::all_of(memory, memory + 16, [](uint32_t w) { return w == 0x5A5A5A5Au; }) &&
+                mask.nBits == 0 && mask.nTables == 0 && mask.nTableData == 0 && mask.topBits == 0 &&
+                !mask.levelTables));
     const uint32_t valid = refused ? 0 : nBits;
     std::vector<uint32_t> words((static_cast<size_t>(valid) + 31) / 32);
 
@@ -86,15 +97,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             }
         } else if (op < 15) {
             const int dir = op < 13 ? 1 : -1;
-            FUZZ_CHECK((dir > 0 ? zubBitmaskFindNextOne : zubBitmaskFindPrevOne)(&mask, index) == (inRange ? nearest(words, valid, index, dir) : -22));
+            FUZZ_CHECK((dir > 0 ? zubBitmaskFindNextOne : zubBitmaskFindPrevOne)(&mask, index) ==
+                       (inRange ? nearest(words, valid, index, dir) : -22));
         } else {
             FUZZ_CHECK(zubBitmaskFindFirstOne(&mask) == nearest(words, valid, 0, 1));
         }
         zubDebugTestClear();
     }
     FUZZ_CHECK(mask.nBits == valid);
-    FUZZ_CHECK(zubBitmaskSetBit(nullptr, 0) == -1 && zubBitmaskResetBit(nullptr, 0) == -1 && zubBitmaskGetBit(nullptr, 0) == -1);
-    FUZZ_CHECK(zubBitmaskFindFirstOne(nullptr) == -1 && zubBitmaskFindNextOne(nullptr, 0) == -22 && zubBitmaskFindPrevOne(nullptr, 0) == -22);
+    FUZZ_CHECK(zubBitmaskSetBit(nullptr, 0) == -1 && zubBitmaskResetBit(nullptr, 0) == -1 &&
+               zubBitmaskGetBit(nullptr, 0) == -1);
+    FUZZ_CHECK(zubBitmaskFindFirstOne(nullptr) == -1 && zubBitmaskFindNextOne(nullptr, 0) == -22 &&
+               zubBitmaskFindPrevOne(nullptr, 0) == -22);
     FUZZ_CHECK(zubBitmaskSetAll(nullptr) == -1 && zubBitmaskResetAll(nullptr) == -1);
     std::free(memory);
     zubDebugTestClear();

@@ -32,18 +32,21 @@ private:
     void build(zubfuzz::Input &in, bool source, int depth)
     {
         const uint32_t n = 1 + in.small(6);
-        std::vector<Entry> &array = arrays.emplace_back(n, Entry{kJunk, ZUB_SG_WORD(0, ZUB_SG_LENGTH_MASK)});
+        std::vector<Entry> &array =
+            arrays.emplace_back(n, Entry{kJunk, ZUB_SG_WORD(0, ZUB_SG_LENGTH_MASK)});
         for (uint32_t i = 0; i < n; ++i) {
             const uint32_t roll = in.small(16);
             if (roll < 2 && depth < 3) {
                 const size_t linked = arrays.size();
                 build(in, source, depth + 1);
-                array[i] = {arrays[linked].data(), ZUB_SG_WORD(ZUB_SG_KIND_LINK, arrays[linked].size())};
+                array[i] = {arrays[linked].data(),
+                            ZUB_SG_WORD(ZUB_SG_KIND_LINK, arrays[linked].size())};
                 return; // the rest of this array is junk the walk must not touch
             }
             if (roll == 2) { // a terminating link: null, or a count of 0
-                array[i] = in.small(2) ? Entry{nullptr, ZUB_SG_WORD(ZUB_SG_KIND_LINK, 1 + in.small(4))}
-                                       : Entry{first(), ZUB_SG_WORD(ZUB_SG_KIND_LINK, 0)};
+                array[i] = in.small(2)
+                               ? Entry{nullptr, ZUB_SG_WORD(ZUB_SG_KIND_LINK, 1 + in.small(4))}
+                               : Entry{first(), ZUB_SG_WORD(ZUB_SG_KIND_LINK, 0)};
                 return;
             }
             if (roll == 3) {
@@ -87,7 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint32_t offsetWord = in.u32();
     List source(in, true), destination(in, false), second(in, false);
     const auto S = static_cast<uint32_t>(source.bytes.size());
-    const uint32_t offset = offsetRoll < 8 ? offsetWord : offsetRoll < 64 ? 0 : offsetWord % (S + 3);
+    const uint32_t offset = offsetRoll < 8    ? offsetWord
+                            : offsetRoll < 64 ? 0
+                                              : offsetWord % (S + 3);
     FUZZ_CHECK(zubGetTotalLength(source.first(), source.count()) == S);
 
     // Copy and read-part: the destination's blocks receive the source's
@@ -99,22 +104,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         int32_t count = to->count();
         zubScatterGatherCopyState_t state;
         std::memset(&state, 0xA5, sizeof state);
-        FUZZ_CHECK((to == &second ? zubReadScatterGatherPart(to->first(), count, source.first(), source.count(), offset)
-                                  : zubCopyScatterGather(to->first(), &count, source.first(), source.count(), offset, &state)) == total);
+        FUZZ_CHECK((to == &second ? zubReadScatterGatherPart(to->first(), count, source.first(),
+                                                             source.count(), offset)
+                                  : zubCopyScatterGather(to->first(), &count, source.first(),
+                                                         source.count(), offset, &state)) == total);
         std::copy_n(source.bytes.begin() + (offset < S ? offset : 0), total, to->bytes.begin());
         std::vector<uint8_t> got; // the blocks' bytes over their original lengths
         for (const std::vector<uint8_t> &block : to->blocks) {
             got.insert(got.end(), block.begin(), block.end());
         }
         FUZZ_CHECK(got == to->bytes && count >= 0);
-        FUZZ_CHECK(state.total == 0xA5A5A5A5u || state.total == total); // one entry each side may leave it alone
+        FUZZ_CHECK(state.total == 0xA5A5A5A5u ||
+                   state.total == total); // one entry each side may leave it alone
     }
 
     // The view from the offset describes exactly the tail of the data.
     for (int32_t room = 0; room <= 2; ++room) {
         std::unique_ptr<Entry[]> view(new Entry[static_cast<size_t>(room)]);
         int32_t viewCount = room;
-        const int32_t result = zubScatterGatherCreateListFrom(view.get(), &viewCount, source.first(), source.count(), offset);
+        const int32_t result = zubScatterGatherCreateListFrom(
+            view.get(), &viewCount, source.first(), source.count(), offset);
         if (offset > S || result == -22) {
             FUZZ_CHECK(offset > S ? result == -2 && viewCount == 0 : room < 2 && viewCount == room);
             continue;
@@ -122,7 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(result == 0 && viewCount >= 0 && viewCount <= room);
         std::vector<uint8_t> described;
         flatten(view.get(), static_cast<uint32_t>(viewCount), described);
-        FUZZ_CHECK(described == std::vector<uint8_t>(source.bytes.begin() + offset, source.bytes.end()));
+        FUZZ_CHECK(described ==
+                   std::vector<uint8_t>(source.bytes.begin() + offset, source.bytes.end()));
     }
     return 0;
 }

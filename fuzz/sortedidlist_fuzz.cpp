@@ -40,7 +40,8 @@ using Model = std::map<uint16_t, std::vector<uint8_t>>;
 // smallest by 2, else the middle of the first gap; -1 when there is none.
 long proposed_key(const Model &model)
 {
-    const unsigned lowest = model.empty() ? 0 : model.begin()->first, highest = model.empty() ? 32766 : model.rbegin()->first;
+    const unsigned lowest = model.empty() ? 0 : model.begin()->first,
+                   highest = model.empty() ? 32766 : model.rbegin()->first;
     if (highest <= 65532 || lowest > 1) {
         return highest <= 65532 ? highest + 2 : lowest - 2;
     }
@@ -58,8 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     zubfuzz::Input in(data, size);
     Arena values{{&values, arena_alloc, arena_release}}, keys{{&keys, arena_alloc, arena_release}};
-    zubSortedIdListParams_t params = {&values.record, &keys.record, 1u + in.small(12),
-                                      static_cast<uint16_t>(in.small(2) ? 1 + in.small(40) : in.u16()), in.u8()};
+    zubSortedIdListParams_t params = {
+        &values.record, &keys.record, 1u + in.small(12),
+        static_cast<uint16_t>(in.small(2) ? 1 + in.small(40) : in.u16()), in.u8()};
     const bool wideKeys = in.small(2) == 1; // else keys cluster at both ends of the range
     zubSortedIdList_t list;
     FUZZ_CHECK(zubSortedIdListInitialize(&list, &params) == (params.maxEntries == 0 ? -22 : 0));
@@ -69,10 +71,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     while (params.maxEntries != 0 && !in.empty()) {
         const uint32_t op = in.small(12);
         const uint16_t raw = in.u16();
-        const uint16_t key = wideKeys ? raw : static_cast<uint16_t>(raw & 0x8000 ? 0xFFFF - (raw & 15) : raw & 15);
+        const uint16_t key =
+            wideKeys ? raw : static_cast<uint16_t>(raw & 0x8000 ? 0xFFFF - (raw & 15) : raw & 15);
         const auto it = model.find(key);
         const bool found = it != model.end();
-        const auto same = [&](const void *v, const std::vector<uint8_t> &b) { return !std::memcmp(v, b.data(), valueSize); };
+        const auto same = [&](const void *v, const std::vector<uint8_t> &b) {
+            return !std::memcmp(v, b.data(), valueSize);
+        };
         void *value = reinterpret_cast<void *>(uintptr_t{1});
         if (op < 4) {
             values.failNext = in.small(16) == 0;
@@ -82,27 +87,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 FUZZ_CHECK(value == nullptr);
                 continue;
             }
-            FUZZ_CHECK(found ? result == 1 && same(value, it->second) : result == 0 && model.size() < params.maxEntries);
-            std::memcpy(value, (model[key] = std::vector<uint8_t>(valueSize, in.u8())).data(), valueSize);
+            FUZZ_CHECK(found ? result == 1 && same(value, it->second)
+                             : result == 0 && model.size() < params.maxEntries);
+            std::memcpy(value, (model[key] = std::vector<uint8_t>(valueSize, in.u8())).data(),
+                        valueSize);
         } else if (op == 4) {
             FUZZ_CHECK(zubSortedIdListPutUnique(&list, nullptr, key) == found);
         } else if (op == 5) {
-            FUZZ_CHECK(zubSortedIdListGet(&list, &value, key) == found && (found ? same(value, it->second) : value == nullptr));
+            FUZZ_CHECK(zubSortedIdListGet(&list, &value, key) == found &&
+                       (found ? same(value, it->second) : value == nullptr));
         } else if (op < 8) {
             FUZZ_CHECK(zubSortedIdListRemove(&list, key) == (found ? 0 : -2));
             model.erase(key);
         } else if (op == 8) {
             uint16_t proposal = 0;
             const int32_t result = zubSortedIdListCreateKey(&list, &proposal);
-            FUZZ_CHECK(proposed_key(model) < 0 ? result == -28 : result == 0 && proposal == proposed_key(model));
+            FUZZ_CHECK(proposed_key(model) < 0 ? result == -28
+                                               : result == 0 && proposal == proposed_key(model));
         } else if (op == 9) {
             uint16_t ends[4] = {};
             void *v[2] = {};
             const int32_t want = model.empty() ? -2 : 0;
-            FUZZ_CHECK(zubSortedIdListGetFirstEntry(&list, &ends[0], &v[0]) == want && zubSortedIdListGetLastEntry(&list, &ends[1], &v[1]) == want &&
-                       zubSortedIdListGetFirstKey(&list, &ends[2]) == want && zubSortedIdListGetLastKey(&list, &ends[3]) == want);
-            FUZZ_CHECK(want || (ends[0] == model.begin()->first && ends[2] == ends[0] && ends[1] == model.rbegin()->first && ends[3] == ends[1] &&
-                                same(v[0], model.begin()->second) && same(v[1], model.rbegin()->second)));
+            FUZZ_CHECK(zubSortedIdListGetFirstEntry(&list, &ends[0], &v[0]) == want &&
+                       zubSortedIdListGetLastEntry(&list, &ends[1], &v[1]) == want &&
+                       zubSortedIdListGetFirstKey(&list, &ends[2]) == want &&
+                       zubSortedIdListGetLastKey(&list, &ends[3]) == want);
+            FUZZ_CHECK(want ||
+                       (ends[0] == model.begin()->first && ends[2] == ends[0] &&
+                        ends[1] == model.rbegin()->first && ends[3] == ends[1] &&
+                        same(v[0], model.begin()->second) && same(v[1], model.rbegin()->second)));
         } else {
             // A walk in key order; a change half way ends it.
             zubSortedIdListIterator_t iterator;
@@ -114,11 +127,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 if (step == changeAt) {
                     zubSortedIdListRemove(&list, kv->first);
                     model.erase(kv);
-                    FUZZ_CHECK(zubSortedIdListNext(&list, &iterator) == 0 && zubSortedIdListGetKey(&list, &iterator, &got) == -4 && got == 0);
+                    FUZZ_CHECK(zubSortedIdListNext(&list, &iterator) == 0 &&
+                               zubSortedIdListGetKey(&list, &iterator, &got) == -4 && got == 0);
                     break;
                 }
-                FUZZ_CHECK(zubSortedIdListNext(&list, &iterator) == 1 && zubSortedIdListGetKey(&list, &iterator, &got) == 0 &&
-                           got == kv->first && zubSortedIdListGetValue(&list, &iterator, &value) == 0 && same(value, kv->second));
+                FUZZ_CHECK(zubSortedIdListNext(&list, &iterator) == 1 &&
+                           zubSortedIdListGetKey(&list, &iterator, &got) == 0 && got == kv->first &&
+                           zubSortedIdListGetValue(&list, &iterator, &value) == 0 &&
+                           same(value, kv->second));
             }
             FUZZ_CHECK(step == changeAt || zubSortedIdListNext(&list, &iterator) == 0);
         }
@@ -128,10 +144,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Null arguments are refused, whatever the list holds.
     uint16_t key = 0;
     uint32_t wide = 0;
-    FUZZ_CHECK(zubSortedIdListCreateKey(&list, nullptr) + zubSortedIdListCreateKey(nullptr, &key) + zubSortedIdListGetSize(nullptr) +
-                   zubSortedIdListRelease(nullptr) + zubSortedIdListGetFirstKey(&list, nullptr) + zubSortedIdListPutUnique(nullptr, nullptr, key) +
-                   zubSortedIdListInitialize(&list, nullptr) + zubSortedIdListGetLastKey(&list, nullptr) +
-                   zubSortedIdListGetKey(&list, nullptr, &wide) == 9 * -22);
-    FUZZ_CHECK((params.maxEntries == 0 || zubSortedIdListRelease(&list) == 0) && values.live == 0 && keys.live == 0);
+    FUZZ_CHECK(zubSortedIdListCreateKey(&list, nullptr) + zubSortedIdListCreateKey(nullptr, &key) +
+                   zubSortedIdListGetSize(nullptr) + zubSortedIdListRelease(nullptr) +
+                   zubSortedIdListGetFirstKey(&list, nullptr) +
+                   zubSortedIdListPutUnique(nullptr, nullptr, key) +
+                   zubSortedIdListInitialize(&list, nullptr) +
+                   zubSortedIdListGetLastKey(&list, nullptr) +
+                   zubSortedIdListGetKey(&list, nullptr, &wide) ==
+               9 * -22);
+    FUZZ_CHECK((params.maxEntries == 0 || zubSortedIdListRelease(&list) == 0) && values.live == 0 &&
+               keys.live == 0);
     return 0;
 }

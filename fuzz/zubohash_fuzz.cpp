@@ -14,9 +14,9 @@
 #include <string>
 #include <unordered_map>
 
-#include "zub_debug_test.h"
 #include "fuzz_input.h"
 #include "zub/ohash.h"
+#include "zub_debug_test.h"
 
 namespace {
 
@@ -44,7 +44,8 @@ void *slots_alloc(size_t bytes, void *user)
 void slots_release(void *block, size_t bytes, void *user)
 {
     auto *s = static_cast<Slots *>(user);
-    FUZZ_CHECK(block != nullptr && s->live.count(block) == 1 && s->live[block] == bytes && s->live.erase(block) == 1);
+    FUZZ_CHECK(block != nullptr && s->live.count(block) == 1 && s->live[block] == bytes &&
+               s->live.erase(block) == 1);
     std::free(block);
 }
 
@@ -58,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint32_t length = in.small(9); // 0 to 8 key bytes
     const uint8_t shape = in.u8();
     const uint32_t alphabet = 1 + shape % 8, mode = shape / 8 % 4; // mode 0: zubOHashInit
-    int32_t exponent = static_cast<int32_t>(in.small(13)) - 1; // -1, 0 and past 31 are refused
+    int32_t exponent = static_cast<int32_t>(in.small(13)) - 1;     // -1, 0 and past 31 are refused
     exponent = exponent == 11 ? 32 + (in.u8() << 23) : exponent;
 
     ohash table, untouched;
@@ -73,12 +74,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         slots.mode = mode - 1;
         FUZZ_CHECK(table.slots != nullptr && slots.calls == 1);
     } else if (exponent <= 0 || exponent > 31) {
-        FUZZ_CHECK(zubOHashInit(&table, exponent) == -22 && std::memcmp(&table, &untouched, sizeof table) == 0);
+        FUZZ_CHECK(zubOHashInit(&table, exponent) == -22 &&
+                   std::memcmp(&table, &untouched, sizeof table) == 0);
         return 0;
     } else {
         FUZZ_CHECK(zubOHashInit(&table, exponent) == 0 && table.setup.keyOffset == 0);
     }
-    FUZZ_CHECK(table.size == (exponent < 4 ? 16u : 1u << exponent) && table.total == 0 && table.deleted == 0);
+    FUZZ_CHECK(table.size == (exponent < 4 ? 16u : 1u << exponent) && table.total == 0 &&
+               table.deleted == 0);
 
     std::unordered_map<std::string, void *> model;
     while (!in.empty()) {
@@ -95,14 +98,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (op < 3) {
             void *entry = std::memcpy(std::malloc(length == 0 ? 1 : length), key.data(), length);
             const bool full = total0 == size0 && deleted0 == 0;
-            FUZZ_CHECK(zubOHashInsert(&table, key.data(), length, entry) == (present ? -16 : full ? -12 : 0));
+            FUZZ_CHECK(zubOHashInsert(&table, key.data(), length, entry) == (present ? -16
+                                                                             : full  ? -12
+                                                                                     : 0));
             uint32_t site[3];
-            FUZZ_CHECK(zubDebugTestCount() == (present ? 1u : 0u) && (!present || (!std::strcmp(zubDebugTestMessage(0), "zubOHashInsert: collision in open hash!\n") &&
-                                    zubDebugTestSite(0, site) && site[0] == 0x00010BB8u && site[1] == 0 && site[2] == 0)));
+            FUZZ_CHECK(zubDebugTestCount() == (present ? 1u : 0u) &&
+                       (!present || (!std::strcmp(zubDebugTestMessage(0),
+                                                  "zubOHashInsert: collision in open hash!\n") &&
+                                     zubDebugTestSite(0, site) && site[0] == 0x00010BB8u &&
+                                     site[1] == 0 && site[2] == 0)));
             if (present || full) {
                 std::free(entry);
             } else {
-                const bool reused = table.total == total0 && table.size == size0 && deleted0 > 0; // a tombstone
+                const bool reused =
+                    table.total == total0 && table.size == size0 && deleted0 > 0; // a tombstone
                 deleted -= reused;
                 total += !reused;
                 grow = !reused && 4 * total > 3 * size0;
@@ -120,24 +129,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             FUZZ_CHECK(zubOHashInsert(&table, nullptr, 1 + length, &model) == -22 &&
                        zubOHashInsert(&table, key.data(), length, nullptr) == -22 &&
                        zubOHashInsert(&table, key.data(), length, &table) == -22);
-            FUZZ_CHECK(zubOHashFind(&table, nullptr, 1 + length) == nullptr && zubOHashRemove(&table, nullptr, 1 + length) == nullptr);
+            FUZZ_CHECK(zubOHashFind(&table, nullptr, 1 + length) == nullptr &&
+                       zubOHashRemove(&table, nullptr, 1 + length) == nullptr);
         } else {
             auto left = model; // each entry once, and all of them
             uint32_t position = 0;
-            for (void *e = zubOHashFirstHV(&table, &position); e != nullptr; e = zubOHashNextHV(&table, &position)) {
+            for (void *e = zubOHashFirstHV(&table, &position); e != nullptr;
+                 e = zubOHashNextHV(&table, &position)) {
                 FUZZ_CHECK(left.erase(std::string(static_cast<char *>(e), length)) == 1);
             }
             FUZZ_CHECK(left.empty() && position == table.size);
         }
         // Indices past the end and null or deleted entries are refused.
-        FUZZ_CHECK(ohash_find(&table, table.size + op) == nullptr && ohash_remove(&table, table.size + op) == nullptr);
-        FUZZ_CHECK(ohash_insert(&table, table.size + op, &model) == nullptr && ohash_insert(&table, 0, nullptr) == nullptr &&
+        FUZZ_CHECK(ohash_find(&table, table.size + op) == nullptr &&
+                   ohash_remove(&table, table.size + op) == nullptr);
+        FUZZ_CHECK(ohash_insert(&table, table.size + op, &model) == nullptr &&
+                   ohash_insert(&table, 0, nullptr) == nullptr &&
                    ohash_insert(&table, 0, const_cast<void *>(ohash_deleted(&table))) == nullptr);
         // The load rules: a resize doubles while live entries outnumber four times the
         // tombstones, else halves when tombstones pass two thirds of the used slots; at least 16.
         uint32_t want = size0;
         if (grow && !slots.failed) {
-            want = std::max(16u, total > 4 * deleted ? 2 * size0 : 3 * deleted > 2 * total ? size0 / 2 : size0);
+            want = std::max(16u, total > 4 * deleted       ? 2 * size0
+                                 : 3 * deleted > 2 * total ? size0 / 2
+                                                           : size0);
             total -= deleted;
             deleted = 0;
         }
@@ -148,7 +163,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             used += table.slots[i].entry != nullptr;
             tombstones += table.slots[i].entry == ohash_deleted(&table);
         }
-        FUZZ_CHECK(used == table.total && tombstones == table.deleted && ohash_entries(&table) == model.size());
+        FUZZ_CHECK(used == table.total && tombstones == table.deleted &&
+                   ohash_entries(&table) == model.size());
         zubDebugTestClear();
     }
     for (const auto &kv : model) {
@@ -156,7 +172,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     ohash_delete(&table);
     ohash_delete(&table); // a second delete is harmless
-    FUZZ_CHECK(table.slots == nullptr && table.size == 0 && table.total == 0 && table.deleted == 0 && slots.live.empty());
+    FUZZ_CHECK(table.slots == nullptr && table.size == 0 && table.total == 0 &&
+               table.deleted == 0 && slots.live.empty());
     zubDebugTestClear();
     return 0;
 }
