@@ -52,10 +52,12 @@ struct Odd {
     uint8_t *e;
 };
 const zubEndianInfoEntry_t oddEntries[] = {
-    ZUB_ENTRY_RAW(offsetof(Odd, n), ZUB_ENDIAN_PACK(6, 1024 + offsetof(Odd, d) - offsetof(Odd, n)), 3),
+    ZUB_ENTRY_RAW(offsetof(Odd, n), ZUB_ENDIAN_PACK(6, 1024 + offsetof(Odd, d) - offsetof(Odd, n)),
+                  3),
     ZUB_ENTRY_RAW(offsetof(Odd, fixed), ZUB_ENDIAN_PACK(11, 2), 3),
     ZUB_ENTRY_RAW(offsetof(Odd, fixed), ZUB_ENDIAN_PACK(11, 0), 8),
-    ZUB_ENTRY_RAW(offsetof(Odd, m), ZUB_ENDIAN_PACK(7, 1024 + offsetof(Odd, e) - offsetof(Odd, m)), 0),
+    ZUB_ENTRY_RAW(offsetof(Odd, m), ZUB_ENDIAN_PACK(7, 1024 + offsetof(Odd, e) - offsetof(Odd, m)),
+                  0),
     ZUB_ENTRY_RAW(0, 13, 0),
     ZUB_ENTRY_END};
 const zubEndianTable_t oddTable = ZUB_ENDIAN_TABLE(Odd, oddEntries);
@@ -72,17 +74,24 @@ const zubEndianInfoEntry_t coveredEntries[] = {
     ZUB_ENTRY_VAR32_TABLE(Covered, nList, list, __zub_EndianTable_zubDeserString_t), ZUB_ENTRY_END};
 const zubEndianTable_t coveredTable = ZUB_ENDIAN_TABLE(Covered, coveredEntries);
 
-const zubEndianTable_t *const tables[] = {
-    &__zub_EndianTable_zubDeserBlobInt8_t,    &__zub_EndianTable_zubDeserBlobInt16_t,
-    &__zub_EndianTable_zubDeserBlobInt32_t,   &__zub_EndianTable_zubDeserBlobInt64_t,
-    &__zub_EndianTable_zubDeserBlobUint8_t,   &__zub_EndianTable_zubDeserBlobUint16_t,
-    &__zub_EndianTable_zubDeserBlobUint32_t,  &__zub_EndianTable_zubDeserBlobUint64_t,
-    &__zub_EndianTable_zubDeserVectorU8_t,    &__zub_EndianTable_zubDeserVectorU16_t,
-    &__zub_EndianTable_zubDeserVectorU32_t,   &__zub_EndianTable_zubDeserString_t,
-    &__zub_EndianTable_zubDeserBlobString_t,  &__zub_EndianTable_zubDeserStringArray_t,
-    &__zub_EndianTable_zubOsalTime_t,         &deser::msgTable,
-    &treeTable,                               &oddTable,
-    &coveredTable};
+const zubEndianTable_t *const tables[] = {&__zub_EndianTable_zubDeserBlobInt8_t,
+                                          &__zub_EndianTable_zubDeserBlobInt16_t,
+                                          &__zub_EndianTable_zubDeserBlobInt32_t,
+                                          &__zub_EndianTable_zubDeserBlobInt64_t,
+                                          &__zub_EndianTable_zubDeserBlobUint8_t,
+                                          &__zub_EndianTable_zubDeserBlobUint16_t,
+                                          &__zub_EndianTable_zubDeserBlobUint32_t,
+                                          &__zub_EndianTable_zubDeserBlobUint64_t,
+                                          &__zub_EndianTable_zubDeserVectorU8_t,
+                                          &__zub_EndianTable_zubDeserVectorU16_t,
+                                          &__zub_EndianTable_zubDeserVectorU32_t,
+                                          &__zub_EndianTable_zubDeserString_t,
+                                          &__zub_EndianTable_zubDeserBlobString_t,
+                                          &__zub_EndianTable_zubDeserStringArray_t,
+                                          &__zub_EndianTable_zubOsalTime_t,
+                                          &treeTable,
+                                          &oddTable,
+                                          &coveredTable};
 constexpr uint16_t kStack = 12;
 
 // One walk over data[0, size) into a zero-filled structure of exactly its
@@ -96,15 +105,18 @@ size_t walk(const zubEndianTable_t *table, bool defaultAllocator, const uint8_t 
     log.clear();
     zubBoundedAllocator_t bounded;
     auto *host = static_cast<uint8_t *>(calloc(1, table->size));
-    deser::Walk w(table, host, defaultAllocator ? nullptr : zubBoundedAllocatorInit(&bounded, 1u << 16), kStack);
+    deser::Walk w(table, host,
+                  defaultAllocator ? nullptr : zubBoundedAllocatorInit(&bounded, 1u << 16), kStack);
     w.log = &log;
     // Chunk lengths in turn; all of it at once when there are none.
     unsigned turn = 0;
     const bool some = chunks && (chunks[0] % 64 || chunks[1] % 64 || chunks[2] % 64);
-    const size_t at = w.feedAll(data, size, [&](size_t) { return some ? chunks[turn++ % 3] % 64u : size; });
-    outcome = {w.s.state, uint64_t(w.s.errorCode), w.s.totalBytes, w.s.stackDepth, w.s.current.index};
-    for (size_t i = 0; i < log.count(); ++i)
-        outcome.push_back(log.block(i).size);
+    const size_t at =
+        w.feedAll(data, size, [&](size_t) { return some ? chunks[turn++ % 3] % 64u : size; });
+    outcome = {w.s.state, uint64_t(w.s.errorCode), w.s.totalBytes, w.s.stackDepth,
+               w.s.current.index};
+    for (size_t i = 0; i < log.count; ++i)
+        outcome.push_back(log.blocks[i].size);
     if (w.s.state == ZUB_DIS_DONE && table != &oddTable) { // invalid atoms are not stored
         std::vector<uint8_t> again(at + 1, 0xA5);
         FUZZ_CHECK(zubSimpleSerializeInto(again.data(), uint32_t(at), table, host) == int32_t(at));
@@ -113,13 +125,10 @@ size_t walk(const zubEndianTable_t *table, bool defaultAllocator, const uint8_t 
     // A walk whose push failed may have left an array one level deeper
     // than its stack: the release gets one level more. A complete walk
     // must be released completely.
-    int32_t released;
-    {
-        zubfuzz::Recording recording(log);
-        released = _zubDeserMemoryDealloc(table, host, kStack);
-    }
-    FUZZ_CHECK(log.foreign() == 0);
-    FUZZ_CHECK(w.s.state != ZUB_DIS_DONE || (released == 0 && (log.live() == 0 || log.overflowed())));
+    const int32_t released =
+        zubfuzz::recorded(&log, [&] { return _zubDeserMemoryDealloc(table, host, kStack); });
+    FUZZ_CHECK(log.foreign == 0);
+    FUZZ_CHECK(w.s.state != ZUB_DIS_DONE || (released == 0 && (log.live == 0 || log.overflowed)));
     log.freeLeftovers();
     free(host);
     return at;

@@ -32,17 +32,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const size_t length = expected.size();
     // Chunk lengths in turn from the input (0: an empty chunk); then all
     // that is left and one byte more.
-    auto next = [&](size_t at) { return in.empty() ? uint32_t(length - std::min(at, length) + 1) : in.small(24); };
+    auto next = [&](size_t at) {
+        return in.empty() ? uint32_t(length - std::min(at, length) + 1) : in.small(24);
+    };
     const auto records = static_cast<uint16_t>(schema.nesting + 1);
 
     FUZZ_CHECK(zubSerializedSize(schema.table(), value.data()) == int64_t(length));
-    FUZZ_CHECK(deser::Walk(schema.table(), value.data(), nullptr, records).putAll(next) == expected);
+    FUZZ_CHECK(deser::Walk(schema.table(), value.data(), nullptr, records).putAll(next) ==
+               expected);
     std::vector<uint8_t> whole(length + 1, 0xA5);
-    FUZZ_CHECK(zubSimpleSerializeInto(whole.data(), uint32_t(length), schema.table(), value.data()) == int32_t(length));
-    FUZZ_CHECK(std::equal(expected.begin(), expected.end(), whole.begin()) && whole[length] == 0xA5);
+    FUZZ_CHECK(zubSimpleSerializeInto(whole.data(), uint32_t(length), schema.table(),
+                                      value.data()) == int32_t(length));
+    FUZZ_CHECK(std::equal(expected.begin(), expected.end(), whole.begin()) &&
+               whole[length] == 0xA5);
     if (records > 1) { // an empty array is not entered: the walk may still complete
         int32_t result = 0;
-        const auto cut = deser::Walk(schema.table(), value.data(), nullptr, records - 1).putAll(next, &result);
+        const auto cut =
+            deser::Walk(schema.table(), value.data(), nullptr, records - 1).putAll(next, &result);
         FUZZ_CHECK((result == -1000 && cut.size() <= length) || (result == 0 && cut == expected));
         FUZZ_CHECK(std::equal(cut.begin(), cut.end(), expected.begin()));
     }
@@ -52,21 +58,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     log.clear();
     deser::Walk walk(schema.table(), copy.data(), nullptr, records);
     walk.log = &log;
-    FUZZ_CHECK(walk.feedAll(expected.data(), length, next) == length && walk.s.state == ZUB_DIS_DONE);
+    FUZZ_CHECK(walk.feedAll(expected.data(), length, next) == length &&
+               walk.s.state == ZUB_DIS_DONE);
     FUZZ_CHECK(walk.s.totalBytes == length && value.streamOf(copy.data()) == expected);
     FUZZ_CHECK(deser::Walk(schema.table(), copy.data(), nullptr, records).putAll(next) == expected);
 
-    const std::vector<uint8_t> before(value.data(), value.data() + hostSize), swapped = value.swapped();
+    const std::vector<uint8_t> before(value.data(), value.data() + hostSize),
+        swapped = value.swapped();
     zubProtocolToHost(value.data(), value.data(), schema.table());
     FUZZ_CHECK(std::equal(swapped.begin(), swapped.end(), value.data()));
     zubHostToProtocol(value.data(), value.data(), schema.table());
     FUZZ_CHECK(std::equal(before.begin(), before.end(), value.data()));
 
-    {
-        zubfuzz::Recording recording(log);
-        FUZZ_CHECK(_zubDeserMemoryDealloc(schema.table(), copy.data(), int32_t(schema.nesting)) == 0);
-    }
-    FUZZ_CHECK(log.live() == 0 && log.foreign() == 0);
+    const int32_t released = zubfuzz::recorded(&log, [&] {
+        return _zubDeserMemoryDealloc(schema.table(), copy.data(), int32_t(schema.nesting));
+    });
+    FUZZ_CHECK(released == 0 && log.live == 0 && log.foreign == 0);
     zubDebugTestClear();
     return 0;
 }

@@ -35,7 +35,7 @@ namespace {
 
 constexpr size_t kMaxTables = 4;
 constexpr size_t kMaxEntries = 10;
-constexpr size_t kMaxSize = 4096; // keeps offsets and nestings small
+constexpr size_t kMaxSize = 4096;   // keeps offsets and nestings small
 constexpr uint8_t kEarlyEnd = 0xFF; // a terminator before the last entry
 
 struct Tables {
@@ -82,8 +82,8 @@ zubEndianInfoEntry_t entryOf(size_t offset, unsigned kind, unsigned high12, uint
 }
 
 // One entry of table i; false when it does not fit the structure.
-bool generateEntry(zubfuzz::Input &in, Tables &ts, size_t i, Layout &layout, zubEndianInfoEntry_t &entry,
-                   bool pointerFirst, bool noisyHighBits)
+bool generateEntry(zubfuzz::Input &in, Tables &ts, size_t i, Layout &layout,
+                   zubEndianInfoEntry_t &entry, bool pointerFirst, bool noisyHighBits)
 {
     const uint8_t kind = kKinds[in.small(sizeof kKinds)];
     const auto table = [&ts](size_t k) { return reinterpret_cast<uintptr_t>(&ts.t[k]); };
@@ -163,10 +163,12 @@ void generate(zubfuzz::Input &in, Tables &ts)
         Layout layout{in, (flags & 1) != 0, (flags & 2) != 0};
         size_t n = 0;
         for (size_t e = 0, wanted = in.small(kMaxEntries + 1); e < wanted; ++e)
-            n += generateEntry(in, ts, i, layout, ts.entries[i][n], (flags & 4) != 0, (flags & 8) != 0);
+            n += generateEntry(in, ts, i, layout, ts.entries[i][n], (flags & 4) != 0,
+                               (flags & 8) != 0);
         ts.entries[i][n] = ZUB_ENTRY_END;
         size_t size = layout.cursor + in.small(8);
-        size = layout.packed ? size : (size + layout.alignment - 1) / layout.alignment * layout.alignment;
+        size = layout.packed ? size
+                             : (size + layout.alignment - 1) / layout.alignment * layout.alignment;
         ts.t[i] = {static_cast<uint32_t>(std::max<size_t>(size, 1)), ts.entries[i]};
     }
 }
@@ -202,7 +204,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     uint8_t *host = guarded.data() + 16;
     std::fill(host, host + top->size, 0);
     const auto intact = [&] {
-        return std::count(guarded.begin(), guarded.begin() + 16, 0xA5) + std::count(guarded.end() - 16, guarded.end(), 0xA5) == 32;
+        return std::count(guarded.begin(), guarded.begin() + 16, 0xA5) +
+                   std::count(guarded.end() - 16, guarded.end(), 0xA5) ==
+               32;
     };
     log.clear();
     deser::Walk walk(top, host, nullptr, capacity);
@@ -210,14 +214,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size_t length = 0;
     const uint8_t *stream = in.bytes(in.left(), &length);
     const size_t used = walk.feedAll(stream, length, next);
-    FUZZ_CHECK(intact() && log.foreign() == 0);
+    FUZZ_CHECK(intact() && log.foreign == 0);
 
     if (walk.s.state == ZUB_DIS_DONE) {
         int32_t result = 0;
         const auto pieces = deser::Walk(top, host, nullptr, capacity).putAll(next, &result);
-        const auto whole = deser::Walk(top, host, nullptr, capacity).putAll([&](size_t) { return length + 64; });
+        const auto whole =
+            deser::Walk(top, host, nullptr, capacity).putAll([&](size_t) { return length + 64; });
         FUZZ_CHECK(result == 0 && pieces == whole);
-        FUZZ_CHECK(ts.invalid || (used == whole.size() && std::equal(whole.begin(), whole.end(), stream)));
+        FUZZ_CHECK(ts.invalid ||
+                   (used == whole.size() && std::equal(whole.begin(), whole.end(), stream)));
     }
 
     const std::vector<uint8_t> before(guarded);
@@ -227,14 +233,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(guarded == before);
 
     if (!ts.containsItself) {
-        int32_t released;
-        {
-            zubfuzz::Recording recording(log);
-            released = _zubDeserMemoryDealloc(top, host, maxDepth);
-        }
-        FUZZ_CHECK(intact() && log.foreign() == 0 && (released == 0 || released == -1000));
+        const int32_t released =
+            zubfuzz::recorded(&log, [&] { return _zubDeserMemoryDealloc(top, host, maxDepth); });
+        FUZZ_CHECK(intact() && log.foreign == 0 && (released == 0 || released == -1000));
         const bool room = maxDepth < 0 || maxDepth >= capacity;
-        FUZZ_CHECK(walk.s.state != ZUB_DIS_DONE || !room || log.overflowed() || (released == 0 && log.live() == 0));
+        FUZZ_CHECK(walk.s.state != ZUB_DIS_DONE || !room || log.overflowed ||
+                   (released == 0 && log.live == 0));
     }
     log.freeLeftovers();
     return 0;

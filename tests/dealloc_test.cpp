@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "deser_test_util.h"
-#include "serial_random.h"
 #include "test_support.h"
 #include "zub/serialization.h"
 
@@ -64,18 +63,15 @@ TEST(Dealloc, MarksWhatItFreedAndStopsWhereTheStackOrTheBlocksEnd)
         w.feed(bytes("00 00 00 02 00 00 00 01 61 00 00 00 00 01 62 01 00 00 00 00"));
         Element *elements = top.data;
         elements[0].more = reinterpret_cast<zubDeserString_t *>(0x10); // count 0: not followed
-        int32_t result;
-        {
-            zubfuzz::Recording recording(log);
-            result = _zubDeserMemoryDealloc(&topTable, &top, maxDepth);
-        }
-        EXPECT_EQ(log.foreign(), 0u);
+        const int32_t result = zubfuzz::recorded(
+            &log, [&] { return _zubDeserMemoryDealloc(&topTable, &top, maxDepth); });
+        EXPECT_EQ(log.foreign, 0u);
         if (maxDepth == 2) {
-            EXPECT_TRUE(result == 0 && log.live() == 0);
+            EXPECT_TRUE(result == 0 && log.live == 0);
             EXPECT_EQ(std::memcmp(&top.data, k87, sizeof top.data), 0);
             continue;
         }
-        EXPECT_TRUE(result == -1000 && log.live() == 2 && top.data == elements);
+        EXPECT_TRUE(result == -1000 && log.live == 2 && top.data == elements);
         EXPECT_TRUE(elements[0].text.count == 0x57575700u && elements[1].text.count == 0x57575701u);
         EXPECT_EQ(elements[0].more, reinterpret_cast<zubDeserString_t *>(0x10));
         log.freeLeftovers();

@@ -32,40 +32,31 @@ constexpr zubEndianInfoEntry_t messageEntries[] = {
     ZUB_ENTRY_END};
 constexpr zubEndianTable_t messageTable = ZUB_ENDIAN_TABLE(Message, messageEntries);
 
-// Field by field: struct copies need not carry the padding of 64-bit hosts.
-bool same(const zubDeserTableState_t &x, const zubDeserTableState_t &y)
-{
-    return x.table == y.table && x.entry == y.entry && x.count == y.count && x.index == y.index &&
-           x.multiplicity == y.multiplicity && x.base == y.base;
-}
-
 } // namespace
 
 TEST(SerialTables, StackOperationsCopyWholeStatesAndRefuseAtTheEdges)
 {
-    zubDeserTableState_t stack[2], first, second;
-    zubDeserState_t s;
-    std::memset(&s, 0, sizeof s);
+    zubDeserTableState_t stack[2], pushed[2];
+    zubDeserState_t s{};
     s.stack = stack;
     s.stackCapacity = 2;
-    EXPECT_EQ(_zubDeserStatePopTable(&s), -9);
-    EXPECT_EQ(_zubDeserStatePeekTable(&s), -9);
-    std::memset(&first, 0x41, sizeof first);
-    std::memset(&second, 0x42, sizeof second);
-    for (const zubDeserTableState_t *next : {&first, &second}) {
-        s.current = *next;
+    EXPECT_TRUE(_zubDeserStatePopTable(&s) == -9 && _zubDeserStatePeekTable(&s) == -9);
+    for (int i = 0; i < 2; ++i) {
+        std::memset(&s.current, 0x41 + i, sizeof s.current);
+        pushed[i] = s.current;
         ASSERT_EQ(_zubDeserStatePushTable(&s), 0);
     }
-    EXPECT_EQ(_zubDeserStatePushTable(&s), -12);
+    EXPECT_TRUE(_zubDeserStatePushTable(&s) == -12 && s.stackDepth == 2);
     // Peek copies the top record back and keeps it; pop takes it off.
-    std::memset(&s.current, 0, sizeof s.current);
-    EXPECT_EQ(_zubDeserStatePeekTable(&s), 0);
-    EXPECT_TRUE(s.stackDepth == 2 && same(s.current, second));
-    std::memset(&s.current, 0, sizeof s.current);
-    EXPECT_EQ(_zubDeserStatePopTable(&s), 0);
-    EXPECT_TRUE(s.stackDepth == 1 && same(s.current, second));
-    EXPECT_EQ(_zubDeserStatePeekTable(&s), 0);
-    EXPECT_TRUE(same(s.current, first));
+    for (auto op : {_zubDeserStatePeekTable, _zubDeserStatePopTable, _zubDeserStatePeekTable}) {
+        const uint16_t depth = s.stackDepth;
+        std::memset(&s.current, 0, sizeof s.current);
+        EXPECT_EQ(op(&s), 0);
+        const zubDeserTableState_t &x = s.current, &y = pushed[depth - 1];
+        EXPECT_TRUE(x.table == y.table && x.entry == y.entry && x.count == y.count &&
+                    x.index == y.index && x.multiplicity == y.multiplicity && x.base == y.base);
+    }
+    EXPECT_EQ(s.stackDepth, 1);
     EXPECT_STREQ(_zubDeserGetFieldName(), "ZUB_DESER_NODEBUG");
 }
 
@@ -137,7 +128,7 @@ TEST(Serializer, LiteralStreams)
     // A walk that pauses at the second element's first member holds that element's index.
     uint8_t out[8];
     deser::Walk paused(&messageTable, &message);
-    EXPECT_EQ(paused.put(out, 8), 0);
+    EXPECT_EQ(paused.call(out, 8, true), 0);
     EXPECT_TRUE(paused.s.errorCode == ZUB_DES_ERR_XRUN && paused.s.current.index == 1);
 }
 

@@ -27,15 +27,15 @@ TEST(Walkers, AtomDataAboveTwoMebibytesEndsTheWalkAfterTheCount)
         EXPECT_EQ(zubSerializedSize(table, &blob), over ? -1 : 0x200004);
         DebugCapture capture;
         Walk put(table, &blob);
-        EXPECT_EQ(put.put(out.data(), static_cast<uint32_t>(out.size())), over ? -1 : 0);
+        EXPECT_EQ(put.call(out.data(), out.size(), true), over ? -1 : 0);
         EXPECT_EQ(put.s.totalBytes, over ? 4u : 0x200004u);
         zubtest::CountingAllocator counting;
         zubDeserBlobUint64_t copy = {0, reinterpret_cast<uint64_t *>(0x40)};
         Walk get(table, &copy, counting.record());
-        EXPECT_EQ(get.feed(out.data(), over ? 6 : 0x200004), over ? -1 : 0);
+        EXPECT_EQ(get.call(out.data(), over ? 6 : 0x200004, false), over ? -1 : 0);
         EXPECT_EQ(get.s.bufferPosition, over ? 4u : 0x200004u);
-        EXPECT_EQ(get.feed(out.data(), 8), 0);
-        EXPECT_EQ(put.put(out.data(), 8), 0);
+        EXPECT_EQ(get.call(out.data(), 8, false), 0);
+        EXPECT_EQ(put.call(out.data(), 8, true), 0);
         if (!over) {
             EXPECT_TRUE(capture.messages().empty());
             EXPECT_EQ(std::memcmp(copy.data, data.data(), 0x200000), 0);
