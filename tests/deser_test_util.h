@@ -1,6 +1,9 @@
 // Helpers of the serialization tests and fuzz harnesses: a prepared walk,
-// and walks in chunks with the checks every call must pass.
+// walks in chunks with the checks every call must pass, and the checks of
+// a walk over a hostile stream.
 #pragma once
+
+#include <execinfo.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -89,5 +92,80 @@ struct Walk {
         return at;
     }
 };
+
+// A hostile stream read into a zero-filled structure between guard bytes.
+struct Hostile {
+    const zubEndianTable_t *table;
+    uint16_t capacity; // stack records of every walk
+    const zubAllocator_t *allocator;
+    int32_t maxDepth; // of the release
+    bool exact;       // every byte read is stored: no invalid entries or atom sizes
+    bool releasable;  // no structure that contains itself (over every other member)
+};
+
+// Reads stream[0, size) in chunks of next(bytes so far); returns the bytes
+// consumed, and in `outcome` the record's end and the sizes of the blocks
+// made. A complete walk's structure serializes, in pieces of next() and in
+// one buffer alike, to zubSerializedSize bytes: the bytes consumed when the
+// tables are exact. The byte-order conversion there and back gives the
+// bytes back. The release frees no block twice and nothing foreign, and
+// after a complete walk with room for its nesting every block; what it
+// does not reach is freed here.
+template <class Next> size_t hostileWalk(const Hostile &h, const uint8_t *stream, size_t size,
+                                         Next next, std::vector<uint64_t> &outcome)
+{
+    // The first backtrace (oversize members write one) loads the unwinder,
+    // whose blocks live on: load it outside every recorded call.
+    static void *frame[1];
+    static const int unwinder = backtrace(frame, 1);
+    (void)unwinder;
+    static zubfuzz::BlockLog log;
+    std::vector<uint8_t> guarded(h.table->size + 32, 0xA5);
+    uint8_t *host = guarded.data() + 16;
+    std::fill(host, host + h.table->size, 0);
+    const auto intact = [&] {
+        return std::count(guarded.begin(), guarded.begin() + 16, 0xA5) +
+                   std::count(guarded.end() - 16, guarded.end(), 0xA5) ==
+               32;
+    };
+    log.clear();
+    Walk walk(h.table, host, h.allocator, h.capacity);
+    walk.log = &log;
+    const size_t used = walk.feedAll(stream, size, next);
+    FUZZ_CHECK(intact() && log.foreign == 0);
+    outcome = {walk.s.state, uint64_t(walk.s.errorCode), walk.s.totalBytes, walk.s.stackDepth,
+               walk.s.current.index};
+    for (size_t i = 0; i < log.count; ++i)
+        outcome.push_back(log.blocks[i].size);
+
+    const bool done = walk.s.state == ZUB_DIS_DONE;
+    if (done) {
+        int32_t result = 0;
+        const auto pieces = Walk(h.table, host, nullptr, h.capacity).putAll(next, &result);
+        const auto length = static_cast<uint32_t>(pieces.size());
+        std::vector<uint8_t> whole(length + 1, 0xA5);
+        FUZZ_CHECK(result == 0 && zubSerializedSize(h.table, host) == length);
+        FUZZ_CHECK(zubSimpleSerializeInto(whole.data(), length, h.table, host) == int32_t(length));
+        FUZZ_CHECK(std::equal(pieces.begin(), pieces.end(), whole.begin()) &&
+                   whole[length] == 0xA5);
+        FUZZ_CHECK(!h.exact ||
+                   (used == length && std::equal(pieces.begin(), pieces.end(), stream)));
+    }
+    const std::vector<uint8_t> before(guarded);
+    zubProtocolToHost(host, host, h.table);
+    FUZZ_CHECK(intact());
+    zubHostToProtocol(host, host, h.table);
+    FUZZ_CHECK(guarded == before);
+
+    if (h.releasable) {
+        const int32_t released = zubfuzz::recorded(
+            &log, [&] { return _zubDeserMemoryDealloc(h.table, host, h.maxDepth); });
+        FUZZ_CHECK(intact() && log.foreign == 0 && (released == 0 || released == -1000));
+        const bool room = h.maxDepth < 0 || h.maxDepth >= h.capacity;
+        FUZZ_CHECK(!done || !room || log.overflowed || (released == 0 && log.live == 0));
+    }
+    log.freeLeftovers();
+    return used;
+}
 
 } // namespace deser

@@ -15,7 +15,6 @@ using zubtest::bytes;
 using zubtest::DebugCapture;
 using Messages = std::vector<std::string>;
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv);
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 
 namespace {
@@ -53,17 +52,62 @@ const std::string kThree = "Invalid atom size 3 in table found.\n",
 const zubEndianInfoEntry_t nothing[] = {ZUB_ENTRY_END};
 const zubEndianTable_t nothingTable = {4, nothing};
 
+// The element count lies in the first four bytes, listed after an array of
+// atoms whose release marker covers it before it is read; also when the
+// table claims just those four bytes.
+struct Covered {
+    uint32_t nList;
+    uint32_t nBytes;
+    uint8_t *bytes;
+    zubDeserString_t *list;
+};
+const zubEndianInfoEntry_t coveredEntries[] = {
+    ZUB_ENTRY_VAR32(Covered, nBytes, bytes, 1),
+    ZUB_ENTRY_VAR32_TABLE(Covered, nList, list, __zub_EndianTable_zubDeserString_t), ZUB_ENTRY_END};
+const zubEndianTable_t covered = ZUB_ENDIAN_TABLE(Covered, coveredEntries),
+                       covered4 = {4, coveredEntries};
+
+// {array of atoms, itself at offset 0}, directly or through a second table
+// at offset 0: every level shares the one data pointer field, whose block
+// the release frees once.
+struct Self {
+    uint32_t n;
+    uint8_t *data;
+};
+extern const zubEndianTable_t self, loop, via;
+const zubEndianInfoEntry_t selfEntries[] = {ZUB_ENTRY_VAR32(Self, n, data, 1),
+                                            ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_TABLE, &self),
+                                            ZUB_ENTRY_END};
+const zubEndianInfoEntry_t loopEntries[] = {
+    ZUB_ENTRY_VAR32(Self, n, data, 1), ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_TABLE, &via), ZUB_ENTRY_END};
+const zubEndianInfoEntry_t viaEntries[] = {ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_TABLE, &loop),
+                                           ZUB_ENTRY_END};
+const zubEndianTable_t self = ZUB_ENDIAN_TABLE(Self, selfEntries),
+                       loop = ZUB_ENDIAN_TABLE(Self, loopEntries),
+                       via = ZUB_ENDIAN_TABLE(Self, viaEntries);
+
+// Only a STRING at 0xFFFF lacks a count field; VAR8, VAR16 and VAR32
+// counts lie there in structures above 64 KiB, for every walker (the
+// serializer reports it, then reads there all the same).
+constexpr uint32_t kFar = 0xFFFF, kFarData = 0x10008, kFarSize = kFarData + sizeof(void *);
+const zubEndianInfoEntry_t
+    far8[] = {ZUB_ENTRY_RAW(kFar, ZUB_ENDIAN_PACK(6, kFarData - kFar + 1024), 1), ZUB_ENTRY_END},
+    far16[] = {ZUB_ENTRY_RAW(kFar, ZUB_ENDIAN_PACK(7, kFarData - kFar + 1024), 1), ZUB_ENTRY_END},
+    far32[] = {ZUB_ENTRY_RAW(kFar, ZUB_ENDIAN_PACK(9, kFarData - kFar + 1024), 1), ZUB_ENTRY_END};
+const zubEndianTable_t farTables[] = {{kFarSize, far8}, {kFarSize, far16}, {kFarSize, far32}};
+
+#define T(type) &__zub_EndianTable_zub##type
+
 } // namespace
 
-// Streams read into a zero-filled structure in two chunks cut at `split`:
-// the walk's end, the blocks it made (each released once afterwards) and
-// the messages. A complete walk's structure serializes back to the stream.
+// Streams read into a zero-filled structure in two chunks, cut at every
+// point: the walk's end, the blocks it made (each released once afterwards)
+// and the messages. A complete walk's structure serializes back to the stream.
 TEST(Deserializer, LiteralStreams)
 {
     struct Case {
         const zubEndianTable_t *table;
         const char *stream;
-        size_t split;
         uint32_t state;
         int16_t errorCode; // the result too, when negative
         uint32_t total;
@@ -71,75 +115,106 @@ TEST(Deserializer, LiteralStreams)
         Messages messages = {};
         uint32_t start = ZUB_DIS_START_TABLE;
     };
-    const zubEndianTable_t *u16 = &__zub_EndianTable_zubDeserBlobUint16_t,
-                           *text = &__zub_EndianTable_zubDeserString_t,
-                           *strings = &__zub_EndianTable_zubDeserBlobString_t,
-                           *list = &__zub_EndianTable_zubDeserStringArray_t;
     constexpr uint32_t kDone = ZUB_DIS_DONE, kFailed = ZUB_DIS_FAILED;
     constexpr int16_t kXrun = ZUB_DES_ERR_XRUN, kNomem = ZUB_DES_ERR_NOMEM,
                       kLimit = ZUB_DES_ERR_MULTIPLICITY;
     const size_t kString = sizeof(zubDeserString_t);
     const Messages kOver = {"Incoming data exceeded multiplicity (4>3).\n"},
-                   kOdd = {kThree, kThree, kThree, kZero};
+                   kOdd = {kThree, kThree, kThree, kZero}, kNull = {"s->srcval is NULL "};
+    const char *kCovered = "00 00 00 01 7a 00 00 00 02 00 00 00 01 61 00 00 00 00";
     const Case cases[] = {
-        {u16, "00 00 00 02 01 02 03 04 ff", 9, kDone, kXrun, 8, {4}}, // the last byte is not read
+        {T(DeserBlobInt8_t), "00 00 00 01 01", kDone, kXrun, 5, {1}},
+        {T(DeserBlobUint8_t), "00 00 00 01 01", kDone, kXrun, 5, {1}},
+        {T(DeserVectorU8_t), "00 00 00 01 01", kDone, kXrun, 5, {1}},
+        {T(DeserBlobInt16_t), "00 00 00 01 02 01", kDone, kXrun, 6, {2}},
+        {T(DeserVectorU16_t), "00 00 00 01 02 01", kDone, kXrun, 6, {2}},
+        {T(DeserBlobInt32_t), "00 00 00 01 04 03 02 01", kDone, kXrun, 8, {4}},
+        {T(DeserBlobUint32_t), "00 00 00 01 04 03 02 01", kDone, kXrun, 8, {4}},
+        {T(DeserVectorU32_t), "00 00 00 01 04 03 02 01", kDone, kXrun, 8, {4}},
+        {T(DeserBlobInt64_t), "00 00 00 01 08 07 06 05 04 03 02 01", kDone, kXrun, 12, {8}},
+        {T(DeserBlobUint64_t), "00 00 00 01 08 07 06 05 04 03 02 01", kDone, kXrun, 12, {8}},
+        {T(OsalTime_t), "00 00 00 00 00 00 00 01 00 00 00 02", kDone, kXrun, 12, {}},
+        // The byte behind the stream is not looked at.
+        {T(DeserBlobUint16_t), "00 00 00 02 01 02 03 04 ff", kDone, kXrun, 8, {4}},
         // Exact blocks: no terminating zero byte after a string.
-        {strings, "00 00 00 01 00 00 00 03 61 62 63", 6, kDone, kXrun, 11, {kString, 3}},
-        {&outerTable, "00 00 00 01 aa 03 61 62 63 04 01 02 03 04", 7, kDone, kXrun, 14, {1, 3, 4}},
+        {T(DeserBlobString_t), "00 00 00 01 00 00 00 03 61 62 63", kDone, kXrun, 11, {kString, 3}},
+        {&outerTable, "00 00 00 01 aa 03 61 62 63 04 01 02 03 04", kDone, kXrun, 14, {1, 3, 4}},
         // Over the limit: the count is stored, nothing is allocated.
-        {&outerTable, "00 00 00 00 04 61 62 63 64", 2, kFailed, kLimit, 5, {}, kOver},
-        {list, "ff ff ff ff", 3, kFailed, kNomem, 4, {}}, // too large for the heap or for 32 bits
-        {&nothingTable, "01", 1, kDone, kXrun, 0, {}},
+        {&outerTable, "00 00 00 00 04 61 62 63 64", kFailed, kLimit, 5, {}, kOver},
+        // Too large for the heap, or for 32 bits.
+        {T(DeserStringArray_t), "ff ff ff ff", kFailed, kNomem, 4, {}},
+        {&nothingTable, "01", kDone, kXrun, 0, {}},
         // Empty chunks wait; a count of 0 ends the walk, nothing is allocated.
-        {text, "", 0, ZUB_DIS_READING_INTEGRAL, kXrun, 0, {}},
-        {text, "00 00 00 00 05", 2, kDone, kXrun, 4, {}},
-        {&oddTable, "02 01 02 03 04 05 06 07 08 09 0a 0b 0c", 4, kDone, kXrun, 13, {6}, kOdd},
-        {text,
-         "00",
-         1,
-         kFailed,
-         -14,
-         0,
-         {},
-         {"Invalid internal state 5.\n"},
-         5}, // no walk gets there
+        {T(DeserString_t), "", ZUB_DIS_READING_INTEGRAL, kXrun, 0, {}},
+        {T(DeserString_t), "00 00 00 00 05", kDone, kXrun, 4, {}},
+        {&oddTable, "02 01 02 03 04 05 06 07 08 09 0a 0b 0c", kDone, kXrun, 13, {6}, kOdd},
+        {&covered, kCovered, kDone, kXrun, 18, {1, 2 * kString, 1}},
+        {&covered4, kCovered, kDone, kXrun, 18, {1, 2 * kString, 1}},
+        // The next level waits for its count.
+        {&self, "00 00 00 01 7a", ZUB_DIS_READING_INTEGRAL, kXrun, 5, {1}},
+        {&loop, "00 00 00 01 7a", ZUB_DIS_READING_INTEGRAL, kXrun, 5, {1}},
+        {&farTables[0], "02 61 62", kDone, kXrun, 3, {2}, kNull},
+        {&farTables[1], "00 02 61 62", kDone, kXrun, 4, {2}, kNull},
+        {&farTables[2], "00 00 00 02 61 62", kDone, kXrun, 6, {2}, kNull},
+        // A state that no walk reaches.
+        {T(DeserString_t), "00", kFailed, -14, 0, {}, {"Invalid internal state 5.\n"}, 5},
     };
     static zubfuzz::BlockLog log;
     for (const Case &c : cases) {
-        DebugCapture capture;
-        std::vector<uint8_t> host(c.table->size, 0), stream = bytes(c.stream);
-        log.clear();
-        Walk w(c.table, host.data());
-        w.log = &log;
-        w.s.state = c.start;
-        const std::vector<uint8_t> first(stream.begin(), stream.begin() + c.split),
-            second(stream.begin() + c.split, stream.end());
-        const int32_t result = w.feed(first);
-        EXPECT_EQ(std::min(result, w.feed(second)), std::min<int32_t>(c.errorCode, 0));
-        EXPECT_TRUE(w.s.state == c.state && w.s.errorCode == c.errorCode &&
-                    w.s.totalBytes == c.total)
-            << c.stream << " " << w.s.state << " " << w.s.errorCode << " " << w.s.totalBytes;
-        EXPECT_EQ(capture.messages(), c.messages) << c.stream;
-        EXPECT_TRUE(c.messages.empty() || capture.site(0) == kWalkerSite);
-        if (c.state == ZUB_DIS_DONE && c.messages.empty()) {
-            zubtest::GuardedBuffer out(c.total);
-            EXPECT_EQ(zubSimpleSerializeInto(out.data(), c.total, c.table, host.data()),
-                      int32_t(c.total));
-            EXPECT_EQ(zubtest::hex(out.data(), c.total), zubtest::hex(stream.data(), c.total));
+        const std::vector<uint8_t> stream = bytes(c.stream);
+        for (size_t split = 0; split <= stream.size(); ++split) {
+            DebugCapture capture;
+            // The four-byte table's structure is whole all the same.
+            std::vector<uint8_t> host(c.table == &covered4 ? sizeof(Covered) : c.table->size, 0);
+            log.clear();
+            Walk w(c.table, host.data());
+            w.log = &log;
+            w.s.state = c.start;
+            const int32_t result = w.feed({stream.begin(), stream.begin() + split});
+            EXPECT_EQ(std::min(result, w.feed({stream.begin() + split, stream.end()})),
+                      std::min<int32_t>(c.errorCode, 0));
+            EXPECT_TRUE(w.s.state == c.state && w.s.errorCode == c.errorCode &&
+                        w.s.totalBytes == c.total)
+                << c.stream << " cut at " << split;
+            if (c.state == ZUB_DIS_DONE && c.table != &oddTable) {
+                zubtest::GuardedBuffer out(c.total);
+                EXPECT_EQ(zubSimpleSerializeInto(out.data(), c.total, c.table, host.data()),
+                          int32_t(c.total));
+                EXPECT_EQ(zubtest::hex(out.data(), c.total), zubtest::hex(stream.data(), c.total));
+            }
+            // Odd atoms: a message for each piece.
+            if (split == std::min<size_t>(4, stream.size())) {
+                EXPECT_EQ(capture.messages(), c.messages) << c.stream;
+                EXPECT_TRUE(c.messages.empty() || capture.site(0) == kWalkerSite);
+            }
+            // The blocks of the messages stay with the capture.
+            const size_t made = log.count;
+            const int32_t released = zubfuzz::recorded(
+                &log, [&] { return _zubDeserMemoryDealloc(c.table, host.data(), -1); });
+            std::vector<size_t> sizes;
+            for (size_t i = 0; i < made; ++i) {
+                if (!log.blocks[i].live)
+                    sizes.push_back(log.blocks[i].size);
+            }
+            EXPECT_EQ(sizes, c.blocks) << c.stream;
+            EXPECT_TRUE(released == 0 && (log.live == 0 || !c.messages.empty()) &&
+                        log.foreign == 0);
         }
-        // The blocks of the messages stay with the capture.
-        const size_t made = log.count;
-        const int32_t released = zubfuzz::recorded(
-            &log, [&] { return _zubDeserMemoryDealloc(c.table, host.data(), -1); });
-        std::vector<size_t> sizes;
-        for (size_t i = 0; i < made; ++i) {
-            if (!log.blocks[i].live)
-                sizes.push_back(log.blocks[i].size);
-        }
-        EXPECT_EQ(sizes, c.blocks) << c.stream;
-        EXPECT_TRUE(released == 0 && (log.live == 0 || !c.messages.empty()) && log.foreign == 0);
     }
 
+    // Done: srcval one below the last integer, where the byte steps leave it.
+    zubOsalTime_t time{};
+    Walk clock(&__zub_EndianTable_zubOsalTime_t, &time);
+    clock.feed(std::vector<uint8_t>(12, 1));
+    EXPECT_EQ(clock.s.srcval, reinterpret_cast<uint8_t *>(&time.nanoseconds) - 1);
+    // Odd atoms: the serializer counts their bytes and leaves them unwritten.
+    uint8_t six[6] = {1, 2, 3, 4, 5, 6};
+    const Odd odd = {2, six, {}};
+    DebugCapture capture;
+    zubtest::GuardedBuffer out(14);
+    EXPECT_EQ(zubSimpleSerializeInto(out.data(), 14, &oddTable, &odd), 13);
+    EXPECT_EQ(zubtest::hex(out.data(), 14), "02 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5");
+    EXPECT_EQ(capture.messages(), (Messages{kThree, kThree, kZero}));
     // Atoms read so far stand in a block filled with 0x75; a refused count
     // leaves the data pointer alone.
     zubDeserBlobUint32_t blob{};
@@ -223,6 +298,5 @@ TEST(Walkers, InvalidEntriesAndEndlessNestingFailTheWalk)
 // fuzz harness): both walks alike, round trips, every block released once.
 TEST(Deserializer, HostileStreamsInChunksEndAlikeAndReleaseEveryBlock)
 {
-    LLVMFuzzerInitialize(nullptr, nullptr);
     EXPECT_GT(zubtest::replayHarness("deserializer", LLVMFuzzerTestOneInput, 600, 256, 1), 0u);
 }

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "deser_test_util.h"
-#include "serial_random.h"
 #include "test_support.h"
 #include "zub/serialization.h"
 
@@ -66,20 +65,8 @@ TEST(Serializer, LiteralStreams)
 {
     Element elements[2] = {{0x0A0B0C0D, 0x0E}, {1, 2}};
     const Message message = {0x0102, 2, elements};
-    uint8_t atom[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-    const zubDeserBlobUint8_t one = {1, atom};
-    zubOsalTime_t time;
-    std::memset(&time, 0xEE, sizeof time); // the padding must not be sent
-    time.seconds = 1;
-    time.nanoseconds = 2;
-    char abc[] = {'a', 'b', 'c'};
-    zubDeserString_t text = {3, abc};
-    const zubDeserBlobString_t strings = {1, &text}, nullMark = {0xFFFFFFFFu, &text};
-    const zubDeserBlobUint64_t empty = {0, nullptr};
-    const zubEndianInfoEntry_t nothing[] = {ZUB_ENTRY_END};
-    const zubEndianTable_t nothingTable = {4, nothing};
-    const std::string nullText =
-        "NULL pointers not supported except on strings. transmitting zero length instead.\n";
+    zubDeserString_t text = {3, nullptr};
+    const zubDeserBlobString_t nullMark = {0xFFFFFFFFu, &text};
     struct Case {
         const zubEndianTable_t *table;
         const void *data;
@@ -91,33 +78,14 @@ TEST(Serializer, LiteralStreams)
         {&messageTable, &message, 14, 13, "01 02 02 0a 0b 0c 0d 0e 00 00 00 01 02"},
         {&messageTable, &message, 7, 7, "01 02 02 0a 0b 0c 0d", // cut: the walk can go on
          "errorCode ZUB_DES_ERR_XRUN when ZUB_SIS_WRITING_INTEGRAL.\n"},
-        {&__zub_EndianTable_zubDeserBlobInt8_t, &one, 16, 5, "00 00 00 01 01"},
-        {&__zub_EndianTable_zubDeserBlobUint8_t, &one, 16, 5, "00 00 00 01 01"},
-        {&__zub_EndianTable_zubDeserVectorU8_t, &one, 16, 5, "00 00 00 01 01"},
-        {&__zub_EndianTable_zubDeserString_t, &one, 16, 5, "00 00 00 01 01"},
-        {&__zub_EndianTable_zubDeserBlobInt16_t, &one, 16, 6, "00 00 00 01 02 01"},
-        {&__zub_EndianTable_zubDeserBlobUint16_t, &one, 16, 6, "00 00 00 01 02 01"},
-        {&__zub_EndianTable_zubDeserVectorU16_t, &one, 16, 6, "00 00 00 01 02 01"},
-        {&__zub_EndianTable_zubDeserBlobInt32_t, &one, 16, 8, "00 00 00 01 04 03 02 01"},
-        {&__zub_EndianTable_zubDeserBlobUint32_t, &one, 16, 8, "00 00 00 01 04 03 02 01"},
-        {&__zub_EndianTable_zubDeserVectorU32_t, &one, 16, 8, "00 00 00 01 04 03 02 01"},
-        {&__zub_EndianTable_zubDeserBlobInt64_t, &one, 16, 12,
-         "00 00 00 01 08 07 06 05 04 03 02 01"},
-        {&__zub_EndianTable_zubDeserBlobUint64_t, &one, 16, 12,
-         "00 00 00 01 08 07 06 05 04 03 02 01"},
-        {&__zub_EndianTable_zubOsalTime_t, &time, 16, 12, "00 00 00 00 00 00 00 01 00 00 00 02"},
-        {&__zub_EndianTable_zubDeserBlobString_t, &strings, 16, 11,
-         "00 00 00 01 00 00 00 03 61 62 63"},
-        {&__zub_EndianTable_zubDeserBlobUint64_t, &empty, 16, 4, "00 00 00 00"}, // pointer unread
-        {&__zub_EndianTable_zubDeserBlobString_t, &nullMark, 16, 4, "00 00 00 00", nullText},
-        {&nothingTable, &time, 16, 0, ""},
+        {&__zub_EndianTable_zubDeserBlobString_t, &nullMark, 16, 4, "00 00 00 00",
+         "NULL pointers not supported except on strings. transmitting zero length instead.\n"},
         {nullptr, &message, 16, -22, ""},
     };
     for (const Case &c : cases) {
         zubtest::DebugCapture capture;
         zubtest::GuardedBuffer buffer(c.room);
-        EXPECT_EQ(zubSimpleSerializeInto(buffer.data(), c.room, c.table, c.data), c.result)
-            << c.stream;
+        EXPECT_EQ(zubSimpleSerializeInto(buffer.data(), c.room, c.table, c.data), c.result);
         std::vector<uint8_t> expected = zubtest::bytes(c.stream);
         expected.resize(c.room, 0xA5);
         EXPECT_EQ(zubtest::hex(buffer.data(), c.room), zubtest::hex(expected.data(), c.room));

@@ -70,12 +70,12 @@ RandomSchema::RandomSchema(uint32_t seed)
         entries_[t].push_back(ZUB_ENTRY_END);
         tables_[t] = {types[t].size, entries_[t].data()};
     }
-    nesting = nestingOf(0);
 }
 
 int RandomSchema::build(std::mt19937 &rng, uint32_t depthLeft)
 {
     const int self = static_cast<int>(types.size());
+    nesting = std::max(nesting, 4 - depthLeft);
     types.emplace_back(); // filled at the end: recursion may grow types
     RandomStruct st;
     uint32_t offset = 0;
@@ -135,16 +135,6 @@ int RandomSchema::build(std::mt19937 &rng, uint32_t depthLeft)
     st.size = std::max<uint32_t>(offset, 1) + pick(rng, 3);
     types[size_t(self)] = st;
     return self;
-}
-
-uint32_t RandomSchema::nestingOf(int type) const
-{
-    uint32_t deepest = 0;
-    for (const RandomField &f : types[size_t(type)].fields) {
-        if (f.type >= 0)
-            deepest = std::max(deepest, 1 + nestingOf(f.type));
-    }
-    return deepest;
 }
 
 RandomValue::RandomValue(const RandomSchema &schema, uint32_t seed,

@@ -49,8 +49,6 @@ public:
     // Up to 4 levels below the top and 1 to 7 members per structure,
     // modifiers not counted.
     explicit RandomSchema(uint32_t seed);
-    RandomSchema(const RandomSchema &) = delete;
-    RandomSchema &operator=(const RandomSchema &) = delete;
 
     const zubEndianTable_t *table(int type = 0) const { return &tables_[size_t(type)]; }
     std::vector<RandomStruct> types;
@@ -59,7 +57,6 @@ public:
 
 private:
     int build(std::mt19937 &rng, uint32_t depthLeft);
-    uint32_t nestingOf(int type) const;
 
     std::vector<zubEndianTable_t> tables_;
     std::vector<std::vector<zubEndianInfoEntry_t>> entries_;
@@ -77,8 +74,6 @@ class RandomValue {
 public:
     RandomValue(const RandomSchema &schema, uint32_t seed,
                 const RandomValueOptions &options = RandomValueOptions());
-    RandomValue(const RandomValue &) = delete;
-    RandomValue &operator=(const RandomValue &) = delete;
 
     // The top-level host structure; its blocks are owned by this object.
     uint8_t *data() { return root_.data(); }
