@@ -1,6 +1,6 @@
 // Serialize, then deserialize, against the model: a structure type with its
-// description tables and a value of it come from seeds and value options
-// in the input, the rest of the input gives the chunk lengths of the walks.
+// description tables and a value of it come from seeds and a shape in the
+// input, the rest of the input gives the chunk lengths of the walks.
 // The stream must be the one the model predicts, through any chunks and in
 // one buffer, and with a stack one level short it must fail with -1000
 // after a part of it; the rebuilt structure must give the same stream; the
@@ -22,12 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     zubDebugTestCapture(1);
     zubfuzz::Input in(data, size);
     const uint32_t schemaSeed = in.u32(), valueSeed = in.u32(), shape = in.u16();
-    zubtest::RandomValueOptions options;
-    options.maxElements = shape % 4;
-    options.maxAtoms = (shape >> 2) % 41;
-    options.nullMarks = (shape >> 8) & 1;
     zubtest::RandomSchema schema(schemaSeed);
-    zubtest::RandomValue value(schema, valueSeed, options);
+    zubtest::RandomValue value(schema, valueSeed, shape);
     const std::vector<uint8_t> expected = value.stream();
     const size_t length = expected.size();
     // Chunk lengths in turn from the input (0: an empty chunk); then all

@@ -137,9 +137,8 @@ int RandomSchema::build(std::mt19937 &rng, uint32_t depthLeft)
     return self;
 }
 
-RandomValue::RandomValue(const RandomSchema &schema, uint32_t seed,
-                         const RandomValueOptions &options)
-    : schema_(schema), options_(options), root_(schema.types[0].size)
+RandomValue::RandomValue(const RandomSchema &schema, uint32_t seed, uint32_t shape)
+    : schema_(schema), shape_(shape), root_(schema.types[0].size)
 {
     std::mt19937 rng(seed ^ 0x5EEDF00Du);
     fill(root_.data(), 0, rng);
@@ -158,10 +157,8 @@ void RandomValue::fill(uint8_t *structure, int type, std::mt19937 &rng)
         if (!isCounted(f.kind))
             continue;
         const uint32_t width = countWidth(f.kind);
-        uint32_t count = pick(rng, 4) == 0
-                             ? 0
-                             : pick(rng, (f.atom ? options_.maxAtoms : options_.maxElements) + 1);
-        count = width == 1 ? std::min<uint32_t>(count, 255) : count;
+        uint32_t count =
+            pick(rng, 4) == 0 ? 0 : pick(rng, (f.atom ? (shape_ >> 2) % 41 : shape_ % 4) + 1);
         uint8_t *data = nullptr;
         if (count != 0) {
             const uint32_t size = f.atom ? f.atom : schema_.types[size_t(f.type)].size;
@@ -178,7 +175,7 @@ void RandomValue::fill(uint8_t *structure, int type, std::mt19937 &rng)
             // Not followed for a count of 0: a pointer nobody may touch.
             data = reinterpret_cast<uint8_t *>(uintptr_t{0x10});
         }
-        if (count == 0 && width == 4 && options_.nullMarks && pick(rng, 2) == 0)
+        if (count == 0 && width == 4 && (shape_ & 0x100) && pick(rng, 2) == 0)
             count = 0xFFFFFFFFu;
         // Written after the noise above, which may overlap nothing else.
         std::memcpy(structure + f.offset, &count, width);

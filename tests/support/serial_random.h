@@ -4,7 +4,7 @@
 // write and the bytes the byte-order conversion must leave.
 //
 //   zubtest::RandomSchema schema(seed);        // a random type
-//   zubtest::RandomValue value(schema, seed);  // a random host structure
+//   zubtest::RandomValue value(schema, seed, shape); // a random host structure
 //   serialize value.data() with schema.table() ...
 //   FUZZ_CHECK(bytes == value.stream());       // the stream it must give
 //   deserialize into a fresh structure `copy` ...
@@ -62,18 +62,13 @@ private:
     std::vector<std::vector<zubEndianInfoEntry_t>> entries_;
 };
 
-struct RandomValueOptions {
-    uint32_t maxElements = 3; // structures per counted array of structures
-    uint32_t maxAtoms = 40;   // atoms per counted array of atoms (below every limit)
-    // VAR32 members with no data may hold the null mark 0xFFFFFFFF, which
-    // the serializer sends as a count of 0.
-    bool nullMarks = false;
-};
-
 class RandomValue {
 public:
-    RandomValue(const RandomSchema &schema, uint32_t seed,
-                const RandomValueOptions &options = RandomValueOptions());
+    // shape: up to shape % 4 structures per counted array of structures
+    // and (shape >> 2) % 41 atoms per array of atoms (below every limit);
+    // with bit 8 set, VAR32 members with no data may hold the null mark
+    // 0xFFFFFFFF, which the serializer sends as a count of 0.
+    RandomValue(const RandomSchema &schema, uint32_t seed, uint32_t shape);
 
     // The top-level host structure; its blocks are owned by this object.
     uint8_t *data() { return root_.data(); }
@@ -90,7 +85,7 @@ private:
     void fill(uint8_t *structure, int type, std::mt19937 &rng);
 
     const RandomSchema &schema_;
-    RandomValueOptions options_;
+    uint32_t shape_;
     std::vector<uint8_t> root_;
     std::vector<std::vector<uint8_t>> blocks_;
 };
