@@ -23,12 +23,10 @@
 #include <cstdint>
 #include <cstdlib>
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZUBFUZZ_ASAN 1
+#ifndef __has_feature
+#define __has_feature(feature) 0 // GCC: __SANITIZE_ADDRESS__ instead
 #endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) && !defined(ZUBFUZZ_ASAN)
+#if defined(__SANITIZE_ADDRESS__) || __has_feature(address_sanitizer)
 #define ZUBFUZZ_ASAN 1
 #endif
 
