@@ -17,7 +17,6 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static zubfuzz::BlockLog log;
     zubDebugTestEnableAll();
     zubDebugTestCapture(1);
     zubfuzz::Input in(data, size);
@@ -49,16 +48,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(std::equal(cut.begin(), cut.end(), expected.begin()));
     }
 
-    const size_t hostSize = schema.types[0].size;
-    std::vector<uint8_t> copy(hostSize);
-    log.clear();
-    deser::Walk walk(schema.table(), copy.data(), nullptr, records);
-    walk.log = &log;
-    FUZZ_CHECK(walk.feedAll(expected.data(), length, next) == length &&
-               walk.s.state == ZUB_DIS_DONE);
-    FUZZ_CHECK(walk.s.totalBytes == length && value.streamOf(copy.data()) == expected);
-    FUZZ_CHECK(deser::Walk(schema.table(), copy.data(), nullptr, records).putAll(next) == expected);
+    std::vector<uint64_t> outcome;
+    const deser::Hostile h{schema.table(), records, nullptr, int32_t(schema.nesting), true, true};
+    FUZZ_CHECK(
+        deser::hostileWalk(h, expected.data(), length, next, outcome, [&](const uint8_t *copy) {
+            FUZZ_CHECK(value.streamOf(copy) == expected);
+        }) == length);
+    FUZZ_CHECK(outcome[0] == ZUB_DIS_DONE && outcome[2] == length);
 
+    const size_t hostSize = schema.types[0].size;
     const std::vector<uint8_t> before(value.data(), value.data() + hostSize),
         swapped = value.swapped();
     zubProtocolToHost(value.data(), value.data(), schema.table());
@@ -66,10 +64,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     zubHostToProtocol(value.data(), value.data(), schema.table());
     FUZZ_CHECK(std::equal(before.begin(), before.end(), value.data()));
 
-    const int32_t released = zubfuzz::recorded(&log, [&] {
-        return _zubDeserMemoryDealloc(schema.table(), copy.data(), int32_t(schema.nesting));
-    });
-    FUZZ_CHECK(released == 0 && log.live == 0 && log.foreign == 0);
     zubDebugTestClear();
     return 0;
 }

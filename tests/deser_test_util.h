@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "../fuzz/block_tracker.h"
@@ -105,14 +106,16 @@ struct Hostile {
 
 // Reads stream[0, size) in chunks of next(bytes so far); returns the bytes
 // consumed, and in `outcome` the record's end and the sizes of the blocks
-// made. A complete walk's structure serializes, in pieces of next() and in
+// made. A complete walk's structure is handed to inspect(), then serializes, in pieces of next() and in
 // one buffer alike, to zubSerializedSize bytes: the bytes consumed when the
 // tables are exact. The byte-order conversion there and back gives the
 // bytes back. The release frees no block twice and nothing foreign, and
 // after a complete walk with room for its nesting every block; what it
 // does not reach is freed here.
-template <class Next> size_t hostileWalk(const Hostile &h, const uint8_t *stream, size_t size,
-                                         Next next, std::vector<uint64_t> &outcome)
+template <class Next>
+size_t hostileWalk(const Hostile &h, const uint8_t *stream, size_t size, Next next,
+                   std::vector<uint64_t> &outcome,
+                   const std::function<void(const uint8_t *)> &inspect = nullptr)
 {
     // The first backtrace (oversize members write one) loads the unwinder,
     // whose blocks live on: load it outside every recorded call.
@@ -139,6 +142,8 @@ template <class Next> size_t hostileWalk(const Hostile &h, const uint8_t *stream
         outcome.push_back(log.blocks[i].size);
 
     const bool done = walk.s.state == ZUB_DIS_DONE;
+    if (done && inspect)
+        inspect(host);
     if (done) {
         int32_t result = 0;
         const auto pieces = Walk(h.table, host, nullptr, h.capacity).putAll(next, &result);
@@ -161,7 +166,7 @@ template <class Next> size_t hostileWalk(const Hostile &h, const uint8_t *stream
         const int32_t released = zubfuzz::recorded(
             &log, [&] { return _zubDeserMemoryDealloc(h.table, host, h.maxDepth); });
         FUZZ_CHECK(intact() && log.foreign == 0 && (released == 0 || released == -1000));
-        const bool room = h.maxDepth < 0 || h.maxDepth >= h.capacity;
+        const bool room = h.maxDepth < 0 || h.maxDepth + 1 >= h.capacity;
         FUZZ_CHECK(!done || !room || log.overflowed || (released == 0 && log.live == 0));
     }
     log.freeLeftovers();

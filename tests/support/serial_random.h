@@ -29,14 +29,14 @@ namespace zubtest {
 
 // One member of a generated structure, as the model sees it.
 struct RandomField {
-    unsigned kind = 0;          // ZUB_DESER_TYPE_*
-    uint32_t offset = 0;        // member offset (the count field for counted kinds)
-    uint32_t pointerOffset = 0; // offset of the data pointer field (counted kinds)
-    uint32_t atom = 0;          // atom size; 0 when the elements are structures
-    int type = -1;              // nested or element structure: index in types
-    uint32_t fixedCount = 0;    // kind FIXED
-    uint32_t multiplicity = 0;  // kind MODIFIER: the limit
-    uint16_t packedHigh = 0;    // kind MODIFIER: bits 4-15 (non-zero: no effect)
+    unsigned kind = 0;   // ZUB_DESER_TYPE_*
+    uint32_t offset = 0; // member offset (the count field for counted kinds)
+    // The entry's bits 4-15: the fixed count, the data pointer field's
+    // offset from the count field plus 1024, or for a modifier without
+    // effect anything but 0.
+    uint32_t high = 0;
+    uint32_t atom = 0; // atom size (0: the elements are structures); a modifier's limit
+    int type = -1;     // nested or element structure: index in types
 };
 
 struct RandomStruct {
