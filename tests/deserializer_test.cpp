@@ -214,6 +214,12 @@ TEST(Deserializer, LiteralStreams)
     EXPECT_EQ(zubSimpleSerializeInto(out.data(), 14, &oddTable, &odd), 13);
     EXPECT_EQ(zubtest::hex(out.data(), 14), "02 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5 a5");
     EXPECT_EQ(capture.messages(), (Messages{kThree, kThree, kZero}));
+    // Every block comes from the walk's allocator, arrays of structures too.
+    zubtest::CountingAllocator counting;
+    zubDeserBlobString_t strings{};
+    Walk counted(&__zub_EndianTable_zubDeserBlobString_t, &strings, counting.record());
+    counted.feed(bytes("00 00 00 01 00 00 00 03 61 62 63"));
+    EXPECT_EQ(counting.sizes(), (std::vector<size_t>{sizeof(zubDeserString_t), 3}));
     // Atoms read so far stand in a block filled with 0x75.
     zubDeserBlobUint32_t blob{};
     Walk part(&__zub_EndianTable_zubDeserBlobUint32_t, &blob);
