@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     std::vector<uint64_t> outcome;
-    const deser::Hostile h{schema.table(), records, nullptr, int32_t(schema.nesting), true, true};
+    const deser::Hostile h{schema.table(), records, int32_t(schema.nesting), true, true};
     FUZZ_CHECK(
         deser::hostileWalk(h, expected.data(), length, next, outcome, [&](const uint8_t *copy) {
             FUZZ_CHECK(value.streamOf(copy) == expected);

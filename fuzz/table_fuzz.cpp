@@ -182,7 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint8_t *stream = in.bytes(in.left(), &length);
     std::vector<uint64_t> outcome;
     deser::hostileWalk(
-        {&ts.t[0], capacity, nullptr, maxDepth, !ts.invalid, !ts.containsItself}, stream, length,
+        {&ts.t[0], capacity, maxDepth, !ts.invalid, !ts.containsItself}, stream, length,
         [&](size_t) { return chunks[turn++ % 3]; }, outcome);
     return 0;
 }

@@ -60,8 +60,7 @@ FAMILIES = {
     "platform": (["platform/debug/zub_debug.c", "platform/osal/zub_osal.c"], ["platform_test"]),
     "serialization": (["src/serializer.cpp", "src/deserializer.cpp", "src/dealloc.cpp",
                        "src/byteorder.cpp", "src/serialization_tables.cpp", "src/internal/table_walk.h"],
-                      ["serializer_test", "deserializer_test", "dealloc_test", "byteorder_test",
-                       "streaming_test"]),
+                      ["serializer_test", "deserializer_test", "dealloc_test", "byteorder_test"]),
 }
 
 SWAP = {"<": "<=", "<=": "<", ">": ">=", ">=": ">", "==": "!=", "!=": "==",

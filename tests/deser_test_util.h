@@ -98,10 +98,9 @@ struct Walk {
 struct Hostile {
     const zubEndianTable_t *table;
     uint16_t capacity; // stack records of every walk
-    const zubAllocator_t *allocator;
-    int32_t maxDepth; // of the release
-    bool exact;       // every byte read is stored: no invalid entries or atom sizes
-    bool releasable;  // no structure that contains itself (over every other member)
+    int32_t maxDepth;  // of the release
+    bool exact;        // every byte read is stored: no invalid entries or atom sizes
+    bool releasable;   // no structure that contains itself (over every other member)
 };
 
 // Reads stream[0, size) in chunks of next(bytes so far); returns the bytes
@@ -132,7 +131,7 @@ size_t hostileWalk(const Hostile &h, const uint8_t *stream, size_t size, Next ne
                32;
     };
     log.clear();
-    Walk walk(h.table, host, h.allocator, h.capacity);
+    Walk walk(h.table, host, nullptr, h.capacity);
     walk.log = &log;
     const size_t used = walk.feedAll(stream, size, next);
     FUZZ_CHECK(intact() && log.foreign == 0);
