@@ -1,9 +1,8 @@
 // Serialize, then deserialize, against the model: a structure type with its
 // description tables and a value of it come from seeds and a shape in the
 // input, the rest of the input gives the chunk lengths of the walks.
-// The stream must be the one the model predicts, through any chunks and in
-// one buffer, and with a stack one level short it must fail with -1000
-// after a part of it; the rebuilt structure must give the same stream; the
+// The stream must be the one the model predicts, through any chunks, and
+// with a stack one level short it must fail with -1000 after a part of it; the rebuilt structure must give the same stream; the
 // byte-order conversion must reverse exactly the integers the model names;
 // the release must free every block the walk made, and nothing twice.
 #define ZUBFUZZ_HOOKS
@@ -35,11 +34,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(zubSerializedSize(schema.table(), value.data()) == int64_t(length));
     FUZZ_CHECK(deser::Walk(schema.table(), value.data(), nullptr, records).putAll(next) ==
                expected);
-    std::vector<uint8_t> whole(length + 1, 0xA5);
-    FUZZ_CHECK(zubSimpleSerializeInto(whole.data(), uint32_t(length), schema.table(),
-                                      value.data()) == int32_t(length));
-    FUZZ_CHECK(std::equal(expected.begin(), expected.end(), whole.begin()) &&
-               whole[length] == 0xA5);
     if (records > 1) { // an empty array is not entered: the walk may still complete
         int32_t result = 0;
         const auto cut =

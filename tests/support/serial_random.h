@@ -51,6 +51,8 @@ public:
     explicit RandomSchema(uint32_t seed);
 
     const zubEndianTable_t *table(int type = 0) const { return &tables_[size_t(type)]; }
+    // A type's entries, in the order of its fields, for a harness that spoils them.
+    zubEndianInfoEntry_t *entries(int type) { return entries_[size_t(type)].data(); }
     std::vector<RandomStruct> types;
     // Deepest nesting below the top level: a walk needs nesting + 1 records.
     uint32_t nesting = 0;
