@@ -116,15 +116,11 @@ extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile
 namespace zubfuzz::detail {
 // The hooks see every block; a bad free is then reported by the sanitizer
 // itself, the log counts it as well.
-inline void mallocHook(const volatile void *pointer, size_t size)
-{
-    noteAllocation(const_cast<void *>(pointer), size);
-}
-inline void freeHook(const volatile void *pointer)
-{
-    (void)noteFree(const_cast<void *>(pointer));
-}
-inline const int hooksInstalled = __sanitizer_install_malloc_and_free_hooks(&mallocHook, &freeHook);
+inline const int hooksInstalled = __sanitizer_install_malloc_and_free_hooks(
+    [](const volatile void *pointer, size_t size) {
+        noteAllocation(const_cast<void *>(pointer), size);
+    },
+    [](const volatile void *pointer) { (void)noteFree(const_cast<void *>(pointer)); });
 } // namespace zubfuzz::detail
 
 extern "C" __attribute__((visibility("default"))) const char *__asan_default_options()

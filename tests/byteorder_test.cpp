@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <string>
 #include <vector>
 
 #include "test_support.h"
@@ -47,10 +46,10 @@ TEST(ByteOrder, ChainsConvertAtAnyDepthAndCyclesReturn)
     std::vector<std::vector<zubEndianInfoEntry_t>> lists(kLevels);
     for (size_t k = kLevels; k-- > 0;) {
         const auto own = static_cast<size_t>(2 * (kLevels - 1 - k));
-        lists[k] = {ZUB_ENTRY_RAW(own, ZUB_DESER_TYPE_U16, 0), ZUB_ENTRY_END};
-        if (k + 1 < kLevels)
-            lists[k].insert(lists[k].begin(),
-                            ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_TABLE, &tables[k + 1]));
+        // The last level's nested entry names no table: passed over.
+        lists[k] = {
+            ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_TABLE, k + 1 < kLevels ? &tables[k + 1] : nullptr),
+            ZUB_ENTRY_RAW(own, ZUB_DESER_TYPE_U16, 0), ZUB_ENTRY_END};
         tables[k] = {static_cast<uint32_t>(own + 2), lists[k].data()};
     }
     std::vector<uint8_t> data = zubtest::seq(0, 2 * kLevels), expected = data;

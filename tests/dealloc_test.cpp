@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "deser_test_util.h"

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -277,9 +276,7 @@ TEST(Walkers, InvalidEntriesAndEndlessNestingFailTheWalk)
         Walk put(&table, host);
         EXPECT_EQ(put.call(out, sizeof out, true), -14);
         EXPECT_TRUE(put.s.state == ZUB_SIS_FAILED && put.s.bufferPosition == 1 && out[0] == 0x42);
-        const zubDeserState_t over = put.s;
-        EXPECT_EQ(_zubSerializeTableInto(&put.s), 0);
-        EXPECT_EQ(std::memcmp(&over, &put.s, sizeof over), 0);
+        EXPECT_TRUE(put.call(out, sizeof out, true) == 0 && put.s.bufferPosition == 0);
         EXPECT_EQ(zubSerializedSize(&table, host), -14);
         Walk get(&table, host);
         EXPECT_EQ(get.feed(bytes("42 00 02 61 62")), -14);

@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
-#include <vector>
 
-#include "deser_test_util.h"
 #include "test_support.h"
 #include "zub/serialization.h"
 
