@@ -25,9 +25,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const auto t = static_cast<int>(in.small(uint32_t(schema.types.size())));
         zubEndianInfoEntry_t &e =
             schema.entries(t)[in.small(uint32_t(schema.types[size_t(t)].fields.size()))];
-        const auto table = [&](uint32_t k) {
-            return reinterpret_cast<uintptr_t>(schema.table(int(k % schema.types.size())));
-        };
         const unsigned kind = e.packed & 15u; // as spoiled so far
         const bool counted = kind == 6 || kind == 7 || kind == 9 || kind == 10;
         const uint8_t pick = in.u8();
@@ -43,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             e = ZUB_ENTRY_END;
             break;
         case 2: // contains itself, over its own bytes
-            e = ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_TABLE, table(uint32_t(t)));
+            e = ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_TABLE, schema.table(t));
             containsItself = true;
             break;
         case 3: // a nested entry whose argument is no table
@@ -52,16 +49,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             break;
         case 4: // any table as the element: cycles; a table as the atom of a fixed array
             if (counted || kind == ZUB_DESER_TYPE_FIXED) {
-                e.argument.value = table(pick);
+                e.argument.table = schema.table(int(pick % schema.types.size()));
                 invalid |= kind == ZUB_DESER_TYPE_FIXED;
             }
             break;
-        case 5: // any atom size of a counted or fixed array
-            if (counted || kind == ZUB_DESER_TYPE_FIXED) {
-                e.argument.value = pick % 16;
-                invalid |= pick % 16 != 1 && pick % 16 != 2 && pick % 16 != 4 && pick % 16 != 8;
+        case 5: { // any atom size of a counted array, an invalid one of a fixed array
+            const uintptr_t atom = pick % 16;
+            const bool valid = atom == 1 || atom == 2 || atom == 4 || atom == 8;
+            if (counted || (kind == ZUB_DESER_TYPE_FIXED && !valid)) {
+                e.argument.value = atom;
+                invalid |= !valid;
             }
             break;
+        }
         default: // a limit: small, or all ones (an end for the walkers, not for the
                  // byte-order conversion); high bits make it do nothing
             e = ZUB_ENTRY_RAW(
