@@ -4,7 +4,7 @@
 // release frees with free, so a harness cannot hand them a recording
 // allocator record. Instead every malloc, calloc and free in the
 // process is observed, and those made while a BlockLog is active (set with
-// a Recording around each library call) are noted in that log:
+// recorded() around each library call) are noted in that log:
 //   - under AddressSanitizer through its allocation hooks;
 //   - without it (the 32-bit replay programs, the plain test builds) by
 //     defining malloc, calloc and free here, on top of the C
@@ -23,12 +23,10 @@
 #include <cstdint>
 #include <cstdlib>
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZUBFUZZ_ASAN 1
+#ifndef __has_feature
+#define __has_feature(feature) 0 // GCC: __SANITIZE_ADDRESS__ instead
 #endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) && !defined(ZUBFUZZ_ASAN)
+#if defined(__SANITIZE_ADDRESS__) || __has_feature(address_sanitizer)
 #define ZUBFUZZ_ASAN 1
 #endif
 
@@ -42,61 +40,54 @@ public:
         bool live;
     };
     // More blocks than one input can make (each needs stream bytes or a
-    // count of its own); past it the log only counts (overflowed()).
+    // count of its own); past it the log only counts (overflowed).
     static constexpr size_t kCapacity = 1u << 13;
+    Block blocks[kCapacity];
+    size_t count = 0, live = 0, foreign = 0;
+    bool overflowed = false;
 
-    void clear() { count_ = live_ = foreign_ = 0, overflowed_ = false; }
-    size_t count() const { return count_; }
-    const Block &block(size_t i) const { return blocks_[i]; }
-    size_t live() const { return live_; }
-    size_t foreign() const { return foreign_; }
-    bool overflowed() const { return overflowed_; }
-
+    void clear() { count = live = foreign = 0, overflowed = false; }
     void allocated(void *pointer, size_t size)
     {
-        overflowed_ |= count_ == kCapacity;
-        if (!overflowed_)
-            blocks_[count_++] = {pointer, size, true}, ++live_;
+        overflowed |= count == kCapacity;
+        if (!overflowed)
+            blocks[count++] = {pointer, size, true}, ++live;
     }
     // False for a pointer that is not a live block of this log (the latest
     // blocks are the likeliest to go first).
     bool freed(void *pointer)
     {
-        for (size_t i = count_; i-- > 0;) {
-            if (blocks_[i].live && blocks_[i].pointer == pointer)
-                return blocks_[i].live = false, --live_, true;
+        for (size_t i = count; i-- > 0;) {
+            if (blocks[i].live && blocks[i].pointer == pointer)
+                return blocks[i].live = false, --live, true;
         }
-        foreign_ += pointer != nullptr && !overflowed_;
-        return pointer == nullptr || overflowed_;
+        foreign += pointer != nullptr && !overflowed;
+        return pointer == nullptr || overflowed;
     }
     // Frees what is still live, as the owner of an abandoned walk would.
     void freeLeftovers()
     {
-        for (size_t i = 0; i < count_; ++i) {
-            if (blocks_[i].live)
-                std::free(blocks_[i].pointer);
-            blocks_[i].live = false;
+        for (size_t i = 0; i < count; ++i) {
+            if (blocks[i].live)
+                std::free(blocks[i].pointer);
+            blocks[i].live = false;
         }
-        live_ = 0;
+        live = 0;
     }
-
-private:
-    Block blocks_[kCapacity];
-    size_t count_ = 0, live_ = 0, foreign_ = 0;
-    bool overflowed_ = false;
 };
 
 // The log that this thread's allocations and frees go to now, or null;
 // other threads (libFuzzer's memory monitor) allocate meanwhile.
 inline thread_local BlockLog *activeLog = nullptr;
 
-// Notes the allocations and frees of its lifetime in `log`.
-struct Recording {
-    explicit Recording(BlockLog &log) { activeLog = &log; }
-    ~Recording() { activeLog = nullptr; }
-    Recording(const Recording &) = delete;
-    Recording &operator=(const Recording &) = delete;
-};
+// Runs f() with its allocations and frees noted in `log` (null: nowhere).
+template <class F> auto recorded(BlockLog *log, F f)
+{
+    activeLog = log;
+    const auto result = f();
+    activeLog = nullptr;
+    return result;
+}
 
 inline void noteAllocation(void *pointer, size_t size)
 {
@@ -125,15 +116,11 @@ extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile
 namespace zubfuzz::detail {
 // The hooks see every block; a bad free is then reported by the sanitizer
 // itself, the log counts it as well.
-inline void mallocHook(const volatile void *pointer, size_t size)
-{
-    noteAllocation(const_cast<void *>(pointer), size);
-}
-inline void freeHook(const volatile void *pointer)
-{
-    (void)noteFree(const_cast<void *>(pointer));
-}
-inline const int hooksInstalled = __sanitizer_install_malloc_and_free_hooks(&mallocHook, &freeHook);
+inline const int hooksInstalled = __sanitizer_install_malloc_and_free_hooks(
+    [](const volatile void *pointer, size_t size) {
+        noteAllocation(const_cast<void *>(pointer), size);
+    },
+    [](const volatile void *pointer) { (void)noteFree(const_cast<void *>(pointer)); });
 } // namespace zubfuzz::detail
 
 extern "C" __attribute__((visibility("default"))) const char *__asan_default_options()

@@ -61,8 +61,7 @@ FAMILIES = {
     "serialization": (["src/serializer.cpp", "src/deserializer.cpp", "src/dealloc.cpp",
                        "src/byteorder.cpp", "src/serialization_tables.cpp", "src/internal/table_walk.h",
                        "src/internal/atoms.h"],
-                      ["serializer_test", "deserializer_test", "dealloc_test", "byteorder_test",
-                       "streaming_test"]),
+                      ["serializer_test", "deserializer_test", "dealloc_test", "byteorder_test"]),
 }
 
 SWAP = {"<": "<=", "<=": "<", ">": ">=", ">=": ">", "==": "!=", "!=": "==",

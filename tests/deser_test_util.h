@@ -1,12 +1,14 @@
-// Helpers of the serialization tests and fuzz harnesses: the message
-// schema, a prepared walk, and walks in chunks with the checks every call
-// must pass.
+// Helpers of the serialization tests and fuzz harnesses: a prepared walk,
+// walks in chunks with the checks every call must pass, and the checks of
+// a walk over a hostile stream.
 #pragma once
+
+#include <execinfo.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <memory>
+#include <functional>
 #include <vector>
 
 #include "../fuzz/block_tracker.h"
@@ -15,49 +17,12 @@
 
 namespace deser {
 
-// Every kind of member once, a nested structure, counted arrays of each
-// count width, an array of structures with strings and a multiplicity.
-struct Elem {
-    uint32_t v;
-    uint16_t fixed[3];
-    uint16_t len;
-    char *text;
-};
-struct Pair {
-    uint8_t b;
-    uint64_t q;
-};
-struct Msg {
-    uint16_t id;
-    Pair pair;
-    uint8_t n64;
-    uint64_t *q64;
-    uint16_t n32;
-    uint32_t *w32;
-    uint32_t nElem;
-    Elem *elems;
-    uint16_t nText;
-    char *text;
-    uint32_t tail;
-};
-inline const zubEndianInfoEntry_t elemEntries[] = {
-    ZUB_ENTRY_U32(Elem, v), ZUB_ENTRY_FIXED_ARRAY(Elem, fixed), ZUB_ENTRY_STRING(Elem, len, text),
-    ZUB_ENTRY_END};
-inline const zubEndianTable_t elemTable = ZUB_ENDIAN_TABLE(Elem, elemEntries);
-inline const zubEndianInfoEntry_t pairEntries[] = {ZUB_ENTRY_U8(Pair, b), ZUB_ENTRY_U64(Pair, q),
-                                                   ZUB_ENTRY_END};
-inline const zubEndianTable_t pairTable = ZUB_ENDIAN_TABLE(Pair, pairEntries);
-inline const zubEndianInfoEntry_t msgEntries[] = {
-    ZUB_ENTRY_U16(Msg, id),
-    ZUB_ENTRY_TABLE(Msg, pair, pairTable),
-    ZUB_ENTRY_VAR8(Msg, n64, q64, 8),
-    ZUB_ENTRY_VAR16(Msg, n32, w32, 4),
-    ZUB_ENTRY_MULTIPLICITY(5),
-    ZUB_ENTRY_VAR32_TABLE(Msg, nElem, elems, elemTable),
-    ZUB_ENTRY_STRING(Msg, nText, text),
-    ZUB_ENTRY_U32(Msg, tail),
-    ZUB_ENTRY_END};
-inline const zubEndianTable_t msgTable = ZUB_ENDIAN_TABLE(Msg, msgEntries);
+// The 16 guard bytes of 0xA5 at each end of a buffer are intact.
+inline bool intact(const std::vector<uint8_t> &b)
+{
+    return std::count(b.begin(), b.begin() + 16, 0xA5) + std::count(b.end() - 16, b.end(), 0xA5) ==
+           32;
+}
 
 // A traversal record prepared for one walk, with its own stack; with a
 // block log, the blocks of each call are noted there.
@@ -78,36 +43,25 @@ struct Walk {
         s.current.base = const_cast<void *>(base);
         _zubDeserStatePushTable(&s);
     }
-    int32_t call(uint8_t *buffer, size_t length, int32_t (*walker)(zubDeserState_t *))
+    // One call on the next chunk of the stream to read, or buffer to fill.
+    // The relation of its result, state and errorCode holds (a call after a
+    // failure returns 0 and keeps the failure); a call that returns
+    // unfinished has used its whole chunk, so no walk can hang.
+    int32_t call(const uint8_t *buffer, size_t length, bool serialize)
     {
-        s.buffer = buffer;
+        s.buffer = const_cast<uint8_t *>(buffer);
         s.bufferLength = static_cast<uint32_t>(length);
         s.bufferPosition = 0;
-        if (log == nullptr)
-            return walker(&s);
-        zubfuzz::Recording recording(*log);
-        return walker(&s);
-    }
-    // The next chunk of the stream to read, or buffer to fill.
-    int32_t feed(const uint8_t *data, size_t length)
-    {
-        return call(const_cast<uint8_t *>(data), length, _zubDeserializeTableFrom);
-    }
-    int32_t feed(const std::vector<uint8_t> &data) { return feed(data.data(), data.size()); }
-    int32_t put(uint8_t *buffer, uint32_t length)
-    {
-        return call(buffer, length, _zubSerializeTableInto);
-    }
-
-    // The relation of a call's result, state and errorCode; a call that
-    // returns unfinished has used its whole chunk, so no walk can hang.
-    void check(int32_t result, size_t length) const
-    {
+        const int32_t result = zubfuzz::recorded(log, [this, serialize] {
+            return serialize ? _zubSerializeTableInto(&s) : _zubDeserializeTableFrom(&s);
+        });
         FUZZ_CHECK(result <= 0 && s.bufferPosition <= length && s.stackDepth <= s.stackCapacity);
         FUZZ_CHECK(result < 0 ? s.state == ZUB_SIS_FAILED && s.errorCode == result
-                              : s.errorCode >= 0);
+                              : s.errorCode >= 0 || s.state == ZUB_SIS_FAILED);
         FUZZ_CHECK(s.state >= ZUB_SIS_DONE || s.bufferPosition == length);
+        return result;
     }
+    int32_t feed(const std::vector<uint8_t> &data) { return call(data.data(), data.size(), false); }
 
     // Serializes in buffers of next(bytes so far) bytes, each between
     // guard bytes, until the walk is over; returns the stream.
@@ -118,10 +72,8 @@ struct Walk {
             FUZZ_CHECK(calls < 1000000);
             const uint32_t length = next(stream.size());
             std::vector<uint8_t> buffer(length + 32, 0xA5);
-            const int32_t result = put(buffer.data() + 16, length);
-            check(result, length);
-            FUZZ_CHECK(std::count(buffer.begin(), buffer.begin() + 16, 0xA5) == 16 &&
-                       std::count(buffer.end() - 16, buffer.end(), 0xA5) == 16);
+            const int32_t result = call(buffer.data() + 16, length, true);
+            FUZZ_CHECK(intact(buffer));
             stream.insert(stream.end(), buffer.data() + 16, buffer.data() + 16 + s.bufferPosition);
             if (last != nullptr)
                 *last = result;
@@ -139,13 +91,79 @@ struct Walk {
         for (uint32_t calls = 0; s.state < ZUB_DIS_DONE && (at < size || calls == 0); ++calls) {
             FUZZ_CHECK(calls < 1000000);
             const size_t length = std::min<size_t>(next(at), size - at);
-            const std::unique_ptr<uint8_t[]> chunk(new uint8_t[length ? length : 1]);
-            std::copy(data + at, data + at + length, chunk.get());
-            check(feed(chunk.get(), length), length);
+            const std::vector<uint8_t> chunk(data + at, data + at + length);
+            call(chunk.data(), length, false);
             at += s.bufferPosition;
         }
         return at;
     }
 };
+
+// A hostile stream read into a zero-filled structure between guard bytes.
+struct Hostile {
+    const zubEndianTable_t *table;
+    uint16_t capacity; // stack records of every walk
+    int32_t maxDepth;  // of the release
+    bool exact;        // every byte read is stored: no invalid entries or atom sizes
+    bool releasable;   // no structure that contains itself (over every other member)
+};
+
+// Reads stream[0, size) in chunks of next(bytes so far); returns the bytes
+// consumed. A complete walk's structure is handed to inspect(), then
+// serializes, in pieces of next() and in one buffer alike, to zubSerializedSize bytes: the bytes consumed when the
+// tables are exact. The byte-order conversion there and back gives the
+// bytes back. The release frees no block twice and nothing foreign, and
+// after a complete walk with room for its nesting every block; what it
+// does not reach is freed here.
+template <class Next>
+size_t hostileWalk(const Hostile &h, const uint8_t *stream, size_t size, Next next,
+                   const std::function<void(const uint8_t *)> &inspect = nullptr)
+{
+    // The first backtrace (oversize members write one) loads the unwinder,
+    // whose blocks live on: load it outside every recorded call.
+    static void *frame[1];
+    static const int unwinder = backtrace(frame, 1);
+    (void)unwinder;
+    static zubfuzz::BlockLog log;
+    std::vector<uint8_t> guarded(h.table->size + 32, 0xA5);
+    uint8_t *host = guarded.data() + 16;
+    std::fill(host, host + h.table->size, 0);
+    log.clear();
+    Walk walk(h.table, host, nullptr, h.capacity);
+    walk.log = &log;
+    const size_t used = walk.feedAll(stream, size, next);
+    FUZZ_CHECK(intact(guarded) && log.foreign == 0);
+
+    const bool done = walk.s.state == ZUB_DIS_DONE;
+    if (done && inspect)
+        inspect(host);
+    if (done) {
+        int32_t result = 0;
+        const auto pieces = Walk(h.table, host, nullptr, h.capacity).putAll(next, &result);
+        const auto length = static_cast<uint32_t>(pieces.size());
+        std::vector<uint8_t> whole(length + 1, 0xA5);
+        FUZZ_CHECK(result == 0 && zubSerializedSize(h.table, host) == length);
+        FUZZ_CHECK(zubSimpleSerializeInto(whole.data(), length, h.table, host) == int32_t(length));
+        FUZZ_CHECK(std::equal(pieces.begin(), pieces.end(), whole.begin()) &&
+                   whole[length] == 0xA5);
+        FUZZ_CHECK(!h.exact ||
+                   (used == length && std::equal(pieces.begin(), pieces.end(), stream)));
+    }
+    const std::vector<uint8_t> before(guarded);
+    zubProtocolToHost(host, host, h.table);
+    FUZZ_CHECK(intact(guarded));
+    zubHostToProtocol(host, host, h.table);
+    FUZZ_CHECK(guarded == before);
+
+    if (h.releasable) {
+        const int32_t released = zubfuzz::recorded(
+            &log, [&] { return _zubDeserMemoryDealloc(h.table, host, h.maxDepth); });
+        FUZZ_CHECK(intact(guarded) && log.foreign == 0 && (released == 0 || released == -1000));
+        const bool room = h.maxDepth < 0 || h.maxDepth + 1 >= h.capacity;
+        FUZZ_CHECK(!done || !room || log.overflowed || (released == 0 && log.live == 0));
+    }
+    log.freeLeftovers();
+    return used;
+}
 
 } // namespace deser

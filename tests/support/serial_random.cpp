@@ -1,11 +1,7 @@
 #include "serial_random.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <string>
-
-#include "test_support.h"
 
 namespace zubtest {
 
@@ -32,6 +28,11 @@ void pushAtoms(std::vector<uint8_t> &out, const uint8_t *p, uint32_t atom, uint3
     }
 }
 
+uint32_t pointerOffset(const RandomField &f)
+{
+    return f.offset + f.high - 1024;
+}
+
 uint32_t pick(std::mt19937 &rng, uint32_t n)
 {
     return static_cast<uint32_t>(rng() % n);
@@ -50,32 +51,21 @@ RandomSchema::RandomSchema(uint32_t seed)
     entries_.resize(types.size());
     for (size_t t = 0; t < types.size(); ++t) {
         for (const RandomField &f : types[t].fields) {
-            zubEndianInfoEntry_t e = ZUB_ENTRY_RAW(f.offset, 0, 0);
-            uint32_t high = 0;
+            zubEndianInfoEntry_t e =
+                ZUB_ENTRY_RAW(f.offset, ZUB_ENDIAN_PACK(f.kind, f.high), f.atom);
             if (f.type >= 0)
                 e.argument.table = &tables_[size_t(f.type)];
-            if (isCounted(f.kind)) {
-                high = f.pointerOffset - f.offset + 1024u;
-                e.argument.value |= f.atom;
-            } else if (f.kind == ZUB_DESER_TYPE_FIXED) {
-                high = f.fixedCount;
-                e.argument.value = f.atom;
-            } else if (f.kind == ZUB_DESER_TYPE_MODIFIER) {
-                high = f.packedHigh;
-                e.argument.value = f.multiplicity;
-            }
-            e.packed = ZUB_ENDIAN_PACK(f.kind, high);
             entries_[t].push_back(e);
         }
         entries_[t].push_back(ZUB_ENTRY_END);
         tables_[t] = {types[t].size, entries_[t].data()};
     }
-    nesting = nestingOf(0);
 }
 
 int RandomSchema::build(std::mt19937 &rng, uint32_t depthLeft)
 {
     const int self = static_cast<int>(types.size());
+    nesting = std::max(nesting, 4 - depthLeft);
     types.emplace_back(); // filled at the end: recursion may grow types
     RandomStruct st;
     uint32_t offset = 0;
@@ -102,16 +92,16 @@ int RandomSchema::build(std::mt19937 &rng, uint32_t depthLeft)
             f.offset = place(types[size_t(f.type)].size, 8);
         } else if (f.kind == ZUB_DESER_TYPE_FIXED) {
             f.atom = kAtoms[pick(rng, 4)];
-            f.fixedCount = pick(rng, 6);
-            f.offset = place(f.atom * f.fixedCount, f.atom);
+            f.high = pick(rng, 6);
+            f.offset = place(f.atom * f.high, f.atom);
         } else if (f.kind == ZUB_DESER_TYPE_MODIFIER) {
             // Inert: bits 4-15 set, with a limit every count would fail.
-            f.packedHigh = static_cast<uint16_t>(1 + pick(rng, 0xFFF));
+            f.high = 1 + pick(rng, 0xFFF);
         } else {
             if (pick(rng, 3) == 0) { // a limit every generated count passes
                 RandomField m;
                 m.kind = ZUB_DESER_TYPE_MODIFIER;
-                m.multiplicity = 64 + pick(rng, 1000);
+                m.atom = 64 + pick(rng, 1000);
                 st.fields.push_back(m);
             }
             const uint32_t width = countWidth(f.kind);
@@ -120,15 +110,17 @@ int RandomSchema::build(std::mt19937 &rng, uint32_t depthLeft)
             } else {
                 f.atom = f.kind == ZUB_DESER_TYPE_STRING ? 1 : kAtoms[pick(rng, 4)];
             }
+            uint32_t pointer;
             if (pick(rng, 4) == 0) {
-                f.pointerOffset = place(P, P);
+                pointer = place(P, P);
                 f.offset = place(width, width);
             } else {
                 f.offset = place(width, width);
                 if (pick(rng, 4) == 0)
                     offset += pick(rng, 9); // a gap between count and pointer
-                f.pointerOffset = place(P, P);
+                pointer = place(P, P);
             }
+            f.high = pointer + 1024 - f.offset;
         }
         st.fields.push_back(f);
     }
@@ -137,19 +129,8 @@ int RandomSchema::build(std::mt19937 &rng, uint32_t depthLeft)
     return self;
 }
 
-uint32_t RandomSchema::nestingOf(int type) const
-{
-    uint32_t deepest = 0;
-    for (const RandomField &f : types[size_t(type)].fields) {
-        if (f.type >= 0)
-            deepest = std::max(deepest, 1 + nestingOf(f.type));
-    }
-    return deepest;
-}
-
-RandomValue::RandomValue(const RandomSchema &schema, uint32_t seed,
-                         const RandomValueOptions &options)
-    : schema_(schema), options_(options), root_(schema.types[0].size)
+RandomValue::RandomValue(const RandomSchema &schema, uint32_t seed, uint32_t shape)
+    : schema_(schema), shape_(shape), root_(schema.types[0].size)
 {
     std::mt19937 rng(seed ^ 0x5EEDF00Du);
     fill(root_.data(), 0, rng);
@@ -168,10 +149,8 @@ void RandomValue::fill(uint8_t *structure, int type, std::mt19937 &rng)
         if (!isCounted(f.kind))
             continue;
         const uint32_t width = countWidth(f.kind);
-        uint32_t count = pick(rng, 4) == 0
-                             ? 0
-                             : pick(rng, (f.atom ? options_.maxAtoms : options_.maxElements) + 1);
-        count = width == 1 ? std::min<uint32_t>(count, 255) : count;
+        uint32_t count =
+            pick(rng, 4) == 0 ? 0 : pick(rng, (f.atom ? (shape_ >> 2) % 41 : shape_ % 4) + 1);
         uint8_t *data = nullptr;
         if (count != 0) {
             const uint32_t size = f.atom ? f.atom : schema_.types[size_t(f.type)].size;
@@ -188,11 +167,11 @@ void RandomValue::fill(uint8_t *structure, int type, std::mt19937 &rng)
             // Not followed for a count of 0: a pointer nobody may touch.
             data = reinterpret_cast<uint8_t *>(uintptr_t{0x10});
         }
-        if (count == 0 && width == 4 && options_.nullMarks && pick(rng, 2) == 0)
+        if (count == 0 && width == 4 && (shape_ & 0x100) && pick(rng, 2) == 0)
             count = 0xFFFFFFFFu;
         // Written after the noise above, which may overlap nothing else.
         std::memcpy(structure + f.offset, &count, width);
-        std::memcpy(structure + f.pointerOffset, &data, sizeof data);
+        std::memcpy(structure + pointerOffset(f), &data, sizeof data);
     }
 }
 
@@ -206,7 +185,7 @@ void encode(const RandomSchema &schema, const uint8_t *structure, int type,
         if (f.kind == ZUB_DESER_TYPE_TABLE) {
             encode(schema, member, f.type, out);
         } else if (f.kind == ZUB_DESER_TYPE_FIXED) {
-            pushAtoms(out, member, f.atom, f.fixedCount);
+            pushAtoms(out, member, f.atom, f.high);
         } else if (!isCounted(f.kind)) {
             pushAtoms(out, member, f.kind == ZUB_DESER_TYPE_MODIFIER ? 0 : f.kind, 1);
         } else {
@@ -216,7 +195,7 @@ void encode(const RandomSchema &schema, const uint8_t *structure, int type,
             count = count == 0xFFFFFFFFu ? 0 : count;
             pushAtoms(out, reinterpret_cast<const uint8_t *>(&count), width, 1);
             const uint8_t *data;
-            std::memcpy(&data, structure + f.pointerOffset, sizeof data);
+            std::memcpy(&data, structure + pointerOffset(f), sizeof data);
             const uint32_t size = f.atom ? f.atom : schema.types[size_t(f.type)].size;
             for (uint32_t i = 0; i < count && f.atom == 0; ++i)
                 encode(schema, data + size_t(i) * size, f.type, out);

@@ -4,7 +4,7 @@
 // write and the bytes the byte-order conversion must leave.
 //
 //   zubtest::RandomSchema schema(seed);        // a random type
-//   zubtest::RandomValue value(schema, seed);  // a random host structure
+//   zubtest::RandomValue value(schema, seed, shape); // a random host structure
 //   serialize value.data() with schema.table() ...
 //   FUZZ_CHECK(bytes == value.stream());       // the stream it must give
 //   deserialize into a fresh structure `copy` ...
@@ -29,14 +29,14 @@ namespace zubtest {
 
 // One member of a generated structure, as the model sees it.
 struct RandomField {
-    unsigned kind = 0;          // ZUB_DESER_TYPE_*
-    uint32_t offset = 0;        // member offset (the count field for counted kinds)
-    uint32_t pointerOffset = 0; // offset of the data pointer field (counted kinds)
-    uint32_t atom = 0;          // atom size; 0 when the elements are structures
-    int type = -1;              // nested or element structure: index in types
-    uint32_t fixedCount = 0;    // kind FIXED
-    uint32_t multiplicity = 0;  // kind MODIFIER: the limit
-    uint16_t packedHigh = 0;    // kind MODIFIER: bits 4-15 (non-zero: no effect)
+    unsigned kind = 0;   // ZUB_DESER_TYPE_*
+    uint32_t offset = 0; // member offset (the count field for counted kinds)
+    // The entry's bits 4-15: the fixed count, the data pointer field's
+    // offset from the count field plus 1024, or for a modifier without
+    // effect anything but 0.
+    uint32_t high = 0;
+    uint32_t atom = 0; // atom size (0: the elements are structures); a modifier's limit
+    int type = -1;     // nested or element structure: index in types
 };
 
 struct RandomStruct {
@@ -49,36 +49,28 @@ public:
     // Up to 4 levels below the top and 1 to 7 members per structure,
     // modifiers not counted.
     explicit RandomSchema(uint32_t seed);
-    RandomSchema(const RandomSchema &) = delete;
-    RandomSchema &operator=(const RandomSchema &) = delete;
 
     const zubEndianTable_t *table(int type = 0) const { return &tables_[size_t(type)]; }
+    // A type's entries, in the order of its fields, for a harness that spoils them.
+    zubEndianInfoEntry_t *entries(int type) { return entries_[size_t(type)].data(); }
     std::vector<RandomStruct> types;
     // Deepest nesting below the top level: a walk needs nesting + 1 records.
     uint32_t nesting = 0;
 
 private:
     int build(std::mt19937 &rng, uint32_t depthLeft);
-    uint32_t nestingOf(int type) const;
 
     std::vector<zubEndianTable_t> tables_;
     std::vector<std::vector<zubEndianInfoEntry_t>> entries_;
 };
 
-struct RandomValueOptions {
-    uint32_t maxElements = 3; // structures per counted array of structures
-    uint32_t maxAtoms = 40;   // atoms per counted array of atoms (below every limit)
-    // VAR32 members with no data may hold the null mark 0xFFFFFFFF, which
-    // the serializer sends as a count of 0.
-    bool nullMarks = false;
-};
-
 class RandomValue {
 public:
-    RandomValue(const RandomSchema &schema, uint32_t seed,
-                const RandomValueOptions &options = RandomValueOptions());
-    RandomValue(const RandomValue &) = delete;
-    RandomValue &operator=(const RandomValue &) = delete;
+    // shape: up to shape % 4 structures per counted array of structures
+    // and (shape >> 2) % 41 atoms per array of atoms (below every limit);
+    // with bit 8 set, VAR32 members with no data may hold the null mark
+    // 0xFFFFFFFF, which the serializer sends as a count of 0.
+    RandomValue(const RandomSchema &schema, uint32_t seed, uint32_t shape);
 
     // The top-level host structure; its blocks are owned by this object.
     uint8_t *data() { return root_.data(); }
@@ -95,7 +87,7 @@ private:
     void fill(uint8_t *structure, int type, std::mt19937 &rng);
 
     const RandomSchema &schema_;
-    RandomValueOptions options_;
+    uint32_t shape_;
     std::vector<uint8_t> root_;
     std::vector<std::vector<uint8_t>> blocks_;
 };
