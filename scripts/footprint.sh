@@ -13,14 +13,16 @@
 # archive (Debian's -O2) with our own objects built for x86-64 at -O2.
 #
 # Aims: serializer + deserializer + release + byte order no larger than
-# nanopb's three objects at -Os; no stack frame above 512 bytes.
+# nanopb's three objects at -Os; no stack frame above 512 bytes. The tables
+# also replace the footprint section of docs/performance.md.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 cross=arm-linux-gnueabihf
 log=$(mktemp)
-trap 'rm -f "$log"' EXIT
+report=$(mktemp)
+trap 'rm -f "$log" "$report"' EXIT
 
 # build DIR LEVEL [toolchain]: the library alone at -LEVEL with stack usage.
 build() {
@@ -69,7 +71,7 @@ if [ -z "$nanopb_src" ]; then
   [ -n "$archive" ] && (cd build/footprint-host-O2/nanopb-debian && ar x "$archive")
 fi
 
-python3 - "$root" "$cross" "$nanopb_src" <<'PYTHON'
+python3 - "$root" "$cross" "$nanopb_src" >"$report" <<'PYTHON'
 import glob, os, re, subprocess, sys
 
 root, cross, nanopb_src = sys.argv[1:4]
@@ -183,3 +185,8 @@ print("Frames above 512 B: the console thread's loop holds its argument vector (
 print("and scan state by design; zubSimpleSerializeInto holds the 20-record walk stack that its")
 print("one-call form promises (20 x 24 B on armhf) besides the state record.")
 PYTHON
+text=$(printf '%s\n\n%s\n\n%s\n' "## Footprint on armhf" \
+  "Written by \`scripts/footprint.sh\`: $(date -u '+%Y-%m-%d %H:%M') UTC, commit $(git rev-parse --short HEAD)." \
+  "$(cat "$report")")
+printf '%s\n' "$text"
+printf '%s\n' "$text" | python3 scripts/report_section.py docs/performance.md footprint
