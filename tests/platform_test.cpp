@@ -17,11 +17,7 @@
 TEST(Osal, TheScannerSplitsQuotesEscapesAndLimitsAndThreadsKeepTheirSourceLocation)
 {
     const std::tuple<const char *, int32_t, int32_t, int32_t, std::vector<std::string>> cases[] = {
-        {"  say\t\"hello world\" 'a b'  \"\" pre\"mid dle\"post ",
-         64,
-         100,
-         5,
-         {"say", "hello world", "a b", "", "premid dlepost"}},
+        {"  say\t\"hi x\" 'a b'  \"\" p\"m n\"q ", 64, 100, 5, {"say", "hi x", "a b", "", "pm nq"}},
         {R"(a\ b c\"d 'x\y' "q\"r" "it's")", 64, 100, 5, {"a b", "c\"d", "x\\y", "q\"r", "it's"}},
         {"say \"open", 64, 100, -EINVAL, {}},
         {"trailing\\", 64, 100, -EINVAL, {}},
@@ -42,9 +38,7 @@ TEST(Osal, TheScannerSplitsQuotesEscapesAndLimitsAndThreadsKeepTheirSourceLocati
                     std::vector<std::string>(argv.begin(), argv.begin() + std::max(got, 0)) == args)
             << line;
     }
-    char *argv[2], buffer[8], name[16] = {};
-    EXPECT_TRUE(zubCommandLineSimpleScan(nullptr, nullptr, buffer, 8, 1, "a", 1, 0) == -EINVAL &&
-                zubCommandLineSimpleScan(argv, nullptr, nullptr, 8, 1, "a", 1, 0) == -EINVAL);
+    char name[16] = {};
     // Only the next thread creation fails when told to; a thread is named
     // after the base name of its source file and its line (the thread waits
     // for the test to read its name).

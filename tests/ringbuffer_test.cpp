@@ -25,8 +25,8 @@ TEST(RingBuffer, InitRefusalsDetachingAndRandomOperationsAgainstADeque)
                     zubRingBufferSetMemory(nullptr, area, 8)}) == std::vector<int32_t>(7, -22) &&
                 is({1, 2, 3, 4, nullptr}) && zubRingBufferGetUsedBytes(nullptr) == 0 &&
                 zubRingBufferGetAvailableBytes(nullptr) == 0);
-    EXPECT_TRUE(zubRingBufferInit(&ring, area, 15) == 0 && is({0, 0, 8, 8, area}));
-    EXPECT_TRUE(zubRingBufferSetMemory(&ring, area, 7) == 0 && is({0, 0, 0, 0, nullptr}) &&
+    EXPECT_TRUE(zubRingBufferInit(&ring, area, 15) == 0 && is({0, 0, 8, 8, area}) &&
+                zubRingBufferSetMemory(&ring, area, 7) == 0 && is({0, 0, 0, 0, nullptr}) &&
                 zubRingBufferEnqueue(&ring, "x", 1) == -28 &&
                 zubRingBufferDequeue(&ring, area, 1) == 0);
     // Shadow model: a std::deque of the buffered bytes, compared after every

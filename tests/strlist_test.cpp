@@ -16,19 +16,17 @@ TEST(StrList, HashNodeSizesRefusalsAndTheModelInBothKindsOfList)
                 strnode_Hash("\xff") == 255 && strnode_Hash("aaaaaa") == 0xA28A28A1u);
     strlist_t list;
     strnode_t bare;
-    // A used node: Init clears every field, and a node without a string is refused.
+    // A copy with its length, fields cleared; Init clears them again, and a
+    // node without a string is refused.
     std::memset(&bare, 0xA5, sizeof bare);
-    EXPECT_TRUE(strlist_Init(&list) == 0 && strnode_Init(&bare) == 0 && bare.length == 0 &&
-                strnode_Insert(&list, &bare) == -1);
-    EXPECT_TRUE(!strnode_Create(&list, "") && !strnode_Create(nullptr, "x") &&
-                !strnode_Create(&list, nullptr) && !strnode_Find(&list, nullptr) &&
-                strnode_Remove(nullptr) == -1 && strnode_Delete(nullptr) == -1 &&
-                strnode_DeleteAll(nullptr) == -1);
-    std::memset(&bare, 0xA5, sizeof bare);
-    // A copy with its length, fields cleared.
     EXPECT_TRUE(strnode_InitString(&bare, "hello") == 0 && std::string(bare.string) == "hello" &&
                 bare.length == 5 && !bare.node.list);
     std::free(bare.string);
+    EXPECT_TRUE(strlist_Init(&list) == 0 && strnode_Init(&bare) == 0 && bare.length == 0 &&
+                strnode_Insert(&list, &bare) == -1 && !strnode_Create(&list, "") &&
+                !strnode_Create(nullptr, "x") && !strnode_Create(&list, nullptr) &&
+                !strnode_Find(&list, nullptr) && strnode_Remove(nullptr) == -1 &&
+                strnode_Delete(nullptr) == -1 && strnode_DeleteAll(nullptr) == -1);
     // Zero-filled, never smaller than a string node.
     for (int32_t size : {-1, 1, 80}) {
         list.list.nodeSize = size;

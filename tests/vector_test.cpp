@@ -65,11 +65,9 @@ TEST(Vector, RandomOperationsMatchTheModel)
             huge{allocator.record(), 0x20000000u, 0, 0};
         zubVector_t v;
         Model m{es};
-        ASSERT_TRUE(
-            zubVectorInitialize(&v, &huge, 8) == ZUB_ENOMEM &&
-            zubVectorInsert(&v, -1, "x") == ZUB_ENOMEM && allocator.allocations() == 0 &&
-            zubVectorGetSize(nullptr) == ZUB_EINVAL && zubVectorMerge(&v, &v) == ZUB_ENOSYS &&
-            zubVectorInitialize(&v, &params, -1) == 0 && v.extra0 == 0x1111 && v.extra1 == 0x2222);
+        ASSERT_TRUE(zubVectorInitialize(&v, &huge, 8) == ZUB_ENOMEM &&
+                    zubVectorInsert(&v, -1, "x") == ZUB_ENOMEM && allocator.allocations() == 0 &&
+                    zubVectorInitialize(&v, &params, -1) == 0);
         std::vector<uint8_t> element(es), out(es);
         for (int op = 0; op < 25000; op++) {
             SCOPED_TRACE(testing::Message() << "seed " << seed << " size " << es << " op " << op);
