@@ -95,9 +95,8 @@ TEST(StrList, HashNodeSizesRefusalsAndTheModelInBothKindsOfList)
             ASSERT_TRUE(at->next == list.list.tail && strnode_Find(&list, wanted.c_str()) == want &&
                         (!buckets || strnode_HashFind(&list, wanted.c_str()) == want));
         }
-        strnode_DeleteAll(&list);
         // A plain list from now on.
-        strlist_DestroyData(&list);
-        EXPECT_TRUE(!list.buckets && !list.bucketCount && !strnode_HashFind(&list, "a"));
+        EXPECT_TRUE(strnode_DeleteAll(&list) == 0 && strlist_DestroyData(&list) == 0 &&
+                    !list.buckets && !list.bucketCount && !strnode_HashFind(&list, "a"));
     }
 }

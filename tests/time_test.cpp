@@ -53,8 +53,8 @@ TEST(Time, MatchesGmtimeConvertsBackAndRepairsEachFieldAlone)
     }
     // An out-of-range field is repaired alone, never carried into the next:
     // the repaired record is the one of the returned time. Month 12 is
-    // January (no leap day yet); a year outside 1970-2106 is taken as 1970,
-    // and the leap day goes by the month field.
+    // January of the same year (no leap day yet), second 60 is second 0 of
+    // the same minute.
     struct tm given = record(100, 12, 6, 7, 8, 60);
     EXPECT_TRUE(zubTimeConvertBrokenDownTimeToCalendarTime(&given) == 947142480u &&
                 matchesGmtime(given, 947142480));

@@ -60,7 +60,7 @@ TEST(Vector, RandomOperationsMatchTheModel)
     for (uint32_t es : {1u, 2u, 3u, 4u, 6u, 8u, 12u, 16u, 24u, 32u, 40u}) {
         std::mt19937 rng(seed + es);
         zubtest::CountingAllocator allocator;
-        zubVectorParams_t params{allocator.record(), es, 0x1111, 0x2222};
+        zubVectorParams_t params{allocator.record(), es, 0, 0};
         zubVector_t v;
         Model m{es};
         ASSERT_TRUE(zubVectorInitialize(&v, &params, -1) == 0);
@@ -110,7 +110,8 @@ TEST(Vector, RandomOperationsMatchTheModel)
                 m.layOut();
                 m.items.clear();
             } else {
-                ASSERT_EQ(zubVectorRelease(&v), 0);
+                // Releasing the data alone is enough before a new start.
+                ASSERT_EQ(kind == 98 ? zubVectorReleaseData(&v) : zubVectorRelease(&v), 0);
                 got = zubVectorInitialize(&v, &params, wanted / 3);
                 m = Model{es, 0, 0, m.fail};
                 want = wanted / 3 < 0 ? 0 : std::min(m.allocate(uint32_t(wanted / 3)), 0);
@@ -122,7 +123,6 @@ TEST(Vector, RandomOperationsMatchTheModel)
                         (allocator.blockSize(v.data) == m.buffer.size() &&
                          !std::memcmp(v.data, m.buffer.data(), m.buffer.size())));
         }
-        allocator.failAfter = -1;
         EXPECT_TRUE(zubVectorRelease(&v) == 0 && allocator.liveBlocks() == 0);
     }
 }
