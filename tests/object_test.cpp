@@ -7,16 +7,10 @@
 
 TEST(Object, RootClassTheAbstractMethodAndStringCopies)
 {
-    EXPECT_TRUE(!zubObjectClass.parent && std::string(zubObjectClass.name) == "zubObject" &&
-                zubObjectInitialize() == 0);
     uint32_t object[3] = {1, 2, 3};
-    EXPECT_TRUE(zubObjectClass.release(object) == 0 && _zubObjectReleaseSelf(nullptr) == 0 &&
-                object[0] == 0xDEADBABEu && object[1] == 2 && object[2] == 3);
-    zubtest::DebugCapture capture(false);
-    // Site disabled: checked, nothing written.
-    EXPECT_TRUE(_zubObjectAbstractMethod() == -1 && capture.messages().empty() &&
-                zubDebugTestCheckCount() == 1u);
-    capture.enable(2, 1000);
+    EXPECT_TRUE(zubObjectInitialize() == 0 && zubObjectClass.release(object) == 0 &&
+                _zubObjectReleaseSelf(nullptr) == 0 && object[0] == 0xDEADBABEu && object[1] == 2);
+    zubtest::DebugCapture capture;
     EXPECT_TRUE(_zubObjectAbstractMethod() == -1 &&
                 capture.messages() == std::vector<std::string>{"Abstract method called.\n"} &&
                 capture.site(0) == (std::vector<uint32_t>{0x000203E8u, 0, 0}));
@@ -33,14 +27,14 @@ TEST(Object, RootClassTheAbstractMethodAndStringCopies)
         {zubStrndup(a, 2, "abcdef", 10), "ab"},
         {zubStrndup(a, 100, reinterpret_cast<const char *>(buffer.data()), 4), "wxyz"},
         {zubStrndup(a, 0, "abc", 3), ""}};
-    EXPECT_TRUE(allocator.sizes() == (std::vector<size_t>{6, 3, 3, 5, 1}) && buffer.guardsIntact());
+    EXPECT_TRUE(allocator.sizes() == (std::vector<size_t>{6, 3, 3, 5, 1}) &&
+                buffer.guardsIntact() && !zubStrdup(a, nullptr, 3) &&
+                !zubStrdup(a, "abc", 0xFFFFFFFFu) && !zubSlowStrdup(a, nullptr) &&
+                !zubStrndup(a, 5, nullptr, 5) && !zubStrndup(a, 0xFFFFFFFFu, "abc", 0xFFFFFFFFu));
     for (auto [copy, expected] : copies) {
         EXPECT_STREQ(copy, expected);
         a->release(a->context, copy);
     }
-    EXPECT_TRUE(!zubStrdup(a, nullptr, 3) && !zubStrdup(a, "abc", 0xFFFFFFFFu) &&
-                !zubSlowStrdup(a, nullptr) && !zubStrndup(a, 5, nullptr, 5) &&
-                !zubStrndup(a, 0xFFFFFFFFu, "abc", 0xFFFFFFFFu) && allocator.allocations() == 5u);
     allocator.failAfter = 0;
     EXPECT_TRUE(!zubStrdup(a, "abc", 3) && !zubSlowStrdup(a, "abc") && !zubStrndup(a, 3, "abc", 3));
 }

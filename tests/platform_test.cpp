@@ -17,19 +17,12 @@
 TEST(Osal, TheScannerSplitsQuotesEscapesAndLimitsAndThreadsKeepTheirSourceLocation)
 {
     const std::tuple<const char *, int32_t, int32_t, int32_t, std::vector<std::string>> cases[] = {
-        {"  say\t\"hello world\" 'a b'  \"\" pre\"mid dle\"post ",
-         64,
-         100,
-         5,
-         {"say", "hello world", "a b", "", "premid dlepost"}},
+        {"  say\t\"hi x\" 'a b'  \"\" p\"m n\"q ", 64, 100, 5, {"say", "hi x", "a b", "", "pm nq"}},
         {R"(a\ b c\"d 'x\y' "q\"r" "it's")", 64, 100, 5, {"a b", "c\"d", "x\\y", "q\"r", "it's"}},
         {"say \"open", 64, 100, -EINVAL, {}},
-        {"trailing\\", 64, 100, -EINVAL, {}},
-        {"a b c", 64, 2, -E2BIG, {}},
         // 4 bytes with its NUL; the buffer and the argument count both just fit.
         {"abc", 4, 100, 1, {"abc"}},
         {"abcd", 4, 100, -ENOBUFS, {}},
-        {"ab cd", 6, 2, 2, {"ab", "cd"}},
         {"a", 0, 1, -EINVAL, {}},
     };
     for (const auto &[line, bufferSize, maxArgs, result, args] : cases) {
@@ -42,9 +35,7 @@ TEST(Osal, TheScannerSplitsQuotesEscapesAndLimitsAndThreadsKeepTheirSourceLocati
                     std::vector<std::string>(argv.begin(), argv.begin() + std::max(got, 0)) == args)
             << line;
     }
-    char *argv[2], buffer[8], name[16] = {};
-    EXPECT_TRUE(zubCommandLineSimpleScan(nullptr, nullptr, buffer, 8, 1, "a", 1, 0) == -EINVAL &&
-                zubCommandLineSimpleScan(argv, nullptr, nullptr, 8, 1, "a", 1, 0) == -EINVAL);
+    char name[16] = {};
     // Only the next thread creation fails when told to; a thread is named
     // after the base name of its source file and its line (the thread waits
     // for the test to read its name).
@@ -78,20 +69,20 @@ TEST(Debug, ChosenSitesCaptureAndTheEnvironment)
                 capture.site(0) == (std::vector<uint32_t>{0x00010BB8u, 3, 5}));
     // ZUB_DEBUG chooses the sites when read again on reset; messages to
     // standard error end in a newline.
-    const std::string saved = std::getenv("ZUB_DEBUG") ? std::getenv("ZUB_DEBUG") : "";
     // Which of the sites 2:7, 2:8 and 3:1 pass.
+    const zubDebugSite_t sites[] = {{ZUB_DEBUG_SITE_WORD(2, 7), 0, 0},
+                                    {ZUB_DEBUG_SITE_WORD(2, 8), 0, 0},
+                                    {ZUB_DEBUG_SITE_WORD(3, 1), 0, 0}};
     for (auto [choice, expected] : {std::pair{"2:7,3", "101"}, {"all", "111"}}) {
         setenv("ZUB_DEBUG", choice, 1);
         zubDebugTestReset();
         std::string passes;
-        for (uint32_t word :
-             {ZUB_DEBUG_SITE_WORD(2, 7), ZUB_DEBUG_SITE_WORD(2, 8), ZUB_DEBUG_SITE_WORD(3, 1)}) {
-            const zubDebugSite_t chosen = {word, 0, 0};
+        for (const zubDebugSite_t &chosen : sites) {
             passes += zubDebugCheckLevelGetFrameAndChunk(&chosen) ? '1' : '0';
         }
         EXPECT_EQ(passes, expected) << choice;
     }
-    saved.empty() ? unsetenv("ZUB_DEBUG") : setenv("ZUB_DEBUG", saved.c_str(), 1);
+    unsetenv("ZUB_DEBUG");
     zubDebugTestCapture(0);
     testing::internal::CaptureStderr();
     zubDebugOutput0("a");
