@@ -21,7 +21,11 @@ TEST(RingBuffer, InitRefusalsDetachingAndRandomOperationsAgainstADeque)
                 zubRingBufferInit(&ring, nullptr, 16) == -22 &&
                 zubRingBufferInit(nullptr, area, 16) == -22 &&
                 zubRingBufferDequeueAllParts(&ring, nullptr, &partCount, 5) == -22 &&
-                is({1, 2, 3, 4, nullptr}) && zubRingBufferGetAvailableBytes(nullptr) == 0);
+                zubRingBufferEnqueue(&ring, nullptr, 1) == -22 &&
+                zubRingBufferDequeue(nullptr, area, 1) == -22 &&
+                zubRingBufferSetMemory(nullptr, area, 8) == -22 &&
+                zubRingBufferGetUsedBytes(nullptr) == 0 && is({1, 2, 3, 4, nullptr}) &&
+                zubRingBufferGetAvailableBytes(nullptr) == 0);
     EXPECT_TRUE(zubRingBufferInit(&ring, area, 15) == 0 && is({0, 0, 8, 8, area}) &&
                 zubRingBufferSetMemory(&ring, area, 7) == 0 && is({0, 0, 0, 0, nullptr}) &&
                 zubRingBufferEnqueue(&ring, "x", 1) == -28 &&

@@ -54,8 +54,12 @@ TEST(Time, MatchesGmtimeConvertsBackAndRepairsEachFieldAlone)
     // An out-of-range field is repaired alone, never carried into the next:
     // the repaired record is the one of the returned time. Month 12 is
     // January of the same year (no leap day yet), second 60 is second 0 of
-    // the same minute.
-    struct tm given = record(100, 12, 6, 7, 8, 60);
-    EXPECT_TRUE(zubTimeConvertBrokenDownTimeToCalendarTime(&given) == 947142480u &&
-                matchesGmtime(given, 947142480));
+    // the same minute; -1 fields are repaired to 0 (1 for the day), and a year
+    // outside 1970-2106 is taken as 1970, its leap day going by the month field.
+    for (auto [given, time] : {std::pair{record(100, 12, 6, 7, 8, 60), 947142480u},
+                               {record(101, -1, -1, -1, -1, -1), 978307200u},
+                               {record(INT32_MIN, 2, 1, 0, 0, 0), 59u * 86400}}) {
+        EXPECT_TRUE(zubTimeConvertBrokenDownTimeToCalendarTime(&given) == time &&
+                    matchesGmtime(given, time));
+    }
 }

@@ -63,6 +63,10 @@ TEST(Vector, RandomOperationsMatchTheModel)
         zubVectorParams_t params{allocator.record(), es, 0, 0};
         zubVector_t v;
         Model m{es};
+        // A buffer of 2^32 bytes or more is a failed allocation, never asked for.
+        zubVectorParams_t huge{allocator.record(), 0x20000000u, 0, 0};
+        ASSERT_TRUE(zubVectorInitialize(&v, &huge, 8) == ZUB_ENOMEM &&
+                    allocator.allocations() == 0);
         ASSERT_TRUE(zubVectorInitialize(&v, &params, -1) == 0);
         std::vector<uint8_t> element(es), out(es);
         for (int op = 0; op < 25000; op++) {
