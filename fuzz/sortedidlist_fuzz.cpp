@@ -2,10 +2,7 @@
 // walks from the fuzz input, checked against std::map after every
 // operation. Both arrays come from an allocator that the input can make
 // fail; at the end nothing may be left allocated.
-#include <cstdint>
-#include <cstdlib>
 #include <map>
-#include <vector>
 
 #include "fuzz_input.h"
 #include "zub/sortedidlist.h"
@@ -59,12 +56,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     zubfuzz::Input in(data, size);
     Arena values{{&values, arena_alloc, arena_release}}, keys{{&keys, arena_alloc, arena_release}};
-    zubSortedIdListParams_t params = {
-        &values.record, &keys.record, 1u + in.small(12),
-        static_cast<uint16_t>(in.small(2) ? 1 + in.small(40) : in.u16()), in.u8()};
+    zubSortedIdListParams_t params = {&values.record, &keys.record, 1u + in.small(12),
+                                      static_cast<uint16_t>(in.small(2) ? in.small(41) : in.u16()),
+                                      in.u8()};
     const bool wideKeys = in.small(2) == 1; // else keys cluster at both ends of the range
-    zubSortedIdList_t list;
-    FUZZ_CHECK(zubSortedIdListInitialize(&list, &params) == (params.maxEntries == 0 ? -22 : 0));
+    zubSortedIdList_t list; // a refused initialize (no entries allowed) still sets every field
+    std::memset(&list, 0xEE, sizeof list);
+    FUZZ_CHECK(zubSortedIdListInitialize(&list, &params) == (params.maxEntries == 0 ? -22 : 0) &&
+               list.modCount == 0 && list.growStep == params.growStep && !list.keys);
     const size_t valueSize = params.valueSize;
 
     Model model;
