@@ -21,8 +21,7 @@ namespace {
 // with (live sums them). Mode 1 fails every allocation, mode 2 one in four.
 struct Slots {
     zubfuzz::Input *in;
-    uint32_t mode = 0, calls = 0;
-    bool failed = false;
+    uint32_t mode = 0, calls = 0, failed = 0;
     size_t live = 0;
 };
 
@@ -76,9 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     while (!in.empty()) {
         const uint32_t op = in.small(8);
         std::string key(length, '\0');
-        for (char &c : key) {
-            c = static_cast<char>(in.small(alphabet) * 37u);
-        }
+        std::generate(key.begin(), key.end(), [&] { return in.small(alphabet) * 37u; });
         void *const present = model.count(key) ? model[key] : nullptr;
         const uint32_t size0 = table.size, total0 = table.total, deleted0 = table.deleted;
         uint32_t total = total0, deleted = deleted0; // before a resize
@@ -87,9 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (op < 3) {
             void *entry = std::memcpy(std::malloc(length == 0 ? 1 : length), key.data(), length);
             const bool full = total0 == size0 && deleted0 == 0;
-            FUZZ_CHECK(zubOHashInsert(&table, key.data(), length, entry) == (present ? -16
-                                                                             : full  ? -12
-                                                                                     : 0));
+            const int32_t result = present ? -16 : full ? -12 : 0;
+            FUZZ_CHECK(zubOHashInsert(&table, key.data(), length, entry) == result);
             uint32_t site[3] = {};
             FUZZ_CHECK(zubDebugTestCount() == (present ? 1u : 0u));
             FUZZ_CHECK(!present || (zubDebugTestSite(0, site) && site[0] == 0x00010BB8u &&
