@@ -45,10 +45,6 @@ struct List {
                                : Entry{first(), ZUB_SG_WORD(ZUB_SG_KIND_LINK, 0)};
                 return;
             }
-            if (roll == 3) {
-                array[i] = {kJunk, ZUB_SG_WORD(2 + in.small(2), in.u16())};
-                continue;
-            }
             const uint32_t length = roll < 6 ? 0 : 1 + in.small(48);
             std::vector<uint8_t> &block = blocks.emplace_back(length);
             std::generate(block.begin(), block.end(), [&] { return source ? in.u8() : 0xEE; });

@@ -145,7 +145,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     FUZZ_CHECK(model.empty() && position == table.size);
     ohash_delete(&table);
-    ohash_delete(&table); // a second delete is harmless
     FUZZ_CHECK(table.slots == nullptr && table.size == 0 && table.total == 0 &&
                table.deleted == 0 && slots.live == 0);
     zubDebugTestClear();
