@@ -47,7 +47,6 @@ TEST(ScatterGather, WorkedCopiesAndViews)
     EXPECT_EQ(copy(two, -1, source, 3, 0), copy(two, 0, source, 3, 0));
     EXPECT_EQ(copy(two, 0, source, 3, 0), V(7, 0));
     EXPECT_EQ(copy(nullptr, 2, source, 1, 0), V(7, 0));
-    EXPECT_EQ(zubCopyScatterGather(nullptr, nullptr, nullptr, 1, 0, nullptr), 0u);
     // The by-value form cuts entries too.
     EXPECT_EQ(zubReadScatterGatherPart(two, 1, source, 3, 50), 10u);
     EXPECT_EQ(two[0].lengthAndKind, 10u);
