@@ -31,11 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     zubDebugTestEnableAll();
     zubDebugTestCapture(1);
     zubfuzz::Input in(data, size);
-    // Refused counts, five levels (4 MiB of tables: rarely), up to four, and 0 to the two-level edge.
+    // Refused counts, up to four levels, and 0 to the two-level edge.
     const uint32_t roll = in.u8();
     const uint32_t nBits =
         roll < 8 ? ZUB_BITMASK_MAX_BITS + 1 + in.small(2) + (in.small(2) ? 0 : in.u32() % 1000000)
-        : roll == 8  ? 1u + (1u << 25) + in.small(64)
         : roll < 40  ? in.below(1u << 21)
         : roll < 120 ? in.below(40000)
                      : in.u16() % 1200;

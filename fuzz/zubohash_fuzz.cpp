@@ -6,8 +6,8 @@
 // that the input can make fail, so that the table also fills up; either
 // way the slot counters follow the load rules exactly: grow past three
 // quarters, rebuild when tombstones pass a quarter of the used slots.
-// Entries are exact-size heap blocks; refused arguments, stale indices and
-// the duplicate's message are checked on the way.
+// Entries are exact-size heap blocks; refused arguments and the
+// duplicate's message are checked on the way.
 #include <string>
 #include <unordered_map>
 
@@ -67,8 +67,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     } else {
         FUZZ_CHECK(zubOHashInit(&table, exponent) == 0 && table.setup.keyOffset == 0);
     }
-    FUZZ_CHECK(table.size == (exponent < 4 ? 16u : 1u << exponent) && table.total == 0 &&
-               table.deleted == 0);
 
     std::unordered_map<std::string, void *> model;
     while (!in.empty()) {
@@ -116,12 +114,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             FUZZ_CHECK(zubOHashFind(&table, nullptr, 1 + length) == nullptr &&
                        zubOHashRemove(&table, nullptr, 1 + length) == nullptr);
         }
-        // Indices past the end and null or deleted entries are refused.
-        FUZZ_CHECK(ohash_find(&table, table.size + op) == nullptr &&
-                   ohash_remove(&table, table.size + op) == nullptr);
-        FUZZ_CHECK(ohash_insert(&table, table.size + op, &model) == nullptr &&
-                   ohash_insert(&table, 0, nullptr) == nullptr &&
-                   ohash_insert(&table, 0, const_cast<void *>(ohash_deleted(&table))) == nullptr);
         // The load rules: a resize doubles while live entries outnumber four times the
         // tombstones, else halves when tombstones pass two thirds of the used slots; at least 16.
         uint32_t want = size0;
