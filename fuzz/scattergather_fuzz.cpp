@@ -82,8 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint32_t offset = offsetRoll < 8    ? offsetWord
                             : offsetRoll < 64 ? 0
                                               : offsetWord % (S + 3);
-    FUZZ_CHECK(zubGetTotalLength(source.first(), source.count()) == S &&
-               zubGetTotalLength(to.first(), to.count()) == D);
+    FUZZ_CHECK(zubGetTotalLength(source.first(), source.count()) == S);
 
     // The destination's blocks receive the source's data from the offset on,
     // as far as both reach.
