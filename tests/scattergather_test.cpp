@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <vector>
-
 #include "test_support.h"
 #include "zub/scattergather.h"
 
@@ -47,11 +44,9 @@ TEST(ScatterGather, WorkedCopiesAndViews)
     Entry two[2] = {data(small.data(), 25), data(large.data(), 25)};
     EXPECT_EQ(copy(two, 2, source, 2, 33), (V{0, 0, -1, 0, 2, 3, 0}));
     // An empty list on either side (a null destination list whatever its count says).
-    for (int32_t empty : {-1, 0}) {
-        EXPECT_EQ(copy(two, empty, source, 3, 0), V(7, 0));
-    }
+    EXPECT_EQ(copy(two, -1, source, 3, 0), copy(two, 0, source, 3, 0));
+    EXPECT_EQ(copy(two, 0, source, 3, 0), V(7, 0));
     EXPECT_EQ(copy(nullptr, 2, source, 1, 0), V(7, 0));
-    EXPECT_EQ(zubCopyScatterGather(nullptr, nullptr, nullptr, 1, 0, nullptr), 0u);
     // The by-value form cuts entries too.
     EXPECT_EQ(zubReadScatterGatherPart(two, 1, source, 3, 50), 10u);
     EXPECT_EQ(two[0].lengthAndKind, 10u);
