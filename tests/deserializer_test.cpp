@@ -53,6 +53,11 @@ const zubEndianInfoEntry_t oddEntries[] = {
     ZUB_ENTRY_RAW(offsetof(Odd, fixed), ZUB_ENDIAN_PACK(11, 2), 3),
     ZUB_ENTRY_RAW(offsetof(Odd, fixed), ZUB_ENDIAN_PACK(11, 5), 0), ZUB_ENTRY_END};
 const zubEndianTable_t oddTable = ZUB_ENDIAN_TABLE(Odd, oddEntries);
+// A limit before a fixed array ends with it.
+const zubEndianInfoEntry_t fixedEntries[] = {ZUB_ENTRY_MULTIPLICITY(1),
+                                             ZUB_ENTRY_FIXED(Odd, fixed, 1, 2),
+                                             ZUB_ENTRY_VAR8(Odd, n, d, 1), ZUB_ENTRY_END};
+const zubEndianTable_t fixedTable = ZUB_ENDIAN_TABLE(Odd, fixedEntries);
 const std::string kThree = "Invalid atom size 3 in table found.\n",
                   kZero = "Invalid atom size 0 in table found.\n";
 
@@ -168,6 +173,7 @@ TEST(Deserializer, LiteralStreams)
         // Empty chunks wait; a count of 0 ends the walk, nothing is allocated.
         {T(DeserString_t), "", ZUB_DIS_READING_INTEGRAL, kXrun, 0, {}},
         {T(DeserString_t), "00 00 00 00 05", kDone, kXrun, 4, {}},
+        {&fixedTable, "aa bb 02 61 62", kDone, kXrun, 5, {2}},
         {&oddTable, "02 01 02 03 04 05 06 07 08 09 0a 0b 0c", kDone, kXrun, 13, {6}, kOdd},
         {&covered, kCovered, kDone, kXrun, 18, {1, 2 * kString, 1}},
         {&covered4, kCovered, kDone, kXrun, 18, {1, 2 * kString, 1}},
@@ -245,6 +251,17 @@ TEST(Deserializer, LiteralStreams)
     Walk counted(&__zub_EndianTable_zubDeserBlobString_t, &strings, counting.record());
     counted.feed(bytes("00 00 00 01 00 00 00 03 61 62 63"));
     EXPECT_EQ(counting.sizes(), (std::vector<size_t>{sizeof(zubDeserString_t), 3}));
+    // A refused block leaves the record as it is when the data come later.
+    counting.failAbove = 0;
+    zubDeserBlobUint8_t one{}, two{};
+    Walk whole(T(DeserBlobUint8_t), &one, counting.record()),
+        cut(T(DeserBlobUint8_t), &two, counting.record());
+    whole.feed(bytes("00 00 00 02 61 62"));
+    cut.feed(bytes("00 00 00 02"));
+    EXPECT_TRUE(whole.s.errorCode == ZUB_DES_ERR_NOMEM && cut.s.errorCode == ZUB_DES_ERR_NOMEM &&
+                whole.s.totalBytesOfMember == 2 && cut.s.totalBytesOfMember == 2);
+    EXPECT_EQ(whole.s.srcval - reinterpret_cast<uint8_t *>(&one),
+              cut.s.srcval - reinterpret_cast<uint8_t *>(&two));
     // Atoms read so far stand in a block filled with 0x75.
     zubDeserBlobUint32_t blob{};
     Walk part(&__zub_EndianTable_zubDeserBlobUint32_t, &blob);
