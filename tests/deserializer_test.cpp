@@ -158,15 +158,7 @@ TEST(Deserializer, LiteralStreams)
         // Over the limit: the count is stored, nothing is allocated.
         {&outerTable, "00 00 00 00 04 61 62 63 64", kFailed, kLimit, 5, {}, kOver},
         // Atom data above 2 MiB: the walk ends after the count.
-        {T(DeserBlobUint64_t),
-         "00 04 00 01",
-         kFailed,
-         -1,
-         4,
-         {},
-         kLong,
-         kStart,
-         {0x000103E8u, 0, 0}},
+        {T(DeserBlobUint64_t), "00 04 00 01", kFailed, -1, 4, {}, kLong, kStart, {0x103E8, 0, 0}},
         // Too large for the heap, or for 32 bits.
         {T(DeserStringArray_t), "ff ff ff ff", kFailed, kNomem, 4, {}},
         {&nothingTable, "01", kDone, kXrun, 0, {}},
@@ -219,10 +211,9 @@ TEST(Deserializer, LiteralStreams)
             const int32_t released = zubfuzz::recorded(
                 &log, [&] { return _zubDeserMemoryDealloc(c.table, host.data(), -1); });
             std::vector<size_t> sizes;
-            for (size_t i = 0; i < made; ++i) {
+            for (size_t i = 0; i < made; ++i)
                 if (!log.blocks[i].live)
                     sizes.push_back(log.blocks[i].size);
-            }
             EXPECT_EQ(sizes, c.blocks) << c.stream;
             EXPECT_TRUE(released == 0 && (log.live == 0 || !c.messages.empty()) &&
                         log.foreign == 0);
@@ -291,13 +282,11 @@ TEST(Walkers, InvalidEntriesAndEndlessNestingFailTheWalk)
         const zubEndianTable_t table = {8, entries};
         DebugCapture capture;
         Walk put(&table, host);
-        EXPECT_EQ(put.call(out, sizeof out, true), -14);
-        EXPECT_TRUE(put.s.state == ZUB_SIS_FAILED && put.s.bufferPosition == 1 && out[0] == 0x42);
+        EXPECT_TRUE(put.call(out, 8, true) == -14 && put.s.bufferPosition == 1 && out[0] == 0x42);
         EXPECT_TRUE(put.call(out, sizeof out, true) == 0 && put.s.bufferPosition == 0);
         EXPECT_EQ(zubSerializedSize(&table, host), -14);
         Walk get(&table, host);
-        EXPECT_EQ(get.feed(bytes("42 00 02 61 62")), -14);
-        EXPECT_TRUE(get.s.state == ZUB_DIS_FAILED && get.s.bufferPosition == 1);
+        EXPECT_TRUE(get.feed(bytes("42 00 02 61 62")) == -14 && get.s.bufferPosition == 1);
         EXPECT_EQ(get.feed(bytes("42")), 0);
         EXPECT_EQ(capture.messages(), Messages(3, "Invalid endian table entry " +
                                                       std::to_string(second.packed & 15u) + ".\n"));
