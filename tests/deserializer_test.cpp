@@ -16,7 +16,7 @@ using Messages = std::vector<std::string>;
 
 namespace {
 
-const std::vector<uint32_t> kWalkerSite = {0x00020BB8u, 3, 0};
+const std::vector<uint32_t> kWalkerSite = {0x00020BB8u, 3, 0}, kSizeSite = {0x103E8, 0, 0};
 
 // The worked example, {u16 id; u8 n; Element *elements} with elements {u32
 // value; u8 small}, as the compiler lays it out.
@@ -158,7 +158,7 @@ TEST(Deserializer, LiteralStreams)
         // Over the limit: the count is stored, nothing is allocated.
         {&outerTable, "00 00 00 00 04 61 62 63 64", kFailed, kLimit, 5, {}, kOver},
         // Atom data above 2 MiB: the walk ends after the count.
-        {T(DeserBlobUint64_t), "00 04 00 01", kFailed, -1, 4, {}, kLong, kStart, {0x103E8, 0, 0}},
+        {T(DeserBlobUint64_t), "00 04 00 01", kFailed, -1, 4, {}, kLong, kStart, kSizeSite},
         // Too large for the heap, or for 32 bits.
         {T(DeserStringArray_t), "ff ff ff ff", kFailed, kNomem, 4, {}},
         {&nothingTable, "01", kDone, kXrun, 0, {}},
@@ -235,7 +235,11 @@ TEST(Deserializer, LiteralStreams)
     EXPECT_EQ(capture.messages(), (Messages{kThree, kThree, kZero}));
     // The serializer's size stops at a count above 2 MiB of atoms, before the data.
     const zubDeserBlobUint64_t big = {0x40001, reinterpret_cast<uint64_t *>(0x40)};
-    EXPECT_EQ(zubSerializedSize(T(DeserBlobUint64_t), &big), -1);
+    capture.clear();
+    EXPECT_EQ(zubSimpleSerializeInto(out.data(), 14, T(DeserBlobUint64_t), &big), -1);
+    EXPECT_EQ(capture.messages(), Messages{"Test for \"1\"was true: \"Exceed size\""});
+    EXPECT_TRUE(zubSerializedSize(T(DeserBlobUint64_t), &big) == -1 &&
+                capture.site(0) == kSizeSite);
     // Every block comes from the walk's allocator, arrays of structures too.
     zubtest::CountingAllocator counting;
     zubDeserBlobString_t strings{};
