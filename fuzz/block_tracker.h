@@ -67,11 +67,9 @@ public:
     // Frees what is still live, as the owner of an abandoned walk would.
     void freeLeftovers()
     {
-        for (size_t i = 0; i < count; ++i) {
+        for (size_t i = 0; i < count; ++i)
             if (blocks[i].live)
-                std::free(blocks[i].pointer);
-            blocks[i].live = false;
-        }
+                std::free(blocks[i].pointer), blocks[i].live = false;
         live = 0;
     }
 };

@@ -16,7 +16,7 @@ using Messages = std::vector<std::string>;
 
 namespace {
 
-const std::vector<uint32_t> kWalkerSite = {0x00020BB8u, 3, 0};
+const std::vector<uint32_t> kWalkerSite = {0x00020BB8u, 3, 0}, kSizeSite = {0x103E8, 0, 0};
 
 // The worked example, {u16 id; u8 n; Element *elements} with elements {u32
 // value; u8 small}, as the compiler lays it out.
@@ -53,6 +53,11 @@ const zubEndianInfoEntry_t oddEntries[] = {
     ZUB_ENTRY_RAW(offsetof(Odd, fixed), ZUB_ENDIAN_PACK(11, 2), 3),
     ZUB_ENTRY_RAW(offsetof(Odd, fixed), ZUB_ENDIAN_PACK(11, 5), 0), ZUB_ENTRY_END};
 const zubEndianTable_t oddTable = ZUB_ENDIAN_TABLE(Odd, oddEntries);
+// A limit before a fixed array ends with it.
+const zubEndianInfoEntry_t fixedEntries[] = {ZUB_ENTRY_MULTIPLICITY(1),
+                                             ZUB_ENTRY_FIXED(Odd, fixed, 1, 2),
+                                             ZUB_ENTRY_VAR8(Odd, n, d, 1), ZUB_ENTRY_END};
+const zubEndianTable_t fixedTable = ZUB_ENDIAN_TABLE(Odd, fixedEntries);
 const std::string kThree = "Invalid atom size 3 in table found.\n",
                   kZero = "Invalid atom size 0 in table found.\n";
 
@@ -153,21 +158,14 @@ TEST(Deserializer, LiteralStreams)
         // Over the limit: the count is stored, nothing is allocated.
         {&outerTable, "00 00 00 00 04 61 62 63 64", kFailed, kLimit, 5, {}, kOver},
         // Atom data above 2 MiB: the walk ends after the count.
-        {T(DeserBlobUint64_t),
-         "00 04 00 01",
-         kFailed,
-         -1,
-         4,
-         {},
-         kLong,
-         kStart,
-         {0x000103E8u, 0, 0}},
+        {T(DeserBlobUint64_t), "00 04 00 01", kFailed, -1, 4, {}, kLong, kStart, kSizeSite},
         // Too large for the heap, or for 32 bits.
         {T(DeserStringArray_t), "ff ff ff ff", kFailed, kNomem, 4, {}},
         {&nothingTable, "01", kDone, kXrun, 0, {}},
         // Empty chunks wait; a count of 0 ends the walk, nothing is allocated.
         {T(DeserString_t), "", ZUB_DIS_READING_INTEGRAL, kXrun, 0, {}},
         {T(DeserString_t), "00 00 00 00 05", kDone, kXrun, 4, {}},
+        {&fixedTable, "aa bb 02 61 62", kDone, kXrun, 5, {2}},
         {&oddTable, "02 01 02 03 04 05 06 07 08 09 0a 0b 0c", kDone, kXrun, 13, {6}, kOdd},
         {&covered, kCovered, kDone, kXrun, 18, {1, 2 * kString, 1}},
         {&covered4, kCovered, kDone, kXrun, 18, {1, 2 * kString, 1}},
@@ -213,10 +211,9 @@ TEST(Deserializer, LiteralStreams)
             const int32_t released = zubfuzz::recorded(
                 &log, [&] { return _zubDeserMemoryDealloc(c.table, host.data(), -1); });
             std::vector<size_t> sizes;
-            for (size_t i = 0; i < made; ++i) {
+            for (size_t i = 0; i < made; ++i)
                 if (!log.blocks[i].live)
                     sizes.push_back(log.blocks[i].size);
-            }
             EXPECT_EQ(sizes, c.blocks) << c.stream;
             EXPECT_TRUE(released == 0 && (log.live == 0 || !c.messages.empty()) &&
                         log.foreign == 0);
@@ -238,13 +235,28 @@ TEST(Deserializer, LiteralStreams)
     EXPECT_EQ(capture.messages(), (Messages{kThree, kThree, kZero}));
     // The serializer's size stops at a count above 2 MiB of atoms, before the data.
     const zubDeserBlobUint64_t big = {0x40001, reinterpret_cast<uint64_t *>(0x40)};
-    EXPECT_EQ(zubSerializedSize(T(DeserBlobUint64_t), &big), -1);
+    capture.clear();
+    EXPECT_EQ(zubSimpleSerializeInto(out.data(), 14, T(DeserBlobUint64_t), &big), -1);
+    EXPECT_EQ(capture.messages(), Messages{"Test for \"1\"was true: \"Exceed size\""});
+    EXPECT_TRUE(zubSerializedSize(T(DeserBlobUint64_t), &big) == -1 &&
+                capture.site(0) == kSizeSite);
     // Every block comes from the walk's allocator, arrays of structures too.
     zubtest::CountingAllocator counting;
     zubDeserBlobString_t strings{};
     Walk counted(&__zub_EndianTable_zubDeserBlobString_t, &strings, counting.record());
     counted.feed(bytes("00 00 00 01 00 00 00 03 61 62 63"));
     EXPECT_EQ(counting.sizes(), (std::vector<size_t>{sizeof(zubDeserString_t), 3}));
+    // A refused block leaves the record as it is when the data come later.
+    counting.failAbove = 0;
+    zubDeserBlobUint8_t one{}, two{};
+    Walk whole(T(DeserBlobUint8_t), &one, counting.record()),
+        cut(T(DeserBlobUint8_t), &two, counting.record());
+    whole.feed(bytes("00 00 00 02 61 62"));
+    cut.feed(bytes("00 00 00 02"));
+    EXPECT_TRUE(whole.s.errorCode == ZUB_DES_ERR_NOMEM && cut.s.errorCode == ZUB_DES_ERR_NOMEM &&
+                whole.s.totalBytesOfMember == 2 && cut.s.totalBytesOfMember == 2);
+    EXPECT_EQ(whole.s.srcval - reinterpret_cast<uint8_t *>(&one),
+              cut.s.srcval - reinterpret_cast<uint8_t *>(&two));
     // Atoms read so far stand in a block filled with 0x75.
     zubDeserBlobUint32_t blob{};
     Walk part(&__zub_EndianTable_zubDeserBlobUint32_t, &blob);
@@ -274,13 +286,11 @@ TEST(Walkers, InvalidEntriesAndEndlessNestingFailTheWalk)
         const zubEndianTable_t table = {8, entries};
         DebugCapture capture;
         Walk put(&table, host);
-        EXPECT_EQ(put.call(out, sizeof out, true), -14);
-        EXPECT_TRUE(put.s.state == ZUB_SIS_FAILED && put.s.bufferPosition == 1 && out[0] == 0x42);
+        EXPECT_TRUE(put.call(out, 8, true) == -14 && put.s.bufferPosition == 1 && out[0] == 0x42);
         EXPECT_TRUE(put.call(out, sizeof out, true) == 0 && put.s.bufferPosition == 0);
         EXPECT_EQ(zubSerializedSize(&table, host), -14);
         Walk get(&table, host);
-        EXPECT_EQ(get.feed(bytes("42 00 02 61 62")), -14);
-        EXPECT_TRUE(get.s.state == ZUB_DIS_FAILED && get.s.bufferPosition == 1);
+        EXPECT_TRUE(get.feed(bytes("42 00 02 61 62")) == -14 && get.s.bufferPosition == 1);
         EXPECT_EQ(get.feed(bytes("42")), 0);
         EXPECT_EQ(capture.messages(), Messages(3, "Invalid endian table entry " +
                                                       std::to_string(second.packed & 15u) + ".\n"));

@@ -28,11 +28,6 @@ void pushAtoms(std::vector<uint8_t> &out, const uint8_t *p, uint32_t atom, uint3
     }
 }
 
-uint32_t pointerOffset(const RandomField &f)
-{
-    return f.offset + f.high - 1024;
-}
-
 uint32_t pick(std::mt19937 &rng, uint32_t n)
 {
     return static_cast<uint32_t>(rng() % n);
@@ -171,7 +166,7 @@ void RandomValue::fill(uint8_t *structure, int type, std::mt19937 &rng)
             count = 0xFFFFFFFFu;
         // Written after the noise above, which may overlap nothing else.
         std::memcpy(structure + f.offset, &count, width);
-        std::memcpy(structure + pointerOffset(f), &data, sizeof data);
+        std::memcpy(structure + f.offset + f.high - 1024, &data, sizeof data);
     }
 }
 
@@ -195,7 +190,7 @@ void encode(const RandomSchema &schema, const uint8_t *structure, int type,
             count = count == 0xFFFFFFFFu ? 0 : count;
             pushAtoms(out, reinterpret_cast<const uint8_t *>(&count), width, 1);
             const uint8_t *data;
-            std::memcpy(&data, structure + pointerOffset(f), sizeof data);
+            std::memcpy(&data, structure + f.offset + f.high - 1024, sizeof data);
             const uint32_t size = f.atom ? f.atom : schema.types[size_t(f.type)].size;
             for (uint32_t i = 0; i < count && f.atom == 0; ++i)
                 encode(schema, data + size_t(i) * size, f.type, out);
