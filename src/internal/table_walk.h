@@ -168,13 +168,6 @@ inline uint8_t *pointer_field(void *base, const zubEndianInfoEntry_t *e)
     return static_cast<uint8_t *>(base) + pointer_field_offset(e);
 }
 
-// The same from the count field at `member` (base + memberOffset).
-inline uint8_t *load_data_pointer_at(uint8_t *member, const zubEndianInfoEntry_t *e)
-{
-    return static_cast<uint8_t *>(
-        load_ptr(member + (static_cast<ptrdiff_t>(ZUB_ENDIAN_POINTER_OFFSET(e)) - kPointerBias)));
-}
-
 inline uint8_t *load_data_pointer(void *base, const zubEndianInfoEntry_t *e)
 {
     return static_cast<uint8_t *>(load_ptr(pointer_field(base, e)));
