@@ -65,6 +65,11 @@ TEST(ScatterGather, WorkedCopiesAndViews)
                 view[1].lengthAndKind == ZUB_SG_WORD(ZUB_SG_KIND_LINK, 2));
     EXPECT_TRUE(zubScatterGatherCreateListFrom(view, &count, source, 0, 5) == 0 && count == 0);
     EXPECT_EQ(zubGetTotalLength(nullptr, 3) + zubGetTotalLength(source, 0), 0u);
+    // Entries of the two kinds the library never makes are passed over by a copy.
+    Entry odd[3] = {
+        {src.data(), ZUB_SG_WORD(2, 5)}, data(src.data() + 7, 4), {src.data(), ZUB_SG_WORD(3, 5)}};
+    destination = data(small.data(), 50);
+    EXPECT_TRUE(copy(&destination, 1, odd, 3, 0)[0] == 4 && small[0] == 7 && small[3] == 10);
 }
 
 // Copy, read-part, create-list and total length on lists with links,
