@@ -17,7 +17,6 @@
 // block behind, and the record goes back filled with 0xFF; under
 // ThreadSanitizer the replay of these inputs is the console's stress run.
 #include <atomic>
-#include <filesystem>
 #include <thread>
 
 #include <sys/resource.h>
@@ -47,8 +46,7 @@ uint32_t flags(vklState_t *console)
 {
     pthread_mutex_lock(&console->mutex);
     const uint32_t flags = console->flags;
-    pthread_mutex_unlock(&console->mutex);
-    return flags;
+    return pthread_mutex_unlock(&console->mutex), flags;
 }
 
 // Polls for 20 seconds at most.
@@ -104,14 +102,11 @@ std::vector<std::string> reference(const char *text, size_t size, int32_t lineSi
     uint32_t aux[VKL_MAX_ARGUMENTS + 1];
     const char *line = text, *end;
     for (; (end = std::find(line, text + size, '\n')) < text + size; line = end + 1) {
-        const std::string copy(line, end);
-        const bool held = copy.size() < static_cast<size_t>(lineSize);
-        const int32_t n =
-            !held ? 0
-                  : zubCommandLineSimpleScan(argv, aux, scan.data(), lineSize, VKL_MAX_ARGUMENTS,
-                                             copy.c_str(), static_cast<int32_t>(copy.size()), 0);
-        if (!held)
-            message(3000, 233, tooLong);
+        const int32_t length = static_cast<int32_t>(end - line);
+        const int32_t n = length >= lineSize
+                              ? (message(3000, 233, tooLong), 0)
+                              : zubCommandLineSimpleScan(argv, aux, scan.data(), lineSize,
+                                                         VKL_MAX_ARGUMENTS, line, length, 0);
         if (n < 0)
             message(3000, 239,
                     "Unable to parse input: " + std::string(std::strerror(-n)) + " (" +
@@ -127,8 +122,7 @@ std::vector<std::string> reference(const char *text, size_t size, int32_t lineSi
     }
     if (text + size - line >= lineSize)
         message(3000, 233, tooLong);
-    message(1, 270, "Console thread terminating");
-    return out;
+    return message(1, 270, "Console thread terminating"), out;
 }
 
 // The console's allocator: counts the live blocks, fails once when told
@@ -167,9 +161,7 @@ enum Ending { Ends, OtherByte, Closed, TwoStops, Destroy, StopDestroy, Restart }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    zubDebugTestEnableAll();
-    zubDebugTestCapture(1);
-    zubDebugTestClear();
+    zubDebugTestEnableAll(), zubDebugTestCapture(1), zubDebugTestClear();
     zubfuzz::Input in(data, size);
     const uint8_t inputRoll = in.u8(), lineRoll = in.u8(), chunkSeed = in.u8();
     size_t textSize = 0;
@@ -205,8 +197,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     rlimit saved;
     getrlimit(RLIMIT_NOFILE, &saved);
     const rlimit none = {0, saved.rlim_max};
-    g_failNext = failure == 0;
-    zubOsalTestFailThreadCreation(failure == 1);
+    g_failNext = failure == 0, zubOsalTestFailThreadCreation(failure == 1);
     setrlimit(RLIMIT_NOFILE, failure == 2 ? &none : &saved);
     FUZZ_CHECK(failure == 3 || vklStateStart(console) == (failure == 2 ? ZUB_EFAULT : ZUB_ENOMEM));
     setrlimit(RLIMIT_NOFILE, &saved);
@@ -214,10 +205,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                openDescriptors() == descriptors);
 
     FUZZ_CHECK(vklStateStart(console) == 0);
-    if (ending != Restart) { // one input block, laid out as documented
-        FUZZ_CHECK(g_lastSize == 0u + inputSize + 2 * (lineSize + 1));
-        FUZZ_CHECK(console->scanBuffer == console->buffer + inputSize + lineSize + 1);
-    }
+    FUZZ_CHECK(ending == Restart || // one input block, laid out as documented
+               (g_lastSize == 0u + inputSize + 2 * (lineSize + 1) &&
+                console->scanBuffer == console->buffer + inputSize + lineSize + 1));
     std::thread adder([console] {
         for (const char *name : kNames)
             FUZZ_CHECK(vklAddSimpleCommand(console, name, record, 2, 0) == 0);
@@ -246,8 +236,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             return ends[1] != 1 || ((flags(console) & VKL_FLAG_TERMINATING) != 0 && !g_quit);
         }));
     } else if (ending == Restart) {
-        FUZZ_CHECK(eventually([&] { return vklStateStart(console) == 0; }));
-        FUZZ_CHECK(g_exited == 1); // Start joined the thread that returned
+        // Start joins the thread that returned.
+        FUZZ_CHECK(eventually([&] { return vklStateStart(console) == 0; }) && g_exited == 1);
         stop(0);
         FUZZ_CHECK(ends[0] == 0 && g_exited == 2);
     }
@@ -261,23 +251,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(vklStateInitialize(&own, &config) == 0 && vklStateRelease(&own) == 0 &&
                filled(&own, 0x55));
 
-    std::vector<std::string> seen;
-    for (size_t i = 0; i < zubDebugTestCount(); ++i) {
-        uint32_t words[3];
-        zubDebugTestSite(i, words);
-        // Frame and chunk words are 0 at every site.
+    std::vector<std::string> seen; // frame and chunk words are 0 at every site
+    for (uint32_t i = 0, words[3]; zubDebugTestSite(i, words); ++i)
         seen.push_back(std::to_string(words[1] || words[2] ? 0 : words[0]) + " " +
                        zubDebugTestMessage(i));
-    }
     const std::vector<std::string> expected = reference(text, textSize, lineSize);
     if (ending > OtherByte && !seen.empty() && seen.back() == expected.back())
         seen.pop_back();
     FUZZ_CHECK(ending <= OtherByte ? seen == expected
                                    : seen.size() < expected.size() &&
                                          std::equal(seen.begin(), seen.end(), expected.begin()));
-    if (ending == TwoStops) { // one stop wins, the other is told; both are told after a quit
-        const int32_t first = std::min(ends[0], ends[1]), last = std::max(ends[0], ends[1]);
-        FUZZ_CHECK(first == ZUB_EBUSY && (last == 0 || (g_quit && last == ZUB_EBUSY)));
-    }
+    // Of two stops one wins and the other is told; both are told after a quit.
+    const int32_t first = std::min(ends[0], ends[1]), last = std::max(ends[0], ends[1]);
+    FUZZ_CHECK(ending != TwoStops ||
+               (first == ZUB_EBUSY && (last == 0 || (g_quit && last == ZUB_EBUSY))));
     return 0;
 }

@@ -10,15 +10,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <vector>
 
 namespace zubfuzz {
 
 // Reads the input front to back; past its end every read gives zeros, so a
-// target never has to check for the end before asking.
-class Input {
-public:
+// target never has to check for the end before asking. The members with a
+// trailing _ are its own.
+struct Input {
     Input(const uint8_t *data, size_t size) : data_(data), size_(size) {}
 
     bool empty() const { return pos_ >= size_; }
@@ -38,7 +37,6 @@ public:
         return (pos_ += *got, data_ + pos_ - *got);
     }
 
-private:
     const uint8_t *data_;
     size_t size_;
     size_t pos_ = 0;

@@ -5,18 +5,15 @@
 #include "fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
-extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int *argc, char ***argv);
 
 int main(int argc, char **argv)
 {
-    if (LLVMFuzzerInitialize != nullptr)
-        LLVMFuzzerInitialize(&argc, &argv);
     std::vector<std::vector<uint8_t>> inputs;
     for (int i = 1; i < argc; ++i)
         if (!zubfuzz::readInputs(argv[i], inputs))
             return std::fprintf(stderr, "cannot read %s\n", argv[i]), 1;
-    for (std::vector<uint8_t> input :
-         inputs) // a copy of exactly its size, as libFuzzer hands it over
+    // A copy of exactly its size, as libFuzzer hands it over.
+    for (std::vector<uint8_t> input : inputs)
         LLVMFuzzerTestOneInput(input.data(), input.size());
     std::printf("replayed %zu inputs\n", inputs.size());
     return 0;

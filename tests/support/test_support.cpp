@@ -41,12 +41,11 @@ CountingAllocator::~CountingAllocator()
 
 std::string hex(const void *data, size_t length)
 {
-    const auto *p = static_cast<const uint8_t *>(data);
     std::string out;
+    char two[4];
     for (size_t i = 0; i < length; i++)
-        out += std::string(i ? " " : "") + "0123456789abcdef"[p[i] >> 4] +
-               "0123456789abcdef"[p[i] & 15];
-    return out;
+        std::snprintf(two, sizeof two, " %02x", static_cast<const uint8_t *>(data)[i]), out += two;
+    return out.substr(length > 0); // without the first space
 }
 
 std::vector<uint8_t> bytes(const std::string &hexText)
@@ -73,13 +72,10 @@ uint32_t testSeed(uint32_t defaultSeed)
 size_t replayHarness(const char *target, int (*harness)(const uint8_t *, size_t), int runs,
                      size_t maxSize, uint32_t defaultSeed)
 {
-    namespace fs = std::filesystem;
-    const fs::path fuzz = fs::path(ZUB_SOURCE_DIR) / "fuzz";
+    const std::filesystem::path fuzz = std::filesystem::path(ZUB_SOURCE_DIR) / "fuzz";
     std::vector<std::vector<uint8_t>> corpus;
-    for (const fs::path &dir :
-         {fuzz / "corpus" / target, fuzz / "corpus" / (std::string(target) + "_fuzz"),
-          fuzz / "campaign" / target})
-        zubfuzz::readInputs(dir, corpus); // false for a folder the target does not have
+    for (const char *dir : {"corpus", "campaign"})
+        zubfuzz::readInputs(fuzz / dir / target, corpus); // false for a folder the target lacks
     const uint32_t seed = testSeed(defaultSeed);
     std::printf("%s: %zu corpus inputs, then %d from seed %u\n", target, corpus.size(), runs, seed);
     std::fflush(stdout);

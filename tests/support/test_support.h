@@ -27,7 +27,6 @@ struct CountingAllocator {
         return live_.size();
     }
     size_t allocations() const { return allocations_; }
-    size_t lastSize() const { return sizes_.empty() ? 0 : sizes_.back(); }
     std::vector<size_t> sizes() const { return sizes_; }
     // Size of a live block, 0 when unknown.
     size_t blockSize(const void *block) const
@@ -53,16 +52,10 @@ struct CountingAllocator {
 struct DebugCapture {
     explicit DebugCapture(bool enableAll = true)
     {
-        zubDebugTestClear();
+        zubDebugTestClear(), zubDebugTestCapture(1);
         enableAll ? zubDebugTestEnableAll() : zubDebugTestDisableAll();
-        zubDebugTestCapture(1);
     }
-    ~DebugCapture()
-    {
-        zubDebugTestCapture(0);
-        zubDebugTestClear();
-        zubDebugTestReset();
-    }
+    ~DebugCapture() { zubDebugTestCapture(0), zubDebugTestClear(), zubDebugTestReset(); }
     void enable(uint16_t level, uint16_t cls) { zubDebugTestEnable(level, cls, 1); }
     std::vector<std::string> messages() const
     {
@@ -94,7 +87,7 @@ std::vector<uint8_t> seq(uint8_t first, size_t n);
 uint32_t testSeed(uint32_t defaultSeed);
 
 // Runs a family's fuzz harness (which aborts on a mismatch) over its
-// committed corpora, fuzz/corpus/<target>* and fuzz/campaign/<target>, then
+// committed corpora, fuzz/corpus/<target> and fuzz/campaign/<target>, then
 // over `runs` inputs made from the seed: corpus files with random bytes
 // changed and random bytes appended, and plain random strings of up to
 // `maxSize` bytes. Returns the number of corpus files replayed.
@@ -108,7 +101,6 @@ struct GuardedBuffer {
         : storage_(size + 2 * guardSize, guard), guardSize_(guardSize), guard_(guard)
     {}
     uint8_t *data() { return storage_.data() + guardSize_; }
-    size_t size() const { return storage_.size() - 2 * guardSize_; }
     bool guardsIntact() const
     {
         return std::count(storage_.begin(), storage_.begin() + guardSize_, guard_) +
