@@ -158,10 +158,7 @@ TEST(Deserializer, LiteralStreams)
         {T(DeserVectorU8_t), "00 00 00 01 01", kDone, kXrun, 5, {1}},
         {T(DeserBlobInt16_t), "00 00 00 01 02 01", kDone, kXrun, 6, {2}},
         {T(DeserVectorU16_t), "00 00 00 01 02 01", kDone, kXrun, 6, {2}},
-        {T(DeserBlobInt32_t), "00 00 00 01 04 03 02 01", kDone, kXrun, 8, {4}},
         {T(DeserBlobUint32_t), "00 00 00 01 04 03 02 01", kDone, kXrun, 8, {4}},
-        {T(DeserVectorU32_t), "00 00 00 01 04 03 02 01", kDone, kXrun, 8, {4}},
-        {T(DeserBlobInt64_t), "00 00 00 01 08 07 06 05 04 03 02 01", kDone, kXrun, 12, {8}},
         {T(DeserBlobUint64_t), "00 00 00 01 08 07 06 05 04 03 02 01", kDone, kXrun, 12, {8}},
         {T(OsalTime_t), "00 00 00 00 00 00 00 01 00 00 00 02", kDone, kXrun, 12, {}},
         // The byte behind the stream is not looked at.
