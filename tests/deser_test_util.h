@@ -59,6 +59,13 @@ struct Walk {
         FUZZ_CHECK(result < 0 ? s.state == ZUB_SIS_FAILED && s.errorCode == result
                               : s.errorCode >= 0 || s.state == ZUB_SIS_FAILED);
         FUZZ_CHECK(s.state >= ZUB_SIS_DONE || s.bufferPosition == length);
+        // A saved level counts the elements of its array of structures still
+        // to walk, or holds 0 for a nested structure, which starts at index 0.
+        for (uint16_t j = 1; j < s.stackDepth; ++j) {
+            const bool nested = ZUB_ENDIAN_KIND(s.stack[j].entry) == ZUB_DESER_TYPE_TABLE;
+            const auto &inner = j + 1 < s.stackDepth ? s.stack[j + 1] : s.current;
+            FUZZ_CHECK(nested == (s.stack[j].count == 0) && (!nested || inner.index == 0));
+        }
         return result;
     }
     int32_t feed(const std::vector<uint8_t> &data) { return call(data.data(), data.size(), false); }
