@@ -1,25 +1,82 @@
-// Fuzz target: hostile tables. A random type of the model (every entry kind,
+// Fuzz target of the serialization family; the input's first byte picks
+// one of two checks (odd: the round trip).
+//
+// The round trip: serialize, then deserialize, against the model. A
+// structure type with its description tables and a value of it come from
+// seeds and a shape in the input, the rest of the input gives the chunk
+// lengths of the walks. The stream must be the one the model predicts,
+// through any chunks; the rebuilt structure must give the same stream;
+// the byte-order conversion must reverse exactly the integers the model
+// names (and give the bytes back, for the copy); the release must free
+// every block the walk made, and nothing twice.
+//
+// Hostile tables: a random type of the model (every entry kind,
 // nesting, odd layouts) is spoiled in places the input names, so the walkers
 // meet entries, atom sizes, counts, nestings and table ends that no fixed
 // table of ours has; the layouts stay ones a caller could write.
 //
-// Input: the type's seed (4 bytes), the number of spoiled entries, for each
-// its type, field and the spoiling (3 bytes and what that spoiling reads);
-// then the stack records (1 to 12), the chunk lengths, the release's depth
-// limit; the rest is the stream, read in chunks, released, under the checks
-// of deser::hostileWalk. A structure that contains itself (a nested entry at
-// offset 0 naming its own table) is not released: its nested member lies
-// over every other member, so that the release would meet one array once
-// per level.
+// Input after the first byte: the type's seed (4 bytes), the number of
+// spoiled entries, for each its type, field and the spoiling (3 bytes and
+// what that spoiling reads); then the stack records (1 to 12), the chunk
+// lengths, the release's depth limit; the rest is the stream, read in
+// chunks, released, under the checks of deser::hostileWalk. A structure
+// that contains itself (a nested entry at offset 0 naming its own table) is
+// not released: its nested member lies over every other member, so that
+// the release would meet one array once per level.
 #define ZUBFUZZ_HOOKS
+
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
 
 #include "../tests/deser_test_util.h"
 #include "serial_random.h"
+#include "zub_debug_test.h"
+
+static int roundTrip(zubfuzz::Input &in, const zubtest::RandomSchema &schema)
+{
+    zubDebugTestEnableAll();
+    zubDebugTestCapture(1);
+    const uint32_t valueSeed = in.u32(), shape = in.u16();
+    zubtest::RandomValue value(schema, valueSeed, shape);
+    const std::vector<uint8_t> expected = value.stream();
+    const size_t length = expected.size();
+    // Chunk lengths in turn from the input (0: an empty chunk); then all
+    // that is left and one byte more.
+    auto next = [&](size_t at) {
+        return in.empty() ? uint32_t(length - std::min(at, length) + 1) : in.small(24);
+    };
+    const auto records = static_cast<uint16_t>(schema.nesting + 1);
+
+    FUZZ_CHECK(zubSerializedSize(schema.table(), value.data()) == int64_t(length));
+    FUZZ_CHECK(deser::Walk(schema.table(), value.data(), nullptr, records).putAll(next) ==
+               expected);
+
+    bool done = false; // and the copy gives the model's stream
+    const deser::Hostile h{schema.table(), records, int32_t(schema.nesting), true, true};
+    FUZZ_CHECK(deser::hostileWalk(h, expected.data(), length, next,
+                                  [&](const uint8_t *copy) {
+                                      done = value.streamOf(copy) == expected;
+                                  }) == length &&
+               done);
+
+    const std::vector<uint8_t> swapped = value.swapped();
+    zubProtocolToHost(value.data(), value.data(), schema.table());
+    FUZZ_CHECK(std::equal(swapped.begin(), swapped.end(), value.data()));
+
+    zubDebugTestClear(); // and the hostile walks as before: no capture
+    zubDebugTestCapture(0);
+    zubDebugTestReset();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     zubfuzz::Input in(data, size);
+    const bool model = in.u8() & 1;
     zubtest::RandomSchema schema(in.u32());
+    if (model)
+        return roundTrip(in, schema);
     bool invalid = false, containsItself = false;
     for (uint32_t n = in.small(5); n-- > 0;) {
         const auto t = static_cast<int>(in.small(uint32_t(schema.types.size())));

@@ -5,8 +5,6 @@
 #include "test_support.h"
 #include "zub/serialization.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
-
 TEST(SerialTables, StackOperationsCopyWholeStatesAndRefuseAtTheEdges)
 {
     zubDeserTableState_t stack[2], pushed[2];
@@ -31,10 +29,4 @@ TEST(SerialTables, StackOperationsCopyWholeStatesAndRefuseAtTheEdges)
     }
     EXPECT_EQ(s.stackDepth, 1);
     EXPECT_STREQ(_zubDeserGetFieldName(), "ZUB_DESER_NODEBUG");
-}
-
-// Random types and values against the model (the round-trip fuzz harness).
-TEST(Serializer, RandomStructuresRoundTripThroughEveryWalker)
-{
-    EXPECT_GT(zubtest::replayHarness("roundtrip", LLVMFuzzerTestOneInput, 400, 64, 1), 0u);
 }
