@@ -17,9 +17,8 @@ int32_t nearest(const std::vector<uint32_t> &words, uint32_t n, int64_t i, int d
     for (; i >= 0 && i < n; i = words[i / 32] != 0 ? i + dir
                                 : dir > 0          ? (i | 31) + 1
                                                    : (i & ~31) - 1) {
-        if (words[i / 32] & (1u << (i % 32))) {
+        if (words[i / 32] & (1u << (i % 32)))
             return static_cast<int32_t>(i);
-        }
     }
     return -1;
 }
@@ -65,25 +64,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     while (!in.empty()) {
         const uint32_t op = in.small(16), pick = in.small(4);
         index = pick == 0 ? in.u32() : pick == 1 ? index + in.small(66) - 33 : in.below(valid + 2);
-        if (pick == 2 && valid > 64 && in.small(2)) {
+        if (pick == 2 && valid > 64 && in.small(2))
             index = valid - 1 - in.small(64);
-        }
         const bool inRange = index < valid;
         const uint32_t bit = 1u << (index % 32);
         const int32_t state = inRange ? static_cast<int32_t>(words[index / 32] & bit) : -1;
         if (op < 9) {
             FUZZ_CHECK((op < 5 ? zubBitmaskSetBit : zubBitmaskResetBit)(&mask, index) == state);
-            if (inRange) {
+            if (inRange)
                 words[index / 32] = op < 5 ? words[index / 32] | bit : words[index / 32] & ~bit;
-            }
         } else if (op == 9) {
             FUZZ_CHECK(zubBitmaskGetBit(&mask, index) == state);
         } else if (op == 10) {
             const bool on = in.small(4) == 0;
             FUZZ_CHECK((on ? zubBitmaskSetAll : zubBitmaskResetAll)(&mask) == 0);
-            for (uint32_t w = 0; w < words.size(); ++w) {
+            for (uint32_t w = 0; w < words.size(); ++w)
                 words[w] = on ? ~0u >> (valid - 32 * w < 32 ? 32 - (valid - 32 * w) : 0) : 0;
-            }
         } else if (op < 15) {
             const int dir = op < 13 ? 1 : -1;
             FUZZ_CHECK((dir > 0 ? zubBitmaskFindNextOne : zubBitmaskFindPrevOne)(&mask, index) ==

@@ -61,9 +61,8 @@ void flatten(const Entry *array, uint32_t count, std::vector<uint8_t> &out)
         if (ZUB_SG_KIND(*e) == ZUB_SG_KIND_DATA) {
             out.insert(out.end(), p, p + ZUB_SG_LENGTH(*e));
         } else if (ZUB_SG_KIND(*e) == ZUB_SG_KIND_LINK) {
-            if (p != nullptr) {
+            if (p != nullptr)
                 flatten(static_cast<const Entry *>(e->data), ZUB_SG_LENGTH(*e), out);
-            }
             return;
         }
     }
@@ -93,9 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                                     &state) == total);
     std::copy_n(source.bytes.begin() + (offset < S ? offset : 0), total, to.bytes.begin());
     std::vector<uint8_t> got; // the blocks' bytes over their original lengths
-    for (const std::vector<uint8_t> &block : to.blocks) {
+    for (const std::vector<uint8_t> &block : to.blocks)
         got.insert(got.end(), block.begin(), block.end());
-    }
     FUZZ_CHECK(got == to.bytes && count >= 0);
 
     // The view from the offset describes exactly the tail of the data.

@@ -37,13 +37,11 @@ long proposed_key(const Model &model)
 {
     const long lowest = model.empty() ? 0 : model.begin()->first;
     const long highest = model.empty() ? 32766 : model.rbegin()->first;
-    if (highest <= 65532 || lowest > 1) {
+    if (highest <= 65532 || lowest > 1)
         return highest <= 65532 ? highest + 2 : lowest - 2;
-    }
     for (auto a = model.begin(), b = std::next(a); b != model.end(); ++a, ++b) {
-        if (b->first - a->first > 1) {
+        if (b->first - a->first > 1)
             return a->first + (b->first - a->first) / 2;
-        }
     }
     return -1;
 }

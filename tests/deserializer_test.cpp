@@ -267,7 +267,7 @@ TEST(Deserializer, LiteralStreams)
     zubDeserBlobString_t strings{};
     Walk counted(&__zub_EndianTable_zubDeserBlobString_t, &strings, counting.record());
     counted.feed(bytes("00 00 00 01 00 00 00 03 61 62 63"));
-    EXPECT_EQ(counting.sizes(), (std::vector<size_t>{sizeof(zubDeserString_t), 3}));
+    EXPECT_EQ(counting.sizes, (std::vector<size_t>{sizeof(zubDeserString_t), 3}));
     // A refused block leaves the record as it is when the data come later.
     counting.failAbove = 0;
     zubDeserBlobUint8_t one{}, two{};

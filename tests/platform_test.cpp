@@ -62,7 +62,7 @@ TEST(Debug, ChosenSitesCaptureAndTheEnvironment)
     zubtest::DebugCapture capture(false);
     const zubDebugSite_t site = {ZUB_DEBUG_SITE_WORD(1, 3000), 3, 5};
     EXPECT_FALSE(zubDebugCheckLevelGetFrameAndChunk(&site));
-    capture.enable(1, 3000);
+    zubDebugTestEnable(1, 3000, 1);
     EXPECT_TRUE(zubDebugCheckLevelGetFrameAndChunk(&site));
     zubDebugOutput0("value %d %s\n", 42, "x");
     EXPECT_TRUE(capture.messages() == std::vector<std::string>{"value 42 x\n"} &&
@@ -77,9 +77,8 @@ TEST(Debug, ChosenSitesCaptureAndTheEnvironment)
         setenv("ZUB_DEBUG", choice, 1);
         zubDebugTestReset();
         std::string passes;
-        for (const zubDebugSite_t &chosen : sites) {
+        for (const zubDebugSite_t &chosen : sites)
             passes += zubDebugCheckLevelGetFrameAndChunk(&chosen) ? '1' : '0';
-        }
         EXPECT_EQ(passes, expected) << choice;
     }
     unsetenv("ZUB_DEBUG");

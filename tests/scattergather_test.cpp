@@ -3,8 +3,6 @@
 #include "test_support.h"
 #include "zub/scattergather.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
-
 namespace {
 
 using Entry = zubScatterGatherEntry_t;
@@ -70,12 +68,4 @@ TEST(ScatterGather, WorkedCopiesAndViews)
         {src.data(), ZUB_SG_WORD(2, 5)}, data(src.data() + 7, 4), {src.data(), ZUB_SG_WORD(3, 5)}};
     destination = data(small.data(), 50);
     EXPECT_TRUE(copy(&destination, 1, odd, 3, 0)[0] == 4 && small[0] == 7 && small[3] == 10);
-}
-
-// Copy, read-part, create-list and total length on lists with links,
-// terminating links and other kinds, against a flattened model (the fuzz
-// harness).
-TEST(ScatterGather, MatchesTheFlattenedModel)
-{
-    EXPECT_GT(zubtest::replayHarness("scattergather", LLVMFuzzerTestOneInput, 300, 600, 0x56u), 0u);
 }

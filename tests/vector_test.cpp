@@ -22,16 +22,14 @@ struct Model {
     uint8_t *slot(size_t p) { return buffer.data() + (head + p) % alloced * es; }
     void layOut()
     {
-        for (size_t p = 0; p < items.size(); p++) {
+        for (size_t p = 0; p < items.size(); p++)
             std::memcpy(slot(p), items[p].data(), es);
-        }
     }
     // A new buffer of `target` slots, the elements moved to slot 0 on.
     int32_t allocate(uint32_t target)
     {
-        if (fail || uint64_t{target} * es > 0xFFFFFFFFu) {
+        if (fail || uint64_t{target} * es > 0xFFFFFFFFu)
             return ZUB_ENOMEM;
-        }
         buffer.assign(size_t{target} * es, 0xA5);
         std::tie(alloced, head, hasBuffer) = std::tuple(target, items.empty() ? head : 0, true);
         layOut();
@@ -65,8 +63,7 @@ TEST(Vector, RandomOperationsMatchTheModel)
         Model m{es};
         // A buffer of 2^32 bytes or more is a failed allocation, never asked for.
         zubVectorParams_t huge{allocator.record(), 0x20000000u, 0, 0};
-        ASSERT_TRUE(zubVectorInitialize(&v, &huge, 8) == ZUB_ENOMEM &&
-                    allocator.allocations() == 0);
+        ASSERT_TRUE(zubVectorInitialize(&v, &huge, 8) == ZUB_ENOMEM && allocator.sizes.empty());
         ASSERT_TRUE(zubVectorInitialize(&v, &params, -1) == 0);
         std::vector<uint8_t> element(es), out(es);
         for (int op = 0; op < 25000; op++) {
@@ -124,9 +121,9 @@ TEST(Vector, RandomOperationsMatchTheModel)
             ASSERT_EQ(std::tuple(v.alloced, v.head, v.count, v.data != nullptr),
                       std::tuple(m.alloced, m.head, int32_t(m.items.size()), m.hasBuffer));
             ASSERT_TRUE(m.buffer.empty() ||
-                        (allocator.blockSize(v.data) == m.buffer.size() &&
+                        (allocator.live.at(v.data) == m.buffer.size() &&
                          !std::memcmp(v.data, m.buffer.data(), m.buffer.size())));
         }
-        EXPECT_TRUE(zubVectorRelease(&v) == 0 && allocator.liveBlocks() == 0);
+        EXPECT_TRUE(zubVectorRelease(&v) == 0 && allocator.live.empty());
     }
 }

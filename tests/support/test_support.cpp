@@ -11,23 +11,21 @@ namespace zubtest {
 static void *allocate(void *context, size_t size, uintptr_t zero)
 {
     auto *self = static_cast<CountingAllocator *>(context);
-    std::scoped_lock lock(self->mutex_);
     FUZZ_CHECK(zero == 0); // the third argument is always 0
-    self->sizes_.push_back(size);
+    self->sizes.push_back(size);
     if (self->failAfter == 0 || size > self->failAbove)
         return nullptr;
     self->failAfter -= self->failAfter > 0;
     void *block = std::malloc(size == 0 ? 1 : size);
     if (block != nullptr)
-        std::memset(block, self->fill, size), self->live_[block] = size, self->allocations_++;
+        std::memset(block, 0xA5, size), self->live[block] = size;
     return block;
 }
 
 static void release(void *context, void *block)
 {
     auto *self = static_cast<CountingAllocator *>(context);
-    std::scoped_lock lock(self->mutex_);
-    FUZZ_CHECK(block == nullptr || self->live_.erase(block) == 1); // a block it handed out
+    FUZZ_CHECK(block == nullptr || self->live.erase(block) == 1); // a block it handed out
     std::free(block);
 }
 
@@ -35,7 +33,7 @@ CountingAllocator::CountingAllocator() : record_{this, allocate, release} {}
 
 CountingAllocator::~CountingAllocator()
 {
-    for (auto &block : live_)
+    for (auto &block : live)
         std::free(const_cast<void *>(block.first));
 }
 

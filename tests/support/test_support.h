@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -12,39 +11,21 @@
 
 namespace zubtest {
 
-// Allocator record that counts blocks and bytes, fills fresh blocks with a
-// pattern, and can be told to fail: after `failAfter` more successful
-// allocations (negative: never), or every allocation above `failAbove` bytes.
-// Not copyable (its mutex is not); the members with a trailing _ are its own.
+// Allocator record that notes the size of every request and the blocks
+// still live, fills fresh blocks with 0xA5, and can be told to fail: after
+// `failAfter` more successful allocations (negative: never), or every
+// allocation above `failAbove` bytes. It frees what is left when it goes.
 struct CountingAllocator {
     CountingAllocator();
+    CountingAllocator(const CountingAllocator &) = delete; // the record points at it
     ~CountingAllocator();
     zubAllocator_t *record() { return &record_; }
 
-    size_t liveBlocks() const
-    {
-        std::scoped_lock lock(mutex_);
-        return live_.size();
-    }
-    size_t allocations() const { return allocations_; }
-    std::vector<size_t> sizes() const { return sizes_; }
-    // Size of a live block, 0 when unknown.
-    size_t blockSize(const void *block) const
-    {
-        std::scoped_lock lock(mutex_);
-        const auto it = live_.find(block);
-        return it == live_.end() ? 0 : it->second;
-    }
-
     long failAfter = -1;
     size_t failAbove = SIZE_MAX;
-    uint8_t fill = 0xA5;
-
+    std::vector<size_t> sizes;           // of every request, refused ones too
+    std::map<const void *, size_t> live; // block: its size
     zubAllocator_t record_;
-    mutable std::mutex mutex_;
-    std::map<const void *, size_t> live_;
-    size_t allocations_ = 0;
-    std::vector<size_t> sizes_;
 };
 
 // Captures the diagnostics stand-in's messages for the life of the object,
@@ -56,7 +37,6 @@ struct DebugCapture {
         enableAll ? zubDebugTestEnableAll() : zubDebugTestDisableAll();
     }
     ~DebugCapture() { zubDebugTestCapture(0), zubDebugTestClear(), zubDebugTestReset(); }
-    void enable(uint16_t level, uint16_t cls) { zubDebugTestEnable(level, cls, 1); }
     std::vector<std::string> messages() const
     {
         std::vector<std::string> out;
