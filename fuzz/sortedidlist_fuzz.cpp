@@ -5,29 +5,10 @@
 #include <map>
 
 #include "fuzz_input.h"
+#include "test_support.h"
 #include "zub/sortedidlist.h"
 
 namespace {
-
-struct Arena {
-    zubAllocator_t record;
-    long live = 0, failNext = 0;
-};
-
-void *arena_alloc(void *context, size_t size, uintptr_t /*zero*/)
-{
-    auto *arena = static_cast<Arena *>(context);
-    void *block = arena->failNext ? nullptr : std::memset(std::malloc(size), 0xCD, size);
-    arena->live += block != nullptr;
-    arena->failNext = false;
-    return block;
-}
-
-void arena_release(void *context, void *block)
-{
-    static_cast<Arena *>(context)->live -= block != nullptr;
-    std::free(block);
-}
 
 using Model = std::map<uint16_t, std::vector<uint8_t>>;
 
@@ -51,8 +32,8 @@ long proposed_key(const Model &model)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     zubfuzz::Input in(data, size);
-    Arena values{{&values, arena_alloc, arena_release}}, keys{{&keys, arena_alloc, arena_release}};
-    zubSortedIdListParams_t params = {&values.record, &keys.record, 1u + in.small(12),
+    zubtest::CountingAllocator values, keys;
+    zubSortedIdListParams_t params = {values.record(), keys.record(), 1u + in.small(12),
                                       static_cast<uint16_t>(in.small(2) ? in.small(41) : in.u16()),
                                       in.u8()};
     const bool wideKeys = in.small(2) == 1; // else keys cluster at both ends of the range
@@ -74,8 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         };
         void *value = reinterpret_cast<void *>(uintptr_t{1});
         if (op < 4) {
-            values.failNext = in.small(16) == 0;
-            keys.failNext = in.small(16) == 0;
+            values.failAfter = in.small(16) == 0 ? 0 : -1;
+            keys.failAfter = in.small(16) == 0 ? 0 : -1;
             const int32_t result = zubSortedIdListPutUnique(&list, &value, key);
             if (result == -28 && !found) {
                 FUZZ_CHECK(value == nullptr);
@@ -142,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                    zubSortedIdListGetLastKey(&list, nullptr) +
                    zubSortedIdListGetKey(&list, nullptr, &wide) ==
                9 * -22);
-    FUZZ_CHECK((params.maxEntries == 0 || zubSortedIdListRelease(&list) == 0) && values.live == 0 &&
-               keys.live == 0);
+    FUZZ_CHECK((params.maxEntries == 0 || zubSortedIdListRelease(&list) == 0) &&
+               values.live.empty() && keys.live.empty());
     return 0;
 }

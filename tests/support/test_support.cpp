@@ -4,7 +4,7 @@
 #include <random>
 #include <sstream>
 
-#include "fuzz_input.h"
+#include "../../fuzz/fuzz_input.h"
 
 namespace zubtest {
 
