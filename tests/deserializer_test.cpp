@@ -17,66 +17,57 @@ namespace {
 
 const std::vector<uint32_t> kWalkerSite = {0x00020BB8u, 3, 0}, kSizeSite = {0x103E8, 0, 0};
 
+// Structures below are described by offsets, in units of a pointer's size
+// and alignment where pointers come before.
+constexpr uint32_t P = sizeof(void *);
+
 // The worked example, {u16 id; u8 n; Element *elements} with elements {u32
 // value; u8 small}, as the compiler lays it out.
 const zubEndianInfoEntry_t elementEntries[] = {ZUB_ENTRY_RAW(0, 4, 0), ZUB_ENTRY_RAW(4, 1, 0),
                                                ZUB_ENTRY_END};
 const zubEndianTable_t elementTable = {8, elementEntries};
 const zubEndianInfoEntry_t messageEntries[] = {
-    ZUB_ENTRY_RAW(0, 2, 0),
-    ZUB_ENTRY_RAW(2, ZUB_ENDIAN_PACK(6, sizeof(void *) + 1022), &elementTable), ZUB_ENTRY_END};
-const zubEndianTable_t messageTable = {2 * sizeof(void *), messageEntries};
+    ZUB_ENTRY_RAW(0, 2, 0), ZUB_ENTRY_RAW(2, ZUB_ENDIAN_PACK(6, P + 1022), &elementTable),
+    ZUB_ENTRY_END};
+const zubEndianTable_t messageTable = {2 * P, messageEntries};
 
-// A limit before a nested table binds the first count after it, and only that one.
-struct Outer {
-    zubDeserBlobUint8_t inner;
-    uint8_t n;
-    uint8_t *d;
-    uint8_t m;
-    uint8_t *e;
-};
+// A limit before a nested table binds the first count after it, and only
+// that one: {zubDeserBlobUint8_t; u8 n at 2P, its data at 3P; u8 m at 4P,
+// its data at 5P}.
 const zubEndianInfoEntry_t outerEntries[] = {
-    ZUB_ENTRY_MULTIPLICITY(3), ZUB_ENTRY_TABLE(Outer, inner, __zub_EndianTable_zubDeserBlobUint8_t),
-    ZUB_ENTRY_VAR8(Outer, n, d, 1), ZUB_ENTRY_VAR8(Outer, m, e, 1), ZUB_ENTRY_END};
-const zubEndianTable_t outerTable = ZUB_ENDIAN_TABLE(Outer, outerEntries);
+    ZUB_ENTRY_MULTIPLICITY(3),
+    ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_TABLE, &__zub_EndianTable_zubDeserBlobUint8_t),
+    ZUB_ENTRY_RAW(2 * P, ZUB_ENDIAN_PACK(6, 1024 + P), 1),
+    ZUB_ENTRY_RAW(4 * P, ZUB_ENDIAN_PACK(6, 1024 + P), 1), ZUB_ENTRY_END};
+const zubEndianTable_t outerTable = {6 * P, outerEntries};
 
-// Atom sizes other than 1, 2, 4 and 8: 3 in a counted and in a fixed
-// array, 0 in an empty fixed array. Their bytes are counted, not stored.
-struct Odd {
-    uint8_t n;
-    uint8_t *d;
-    uint8_t fixed[6];
-};
-const zubEndianInfoEntry_t oddEntries[] = {
-    ZUB_ENTRY_RAW(0, ZUB_ENDIAN_PACK(6, 1024 + offsetof(Odd, d)), 3),
-    ZUB_ENTRY_RAW(offsetof(Odd, fixed), ZUB_ENDIAN_PACK(11, 2), 3),
-    ZUB_ENTRY_RAW(offsetof(Odd, fixed), ZUB_ENDIAN_PACK(11, 5), 0), ZUB_ENTRY_END};
-const zubEndianTable_t oddTable = ZUB_ENDIAN_TABLE(Odd, oddEntries);
+// {u8 n; u8 *d at P; u8 fixed[6] at 2P}. Atom sizes other than 1, 2, 4
+// and 8: 3 in a counted and in a fixed array, 0 in an empty fixed array.
+// Their bytes are counted, not stored.
+const zubEndianInfoEntry_t oddEntries[] = {ZUB_ENTRY_RAW(0, ZUB_ENDIAN_PACK(6, 1024 + P), 3),
+                                           ZUB_ENTRY_RAW(2 * P, ZUB_ENDIAN_PACK(11, 2), 3),
+                                           ZUB_ENTRY_RAW(2 * P, ZUB_ENDIAN_PACK(11, 5), 0),
+                                           ZUB_ENTRY_END};
 // A limit before a fixed array ends with it.
-const zubEndianInfoEntry_t fixedEntries[] = {ZUB_ENTRY_MULTIPLICITY(1),
-                                             ZUB_ENTRY_FIXED(Odd, fixed, 1, 2),
-                                             ZUB_ENTRY_VAR8(Odd, n, d, 1), ZUB_ENTRY_END};
-const zubEndianTable_t fixedTable = ZUB_ENDIAN_TABLE(Odd, fixedEntries);
+const zubEndianInfoEntry_t fixedEntries[] = {
+    ZUB_ENTRY_MULTIPLICITY(1), ZUB_ENTRY_RAW(2 * P, ZUB_ENDIAN_PACK(11, 2), 1),
+    ZUB_ENTRY_RAW(0, ZUB_ENDIAN_PACK(6, 1024 + P), 1), ZUB_ENTRY_END};
+const zubEndianTable_t oddTable = {2 * P + 8, oddEntries}, fixedTable = {2 * P + 8, fixedEntries};
 const std::string kThree = "Invalid atom size 3 in table found.\n",
                   kZero = "Invalid atom size 0 in table found.\n";
 
 const zubEndianInfoEntry_t nothing[] = {ZUB_ENTRY_END};
 const zubEndianTable_t nothingTable = {4, nothing};
 
-// The element count lies in the first four bytes, listed after an array of
-// atoms whose release marker covers it before it is read; also when the
-// table claims just those four bytes.
-struct Covered {
-    uint32_t nList;
-    uint32_t nBytes;
-    uint8_t *bytes;
-    zubDeserString_t *list;
-};
+// {u32 nList; u32 nBytes; u8 *bytes at 8; zubDeserString_t *list at 8 +
+// P}: the element count lies in the first four bytes, listed after an
+// array of atoms whose release marker covers it before it is read; also
+// when the table claims just those four bytes.
 const zubEndianInfoEntry_t coveredEntries[] = {
-    ZUB_ENTRY_VAR32(Covered, nBytes, bytes, 1),
-    ZUB_ENTRY_VAR32_TABLE(Covered, nList, list, __zub_EndianTable_zubDeserString_t), ZUB_ENTRY_END};
-const zubEndianTable_t covered = ZUB_ENDIAN_TABLE(Covered, coveredEntries),
-                       covered4 = {4, coveredEntries};
+    ZUB_ENTRY_RAW(4, ZUB_ENDIAN_PACK(9, 1028), 1),
+    ZUB_ENTRY_RAW(0, ZUB_ENDIAN_PACK(9, 1032 + P), &__zub_EndianTable_zubDeserString_t),
+    ZUB_ENTRY_END};
+const zubEndianTable_t covered = {8 + 2 * P, coveredEntries}, covered4 = {4, coveredEntries};
 
 // {array of atoms, itself at offset 0}, directly or through a second table
 // at offset 0: every level shares the one data pointer field, whose block
@@ -205,7 +196,7 @@ TEST(Deserializer, LiteralStreams)
         for (size_t split = 0; split <= stream.size(); ++split) {
             zubtest::DebugCapture capture;
             // The four-byte table's structure is whole all the same.
-            std::vector<uint8_t> host(c.table == &covered4 ? sizeof(Covered) : c.table->size, 0);
+            std::vector<uint8_t> host(c.table == &covered4 ? covered.size : c.table->size, 0);
             log.clear();
             Walk w(c.table, host.data());
             w.log = &log;
