@@ -69,22 +69,20 @@ const zubEndianInfoEntry_t coveredEntries[] = {
     ZUB_ENTRY_END};
 const zubEndianTable_t covered = {8 + 2 * P, coveredEntries}, covered4 = {4, coveredEntries};
 
-// {array of atoms, itself at offset 0}, directly or through a second table
-// at offset 0: every level shares the one data pointer field, whose block
-// the release frees once.
-using Self = zubDeserBlobUint8_t;
+// A zubDeserBlobUint8_t described as {array of atoms, itself at offset 0},
+// directly or through a second table at offset 0: every level shares the
+// one data pointer field, whose block the release frees once.
 extern const zubEndianTable_t self, loop, via;
-const zubEndianInfoEntry_t selfEntries[] = {ZUB_ENTRY_VAR32(Self, count, data, 1),
+const zubEndianInfoEntry_t selfEntries[] = {ZUB_ENTRY_VAR32(zubDeserBlobUint8_t, count, data, 1),
                                             ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_TABLE, &self),
                                             ZUB_ENTRY_END};
-const zubEndianInfoEntry_t loopEntries[] = {ZUB_ENTRY_VAR32(Self, count, data, 1),
+const zubEndianInfoEntry_t loopEntries[] = {ZUB_ENTRY_VAR32(zubDeserBlobUint8_t, count, data, 1),
                                             ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_TABLE, &via),
                                             ZUB_ENTRY_END};
 const zubEndianInfoEntry_t viaEntries[] = {ZUB_ENTRY_RAW(0, ZUB_DESER_TYPE_TABLE, &loop),
                                            ZUB_ENTRY_END};
-const zubEndianTable_t self = ZUB_ENDIAN_TABLE(Self, selfEntries),
-                       loop = ZUB_ENDIAN_TABLE(Self, loopEntries),
-                       via = ZUB_ENDIAN_TABLE(Self, viaEntries);
+const zubEndianTable_t self = {2 * P, selfEntries}, loop = {2 * P, loopEntries},
+                       via = {2 * P, viaEntries};
 
 // Only a STRING at 0xFFFF lacks a count field; VAR8, VAR16 and VAR32
 // counts lie there in structures above 64 KiB, for every walker (the
