@@ -251,7 +251,7 @@ TEST(Deserializer, LiteralStreams)
         Walk refused(T(DeserBlobUint8_t), &blob, counting.record());
         refused.feed(bytes(stream));
         EXPECT_TRUE(refused.s.errorCode == ZUB_DES_ERR_NOMEM && refused.s.totalBytesOfMember == 2 &&
-                    refused.s.srcval == reinterpret_cast<uint8_t *>(&blob) - 1);
+                    refused.s.srcval + 1 == reinterpret_cast<uint8_t *>(&blob));
     }
     // Atoms read so far stand in a block filled with 0x75.
     zubDeserBlobUint32_t blob{};
