@@ -114,9 +114,9 @@ struct Hostile {
 
 // Reads stream[0, size) in chunks of next(bytes so far); returns the bytes
 // consumed. A complete walk's structure is handed to inspect(), then
-// serializes, in pieces of next() and in one buffer alike, to zubSerializedSize bytes: the bytes consumed when the
-// tables are exact. The byte-order conversion there and back gives the
-// bytes back. The release frees no block twice and nothing foreign, and
+// serializes with success, in pieces of next() and in one buffer alike, to
+// zubSerializedSize bytes: the bytes consumed when the tables are exact.
+// The byte-order conversion there and back gives the bytes back. The release frees no block twice and nothing foreign, and
 // after a complete walk with room for its nesting every block; what it
 // does not reach is freed here.
 template <class Next>
