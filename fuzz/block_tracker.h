@@ -57,10 +57,9 @@ public:
     // blocks are the likeliest to go first).
     bool freed(void *pointer)
     {
-        for (size_t i = count; i-- > 0;) {
+        for (size_t i = count; i-- > 0;)
             if (blocks[i].live && blocks[i].pointer == pointer)
                 return blocks[i].live = false, --live, true;
-        }
         foreign += pointer != nullptr && !overflowed;
         return pointer == nullptr || overflowed;
     }

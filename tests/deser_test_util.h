@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -27,7 +26,7 @@ inline bool intact(const std::vector<uint8_t> &b)
 // A traversal record prepared for one walk, with its own stack; with a
 // block log, the blocks of each call are noted there.
 struct Walk {
-    zubDeserState_t s;
+    zubDeserState_t s{};
     std::vector<zubDeserTableState_t> stack;
     zubfuzz::BlockLog *log = nullptr;
 
@@ -35,7 +34,6 @@ struct Walk {
          uint16_t capacity = ZUB_DESER_DEFAULT_STACK)
         : stack(capacity)
     {
-        std::memset(&s, 0, sizeof s);
         s.stack = stack.data();
         s.stackCapacity = capacity;
         s.allocator = allocator;
@@ -71,37 +69,36 @@ struct Walk {
     int32_t feed(const std::vector<uint8_t> &data) { return call(data.data(), data.size(), false); }
 
     // Serializes in buffers of next(bytes so far) bytes, each between
-    // guard bytes, until the walk is over; returns the stream.
-    template <class Next> std::vector<uint8_t> putAll(Next next, int32_t *last = nullptr)
+    // guard bytes, until the walk is over, which it must end with success
+    // (a stream that never ends fails the check on the number of calls);
+    // returns the stream.
+    template <class Next> std::vector<uint8_t> putAll(Next next)
     {
         std::vector<uint8_t> stream;
+        int32_t result = 0;
         for (uint32_t calls = 0; s.state < ZUB_SIS_DONE; ++calls) {
             FUZZ_CHECK(calls < 1000000);
             const uint32_t length = next(stream.size());
             std::vector<uint8_t> buffer(length + 32, 0xA5);
-            const int32_t result = call(buffer.data() + 16, length, true);
+            result = call(buffer.data() + 16, length, true);
             FUZZ_CHECK(intact(buffer));
             stream.insert(stream.end(), buffer.data() + 16, buffer.data() + 16 + s.bufferPosition);
-            if (last != nullptr)
-                *last = result;
         }
-        FUZZ_CHECK(s.totalBytes == stream.size());
+        FUZZ_CHECK(result == 0 && s.totalBytes == stream.size());
         return stream;
     }
 
     // Reads data[0, size) in chunks of next(bytes so far) bytes, each in a
     // block of its own, until the walk is over or the bytes are used up
-    // (one call at least); returns the bytes consumed.
+    // (one call at least; an unfinished call uses its whole chunk, so the
+    // walk ends); returns the bytes consumed.
     template <class Next> size_t feedAll(const uint8_t *data, size_t size, Next next)
     {
         size_t at = 0;
-        for (uint32_t calls = 0; s.state < ZUB_DIS_DONE && (at < size || calls == 0); ++calls) {
-            FUZZ_CHECK(calls < 1000000);
-            const size_t length = std::min<size_t>(next(at), size - at);
-            const std::vector<uint8_t> chunk(data + at, data + at + length);
-            call(chunk.data(), length, false);
+        do {
+            feed({data + at, data + at + std::min<size_t>(next(at), size - at)});
             at += s.bufferPosition;
-        }
+        } while (s.state < ZUB_DIS_DONE && at < size);
         return at;
     }
 };
@@ -117,9 +114,9 @@ struct Hostile {
 
 // Reads stream[0, size) in chunks of next(bytes so far); returns the bytes
 // consumed. A complete walk's structure is handed to inspect(), then
-// serializes, in pieces of next() and in one buffer alike, to zubSerializedSize bytes: the bytes consumed when the
-// tables are exact. The byte-order conversion there and back gives the
-// bytes back. The release frees no block twice and nothing foreign, and
+// serializes with success, in pieces of next() and in one buffer alike, to
+// zubSerializedSize bytes: the bytes consumed when the tables are exact.
+// The byte-order conversion there and back gives the bytes back. The release frees no block twice and nothing foreign, and
 // after a complete walk with room for its nesting every block; what it
 // does not reach is freed here.
 template <class Next>
@@ -129,8 +126,7 @@ size_t hostileWalk(const Hostile &h, const uint8_t *stream, size_t size, Next ne
     // The first backtrace (oversize members write one) loads the unwinder,
     // whose blocks live on: load it outside every recorded call.
     static void *frame[1];
-    static const int unwinder = backtrace(frame, 1);
-    (void)unwinder;
+    [[maybe_unused]] static const int unwinder = backtrace(frame, 1);
     static zubfuzz::BlockLog log;
     std::vector<uint8_t> guarded(h.table->size + 32, 0xA5);
     uint8_t *host = guarded.data() + 16;
@@ -145,11 +141,10 @@ size_t hostileWalk(const Hostile &h, const uint8_t *stream, size_t size, Next ne
     if (done && inspect)
         inspect(host);
     if (done) {
-        int32_t result = 0;
-        const auto pieces = Walk(h.table, host, nullptr, h.capacity).putAll(next, &result);
+        const auto pieces = Walk(h.table, host, nullptr, h.capacity).putAll(next);
         const auto length = static_cast<uint32_t>(pieces.size());
         std::vector<uint8_t> whole(length + 1, 0xA5);
-        FUZZ_CHECK(result == 0 && zubSerializedSize(h.table, host) == length);
+        FUZZ_CHECK(zubSerializedSize(h.table, host) == length);
         FUZZ_CHECK(zubSimpleSerializeInto(whole.data(), length, h.table, host) == int32_t(length));
         FUZZ_CHECK(std::equal(pieces.begin(), pieces.end(), whole.begin()) &&
                    whole[length] == 0xA5);

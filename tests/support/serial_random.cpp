@@ -7,25 +7,22 @@ namespace zubtest {
 
 namespace {
 
-bool isCounted(unsigned kind)
-{
-    return kind == ZUB_DESER_TYPE_VAR8 || kind == ZUB_DESER_TYPE_VAR16 ||
-           kind == ZUB_DESER_TYPE_VAR32 || kind == ZUB_DESER_TYPE_STRING;
-}
-
-// Counts are little-endian host integers of 1, 2 or 4 bytes.
+// Counts are little-endian host integers of 1, 2 or 4 bytes; 0: not a
+// counted kind.
 uint32_t countWidth(unsigned kind)
 {
-    return kind == ZUB_DESER_TYPE_VAR8 ? 1 : kind == ZUB_DESER_TYPE_VAR32 ? 4 : 2;
+    return kind == ZUB_DESER_TYPE_VAR8                                     ? 1
+           : kind == ZUB_DESER_TYPE_VAR32                                  ? 4
+           : kind == ZUB_DESER_TYPE_VAR16 || kind == ZUB_DESER_TYPE_STRING ? 2
+                                                                           : 0;
 }
 
 // Appends n atoms of `atom` bytes, each most significant byte first.
 void pushAtoms(std::vector<uint8_t> &out, const uint8_t *p, uint32_t atom, uint32_t n)
 {
-    for (uint32_t i = 0; i < n; ++i) {
+    for (uint32_t i = 0; i < n; ++i)
         for (uint32_t b = atom; b-- > 0;)
             out.push_back(p[i * atom + b]);
-    }
 }
 
 uint32_t pick(std::mt19937 &rng, uint32_t n)
@@ -45,13 +42,10 @@ RandomSchema::RandomSchema(uint32_t seed)
     tables_.resize(types.size());
     entries_.resize(types.size());
     for (size_t t = 0; t < types.size(); ++t) {
-        for (const RandomField &f : types[t].fields) {
-            zubEndianInfoEntry_t e =
-                ZUB_ENTRY_RAW(f.offset, ZUB_ENDIAN_PACK(f.kind, f.high), f.atom);
-            if (f.type >= 0)
-                e.argument.table = &tables_[size_t(f.type)];
-            entries_[t].push_back(e);
-        }
+        for (const RandomField &f : types[t].fields)
+            entries_[t].push_back(ZUB_ENTRY_RAW(f.offset, ZUB_ENDIAN_PACK(f.kind, f.high),
+                                                f.type < 0 ? uintptr_t{f.atom}
+                                                           : uintptr_t(&tables_[size_t(f.type)])));
         entries_[t].push_back(ZUB_ENTRY_END);
         tables_[t] = {types[t].size, entries_[t].data()};
     }
@@ -64,12 +58,9 @@ int RandomSchema::build(std::mt19937 &rng, uint32_t depthLeft)
     types.emplace_back(); // filled at the end: recursion may grow types
     RandomStruct st;
     uint32_t offset = 0;
+    // Aligned, or 0 to 2 bytes on (one time in six).
     auto place = [&](uint32_t size, uint32_t align) {
-        if (pick(rng, 6) == 0) {
-            offset += pick(rng, 3);
-        } else {
-            offset = (offset + align - 1) / align * align;
-        }
+        offset = pick(rng, 6) == 0 ? offset + pick(rng, 3) : (offset + align - 1) / align * align;
         offset += size;
         return offset - size;
     };
@@ -93,29 +84,20 @@ int RandomSchema::build(std::mt19937 &rng, uint32_t depthLeft)
             // Inert: bits 4-15 set, with a limit every count would fail.
             f.high = 1 + pick(rng, 0xFFF);
         } else {
-            if (pick(rng, 3) == 0) { // a limit every generated count passes
-                RandomField m;
-                m.kind = ZUB_DESER_TYPE_MODIFIER;
-                m.atom = 64 + pick(rng, 1000);
-                st.fields.push_back(m);
-            }
+            if (pick(rng, 3) == 0) // a limit every generated count passes
+                st.fields.push_back(
+                    {.kind = ZUB_DESER_TYPE_MODIFIER, .atom = 64 + pick(rng, 1000)});
             const uint32_t width = countWidth(f.kind);
-            if (f.kind != ZUB_DESER_TYPE_STRING && depthLeft > 0 && pick(rng, 3) == 0) {
+            if (f.kind != ZUB_DESER_TYPE_STRING && depthLeft > 0 && pick(rng, 3) == 0)
                 f.type = build(rng, depthLeft - 1);
-            } else {
+            else
                 f.atom = f.kind == ZUB_DESER_TYPE_STRING ? 1 : kAtoms[pick(rng, 4)];
-            }
-            uint32_t pointer;
-            if (pick(rng, 4) == 0) {
-                pointer = place(P, P);
-                f.offset = place(width, width);
-            } else {
-                f.offset = place(width, width);
-                if (pick(rng, 4) == 0)
-                    offset += pick(rng, 9); // a gap between count and pointer
-                pointer = place(P, P);
-            }
-            f.high = pointer + 1024 - f.offset;
+            const bool pointerFirst = pick(rng, 4) == 0;
+            const uint32_t pointer = pointerFirst ? place(P, P) : 0;
+            f.offset = place(width, width);
+            if (!pointerFirst && pick(rng, 4) == 0)
+                offset += pick(rng, 9); // a gap between count and pointer
+            f.high = (pointerFirst ? pointer : place(P, P)) + 1024 - f.offset;
         }
         st.fields.push_back(f);
     }
@@ -141,26 +123,21 @@ void RandomValue::fill(uint8_t *structure, int type, std::mt19937 &rng)
     for (const RandomField &f : st.fields) {
         if (f.kind == ZUB_DESER_TYPE_TABLE)
             fill(structure + f.offset, f.type, rng);
-        if (!isCounted(f.kind))
-            continue;
         const uint32_t width = countWidth(f.kind);
+        if (width == 0)
+            continue;
         uint32_t count =
             pick(rng, 4) == 0 ? 0 : pick(rng, (f.atom ? (shape_ >> 2) % 41 : shape_ % 4) + 1);
-        uint8_t *data = nullptr;
+        // Not followed for a count of 0: a pointer nobody may touch.
+        uint8_t *data =
+            count == 0 && pick(rng, 2) == 0 ? reinterpret_cast<uint8_t *>(0x10) : nullptr;
         if (count != 0) {
             const uint32_t size = f.atom ? f.atom : schema_.types[size_t(f.type)].size;
             data = blocks_.emplace_back(size_t(count) * size).data();
-            for (uint32_t i = 0; i < count; ++i) {
-                if (f.atom == 0) {
-                    fill(data + size_t(i) * size, f.type, rng);
-                } else {
-                    for (uint32_t b = 0; b < size; ++b)
-                        data[i * size + b] = static_cast<uint8_t>(rng());
-                }
-            }
-        } else if (pick(rng, 2) == 0) {
-            // Not followed for a count of 0: a pointer nobody may touch.
-            data = reinterpret_cast<uint8_t *>(uintptr_t{0x10});
+            for (uint32_t i = 0; f.atom == 0 && i < count; ++i)
+                fill(data + size_t(i) * size, f.type, rng);
+            for (uint32_t i = 0; f.atom != 0 && i < count * size; ++i)
+                data[i] = static_cast<uint8_t>(rng());
         }
         if (count == 0 && width == 4 && (shape_ & 0x100) && pick(rng, 2) == 0)
             count = 0xFFFFFFFFu;
@@ -177,26 +154,25 @@ void encode(const RandomSchema &schema, const uint8_t *structure, int type,
 {
     for (const RandomField &f : schema.types[size_t(type)].fields) {
         const uint8_t *member = structure + f.offset;
-        if (f.kind == ZUB_DESER_TYPE_TABLE) {
+        const uint32_t width = countWidth(f.kind);
+        if (f.kind == ZUB_DESER_TYPE_TABLE)
             encode(schema, member, f.type, out);
-        } else if (f.kind == ZUB_DESER_TYPE_FIXED) {
+        else if (f.kind == ZUB_DESER_TYPE_FIXED)
             pushAtoms(out, member, f.atom, f.high);
-        } else if (!isCounted(f.kind)) {
+        else if (width == 0)
             pushAtoms(out, member, f.kind == ZUB_DESER_TYPE_MODIFIER ? 0 : f.kind, 1);
-        } else {
-            const uint32_t width = countWidth(f.kind);
-            uint32_t count = 0;
-            std::memcpy(&count, member, width);
-            count = count == 0xFFFFFFFFu ? 0 : count;
-            pushAtoms(out, reinterpret_cast<const uint8_t *>(&count), width, 1);
-            const uint8_t *data;
-            std::memcpy(&data, structure + f.offset + f.high - 1024, sizeof data);
-            const uint32_t size = f.atom ? f.atom : schema.types[size_t(f.type)].size;
-            for (uint32_t i = 0; i < count && f.atom == 0; ++i)
-                encode(schema, data + size_t(i) * size, f.type, out);
-            if (count != 0 && f.atom != 0)
-                pushAtoms(out, data, f.atom, count);
-        }
+        if (width == 0)
+            continue;
+        uint32_t count = 0;
+        std::memcpy(&count, member, width);
+        count = count == 0xFFFFFFFFu ? 0 : count;
+        pushAtoms(out, reinterpret_cast<const uint8_t *>(&count), width, 1);
+        const uint8_t *data;
+        std::memcpy(&data, member + f.high - 1024, sizeof data);
+        for (uint32_t i = 0; i < count && f.atom == 0; ++i)
+            encode(schema, data + size_t(i) * schema.types[size_t(f.type)].size, f.type, out);
+        if (count != 0 && f.atom != 0)
+            pushAtoms(out, data, f.atom, count);
     }
 }
 

@@ -44,8 +44,8 @@ struct RandomStruct {
     std::vector<RandomField> fields;
 };
 
-class RandomSchema {
-public:
+// The members with a trailing _ are its own.
+struct RandomSchema {
     // Up to 4 levels below the top and 1 to 7 members per structure,
     // modifiers not counted.
     explicit RandomSchema(uint32_t seed);
@@ -57,15 +57,14 @@ public:
     // Deepest nesting below the top level: a walk needs nesting + 1 records.
     uint32_t nesting = 0;
 
-private:
     int build(std::mt19937 &rng, uint32_t depthLeft);
 
     std::vector<zubEndianTable_t> tables_;
     std::vector<std::vector<zubEndianInfoEntry_t>> entries_;
 };
 
-class RandomValue {
-public:
+// The members with a trailing _ are its own.
+struct RandomValue {
     // shape: up to shape % 4 structures per counted array of structures
     // and (shape >> 2) % 41 atoms per array of atoms (below every limit);
     // with bit 8 set, VAR32 members with no data may hold the null mark
@@ -83,7 +82,6 @@ public:
     // ones too, reversed: what the byte-order conversion makes of it.
     std::vector<uint8_t> swapped() const;
 
-private:
     void fill(uint8_t *structure, int type, std::mt19937 &rng);
 
     const RandomSchema &schema_;
