@@ -66,9 +66,8 @@ endforeach()
 if(ZUB_VALGRIND AND ZUB_BUILD_TESTS)
   find_program(ZUB_VALGRIND_PROGRAM valgrind REQUIRED)
   # Any memory error or definite leak fails the program's run.
-  file(GLOB zub_test_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/*_test.cpp)
-  foreach(source IN LISTS zub_test_sources)
-    get_filename_component(name ${source} NAME_WE)
+  get_property(zub_test_programs GLOBAL PROPERTY ZUB_TEST_PROGRAMS)
+  foreach(name IN LISTS zub_test_programs)
     # The release and deserializer programs replay harnesses that log every
     # block by defining malloc, calloc and free over the C library's; under
     # valgrind's own replacement their log sees nothing and their frees
