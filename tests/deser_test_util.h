@@ -116,9 +116,10 @@ struct Hostile {
 // consumed. A complete walk's structure is handed to inspect(), then
 // serializes with success, in pieces of next() and in one buffer alike, to
 // zubSerializedSize bytes: the bytes consumed when the tables are exact.
-// The byte-order conversion there and back gives the bytes back. The release frees no block twice and nothing foreign, and
-// after a complete walk with room for its nesting every block; what it
-// does not reach is freed here.
+// The byte-order conversion there and back gives the bytes back. The
+// release frees no block twice and nothing foreign, and after a complete
+// walk with room for its nesting every block; what it does not reach is
+// freed here.
 template <class Next>
 size_t hostileWalk(const Hostile &h, const uint8_t *stream, size_t size, Next next,
                    const std::function<void(const uint8_t *)> &inspect = nullptr)
